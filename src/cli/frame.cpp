@@ -1,0 +1,222 @@
+#include "cli/frame.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
+
+#include "cli/command_tree.h"
+#include "cli/help_formatter.h"
+#include "core/errors.h"
+#include "core/output.h"
+
+namespace mivora::cli {
+
+namespace {
+
+bool isHelpFlag(const std::string& token) { return token == "-h" || token == "--help"; }
+
+// A usage problem found before or after CLI11's parse, reported for `node`.
+struct UsageProblem {
+    const CommandNode* node;
+    std::string message;
+};
+
+// Mirrors the command tree into CLI11 apps and keeps, per argument, the CLI11
+// option that collects it.
+struct ParserTree {
+    std::map<const core::ArgumentSpec*, CLI::Option*> options;
+    std::map<const CommandNode*, CLI::App*> apps;
+
+    void mirror(const CommandNode& node, CLI::App& app) {
+        apps[&node] = &app;
+        app.set_help_flag();
+        app.allow_extras(true);
+        app.fallthrough(false);
+        if (node.hasChildren()) app.require_subcommand(0, 1);
+        for (const auto& spec : node.arguments.specs()) {
+            CLI::Option* option = nullptr;
+            std::string names = spec.shortName ? std::string("-") + spec.shortName + "," + spec.longName()
+                                               : spec.longName();
+            switch (spec.kind) {
+            case core::ArgumentKind::positional: option = app.add_option(spec.name); break;
+            case core::ArgumentKind::option: option = app.add_option(names); break;
+            case core::ArgumentKind::flag: option = app.add_flag(names); break;
+            }
+            if (spec.kind != core::ArgumentKind::flag) {
+                option->expected(1);
+                option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            }
+            options[&spec] = option;
+        }
+        for (const auto& child : node.children) {
+            CLI::App* sub = app.add_subcommand(child->name(), child->configuration.abstract);
+            mirror(*child, *sub);
+        }
+    }
+};
+
+const core::ArgumentSpec* findSpecByFlag(const CommandNode& node, const std::string& flag) {
+    for (const auto& spec : node.arguments.specs()) {
+        if (flag == spec.longName() || (spec.shortName && flag == std::string("-") + spec.shortName)) return &spec;
+    }
+    return nullptr;
+}
+
+std::string invalidValueMessage(const core::ArgumentSpec& spec, const std::string& value) {
+    std::string message = "The value '" + value + "' is invalid for '" + spec.displayName() + "'";
+    const auto& values = spec.allowedValues;
+    if (values.empty()) return message;
+    message += ". Please provide one of ";
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) message += (i + 1 == values.size()) ? " or " : ", ";
+        message += "'" + values[i] + "'";
+    }
+    return message + ".";
+}
+
+class Frame {
+public:
+    explicit Frame(core::CommandFactory root) : tree_(buildCommandTree(root)) {}
+
+    int run(std::vector<std::string> tokens) {
+        const int width = screenWidth();
+        CommandNode* node = tree_.get();
+        size_t index = 0;
+        // Walk the subcommand names, so that help and defaults know the command path.
+        while (node->hasChildren() && index < tokens.size()) {
+            const std::string& token = tokens[index];
+            if (token == "help") return showHelpFor(*node, tokens, index + 1, width);
+            CommandNode* child = node->child(token);
+            if (!child) break;
+            node = child;
+            ++index;
+        }
+        auto end = std::find(tokens.begin() + static_cast<long>(index), tokens.end(), "--");
+        bool helpRequested = std::any_of(tokens.begin() + static_cast<long>(index), end, isHelpFlag);
+        if (helpRequested) return printHelp(*node, width);
+        if (!node->parent && !node->configuration.version.empty() &&
+            std::find(tokens.begin() + static_cast<long>(index), end, "--version") != end) {
+            core::printLine(node->configuration.version);
+            return kExitSuccess;
+        }
+        if (node->hasChildren()) {
+            if (CommandNode* fallback = node->defaultChild()) {
+                tokens.insert(tokens.begin() + static_cast<long>(index), fallback->name());
+                node = fallback;
+            } else if (index == tokens.size()) {
+                return printHelp(*node, width);
+            }
+        }
+
+        CLI::App app(tree_->configuration.abstract, tree_->name());
+        ParserTree parser;
+        parser.mirror(*tree_, app);
+        try {
+            std::vector<std::string> reversed(tokens.rbegin(), tokens.rend());
+            app.parse(reversed);
+        } catch (const CLI::ArgumentMismatch& error) {
+            std::string what = error.what();
+            std::string flag = what.substr(0, what.find(':'));
+            const core::ArgumentSpec* spec = findSpecByFlag(*node, flag);
+            std::string message = spec ? "Missing value for '" + spec->displayName() + "'" : what;
+            return usageError(*node, message, width);
+        } catch (const CLI::ParseError& error) {
+            return usageError(*node, error.what(), width);
+        }
+
+        if (auto problem = checkParsed(*tree_, parser)) return usageError(*problem->node, problem->message, width);
+        const CommandNode* selected = selectedNode(*tree_, parser);
+        if (selected->hasChildren()) return printHelp(*selected, width);
+        return execute(*selected, width);
+    }
+
+private:
+    int showHelpFor(const CommandNode& from, const std::vector<std::string>& tokens, size_t index, int width) {
+        const CommandNode* node = &from;
+        for (; index < tokens.size(); ++index) {
+            const CommandNode* child = node->child(tokens[index]);
+            if (!child) break;
+            node = child;
+        }
+        return printHelp(*node, width);
+    }
+
+    static int printHelp(const CommandNode& node, int width) {
+        core::printText(helpScreen(node, width));
+        return kExitSuccess;
+    }
+
+    static int usageError(const CommandNode& node, const std::string& message, int width) {
+        core::printErrorText(usageErrorReport(node, message, width));
+        return kExitUsage;
+    }
+
+    static const CommandNode* selectedNode(const CommandNode& root, ParserTree& parser) {
+        const CommandNode* node = &root;
+        for (bool descended = true; descended;) {
+            descended = false;
+            for (const auto& child : node->children) {
+                if (parser.apps[child.get()]->parsed()) {
+                    node = child.get();
+                    descended = true;
+                    break;
+                }
+            }
+        }
+        return node;
+    }
+
+    static std::optional<UsageProblem> checkParsed(const CommandNode& root, ParserTree& parser) {
+        const CommandNode* selected = selectedNode(root, parser);
+        // Leftovers: unknown options and arguments nobody takes, nearest first.
+        for (const CommandNode* node = selected; node; node = node->parent) {
+            for (const std::string& extra : parser.apps[node]->remaining(false)) {
+                if (extra.size() > 1 && extra[0] == '-' && extra != "--") {
+                    std::string name = extra.substr(0, extra.find('='));
+                    return UsageProblem{selected, "Unknown option '" + name + "'"};
+                }
+                return UsageProblem{selected, "Unexpected argument '" + extra + "'"};
+            }
+        }
+        for (const auto& spec : selected->arguments.specs()) {
+            CLI::Option* option = parser.options[&spec];
+            if (spec.kind == core::ArgumentKind::flag) {
+                if (option->count() > 0) spec.set();
+                continue;
+            }
+            if (option->count() == 0) {
+                if (spec.required) return UsageProblem{selected, "Missing expected argument '" + spec.displayName() + "'"};
+                continue;
+            }
+            std::string value = option->results().back();
+            if (!spec.assign(value)) return UsageProblem{selected, invalidValueMessage(spec, value)};
+        }
+        return std::nullopt;
+    }
+
+    static int execute(const CommandNode& node, int width) {
+        try {
+            node.command->run();
+            return kExitSuccess;
+        } catch (const core::ValidationError& error) {
+            return usageError(node, error.what(), width);
+        } catch (const core::ExitCode& code) {
+            return code.code();
+        } catch (const std::exception& error) {
+            core::printErrorText(std::string("Error: ") + error.what() + "\n");
+            return kExitFailure;
+        }
+    }
+
+    std::unique_ptr<CommandNode> tree_;
+};
+
+} // namespace
+
+int runCommandLine(core::CommandFactory root, const std::vector<std::string>& arguments) {
+    Frame frame(root);
+    return frame.run(arguments);
+}
+
+} // namespace mivora::cli

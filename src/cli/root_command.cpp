@@ -1,0 +1,19 @@
+#include "cli/root_command.h"
+
+#include "cli/completions_command.h"
+
+namespace mivora::cli {
+
+core::CommandConfiguration MivoraCLI::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "mivora";
+    config.abstract = "Command-line interface for Mivora — manage macOS app icons";
+    config.version = kVersion;
+    // The order of this list is the order of the help screen.
+    config.subcommands = {
+        core::makeCommand<CompletionsCommand>,
+    };
+    return config;
+}
+
+} // namespace mivora::cli

@@ -1,0 +1,122 @@
+#include "core/json.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "core/output.h"
+
+namespace mivora::core {
+
+namespace {
+
+void writeString(std::string& out, const std::string& text) {
+    out += '"';
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '/': out += "\\/"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+void writeDouble(std::string& out, double value) {
+    if (!std::isfinite(value)) throw JSONEncodingError("Unable to encode " + std::to_string(value) + " directly in JSON.");
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        char buffer[32];
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
+        out.append(buffer, result.ptr);
+        return;
+    }
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+void write(std::string& out, const Json& value, JSONStyle style, int depth) {
+    const bool pretty = style == JSONStyle::pretty;
+    auto newline = [&](int level) {
+        if (!pretty) return;
+        out += '\n';
+        out.append(static_cast<size_t>(level) * 2, ' ');
+    };
+    switch (value.type()) {
+    case Json::value_t::null: out += "null"; break;
+    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
+    case Json::value_t::number_integer: out += std::to_string(value.get<int64_t>()); break;
+    case Json::value_t::number_unsigned: out += std::to_string(value.get<uint64_t>()); break;
+    case Json::value_t::number_float: writeDouble(out, value.get<double>()); break;
+    case Json::value_t::string: writeString(out, value.get_ref<const std::string&>()); break;
+    case Json::value_t::binary: throw JSONEncodingError("Binary values are not JSON.");
+    case Json::value_t::discarded: throw JSONEncodingError("Discarded value.");
+    case Json::value_t::array: {
+        out += '[';
+        bool first = true;
+        for (const auto& item : value) {
+            if (!first) out += ',';
+            first = false;
+            newline(depth + 1);
+            write(out, item, style, depth + 1);
+        }
+        if (!value.empty()) newline(depth);
+        out += ']';
+        break;
+    }
+    case Json::value_t::object: {
+        std::vector<Json::const_iterator> members;
+        for (auto it = value.begin(); it != value.end(); ++it) members.push_back(it);
+        if (pretty) {
+            std::stable_sort(members.begin(), members.end(),
+                             [](const auto& a, const auto& b) { return a.key() < b.key(); });
+        }
+        out += '{';
+        bool first = true;
+        for (const auto& member : members) {
+            if (!first) out += ',';
+            first = false;
+            newline(depth + 1);
+            writeString(out, member.key());
+            out += pretty ? " : " : ":";
+            write(out, member.value(), style, depth + 1);
+        }
+        if (!members.empty()) newline(depth);
+        out += '}';
+        break;
+    }
+    }
+}
+
+} // namespace
+
+std::string writeJSON(const Json& value, JSONStyle style) {
+    std::string out;
+    write(out, value, style, 0);
+    return out;
+}
+
+double secondsSinceReferenceDate() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(now).count() - kReferenceDateUnixOffset;
+}
+
+void printJSONDocument(const Json& document) { printLine(writeJSON(document, JSONStyle::pretty)); }
+
+} // namespace mivora::core

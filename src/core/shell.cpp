@@ -1,0 +1,43 @@
+#include "core/shell.h"
+
+#include <cmath>
+
+#include "core/errors.h"
+#include "core/text.h"
+#include "platform/process.h"
+
+namespace mivora::core {
+
+std::string shellQuote(std::string_view operand) {
+    std::string quoted = "'";
+    for (char c : operand) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    quoted += "'";
+    return quoted;
+}
+
+std::string trimWhitespace(std::string_view text) {
+    const char* space = " \t\n\r\v\f";
+    size_t start = text.find_first_not_of(space);
+    if (start == std::string_view::npos) return "";
+    size_t end = text.find_last_not_of(space);
+    return std::string(text.substr(start, end - start + 1));
+}
+
+std::string runShell(const std::string& command, double timeoutSeconds) {
+    auto outcome = platform::runCapturing({"/bin/zsh", "-c", command}, timeoutSeconds);
+    if (!outcome.run) throw CLIError::shellFailed("Failed to start process: " + outcome.launchError);
+    const auto& run = *outcome.run;
+    if (run.timedOut) {
+        auto whole = static_cast<long long>(std::trunc(timeoutSeconds));
+        throw CLIError::shellFailed("Command timed out after " + std::to_string(whole) + "s");
+    }
+    std::string out = isValidUTF8(run.standardOutput) ? trimWhitespace(run.standardOutput) : "";
+    if (run.status == 0) return out;
+    std::string err = isValidUTF8(run.standardError) ? trimWhitespace(run.standardError) : "";
+    throw CLIError::shellFailed("Exit code " + std::to_string(run.status) + ": " + (err.empty() ? out : err));
+}
+
+} // namespace mivora::core

@@ -1,0 +1,21 @@
+// The one way the tool runs a shell command line: /bin/zsh -c, both output
+// streams collected, a time-out, and every failure as CLIError::shellFailed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mivora::core {
+
+// Runs `command` through /bin/zsh -c and returns its standard output trimmed of
+// white space. Throws CLIError::shellFailed with "Failed to start process: …",
+// "Command timed out after <N>s" or "Exit code <status>: <detail>".
+std::string runShell(const std::string& command, double timeoutSeconds);
+
+// A data operand for a shell line: single-quoted, each ' written as '\''.
+std::string shellQuote(std::string_view operand);
+
+// Trims white space and line breaks at both ends.
+std::string trimWhitespace(std::string_view text);
+
+} // namespace mivora::core

@@ -1,0 +1,126 @@
+#include "platform/environment.h"
+
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "platform/filesystem.h"
+
+extern char** environ;
+
+namespace mivora::platform {
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+namespace {
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string executableDirectory() {
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    std::string path(buffer, static_cast<size_t>(length));
+    return parentPath(path);
+}
+
+} // namespace
+
+const std::string& homeDirectory() {
+    static const std::string home = [] {
+        auto value = environmentValue("HOME");
+        return withoutTrailingSlash(value && !value->empty() ? *value : std::string("/"));
+    }();
+    return home;
+}
+
+const std::string& temporaryDirectory() {
+    static const std::string tmp = [] {
+        auto value = environmentValue("TMPDIR");
+        return withoutTrailingSlash(value && !value->empty() ? *value : std::string("/tmp"));
+    }();
+    return tmp;
+}
+
+const std::string& systemRoot() {
+    static const std::string root = [] {
+        auto value = environmentValue("MIVORA_SYSTEM_ROOT");
+        return withoutTrailingSlash(value && !value->empty() ? *value : std::string("/"));
+    }();
+    return root;
+}
+
+std::string systemPath(const std::string& fixedPath) {
+    const std::string& root = systemRoot();
+    if (root == "/") return fixedPath;
+    return root + fixedPath;
+}
+
+const std::optional<std::string>& standinsDirectory() {
+    static const std::optional<std::string> dir = []() -> std::optional<std::string> {
+        std::string exeDir = executableDirectory();
+        if (exeDir.empty()) return std::nullopt;
+        for (const std::string& candidate :
+             {exeDir + "/standins", exeDir + "/" + MIVORA_STANDINS_RELATIVE_INSTALL_DIR}) {
+            if (isDirectory(candidate)) return standardizePath(candidate);
+        }
+        return std::nullopt;
+    }();
+    return dir;
+}
+
+const std::vector<std::string>& childEnvironment() {
+    static const std::vector<std::string> env = [] {
+        std::vector<std::string> result;
+        bool sawPath = false;
+        const auto& standins = standinsDirectory();
+        for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+            std::string item(*entry);
+            if (item.rfind("PATH=", 0) == 0) {
+                sawPath = true;
+                if (standins) item += (item.size() > 5 ? ":" : "") + *standins;
+            }
+            result.push_back(std::move(item));
+        }
+        if (!sawPath) {
+            std::string path = "PATH=/usr/local/bin:/usr/bin:/bin";
+            if (standins) path += ":" + *standins;
+            result.push_back(path);
+        }
+        return result;
+    }();
+    return env;
+}
+
+const std::string& userLocaleName() {
+    static const std::string locale = [] {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            auto value = environmentValue(name);
+            if (value && !value->empty()) {
+                std::string text = *value;
+                // "en_US.UTF-8@euro" -> "en_US"
+                auto cut = text.find_first_of(".@");
+                if (cut != std::string::npos) text.resize(cut);
+                if (text == "C" || text == "POSIX") return std::string("en_US_POSIX");
+                return text;
+            }
+        }
+        return std::string("en_US_POSIX");
+    }();
+    return locale;
+}
+
+std::string currentDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) return "/";
+    return buffer;
+}
+
+} // namespace mivora::platform

@@ -1,0 +1,41 @@
+// The process environment as the rest of the program sees it: the user's home,
+// the temporary folder, the root under which fixed system locations live, and
+// the environment handed to child processes. Each value is computed once.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mivora::platform {
+
+// Value of an environment variable, or nothing when it is not set at all.
+std::optional<std::string> environmentValue(const char* name);
+
+// The user's home folder ($HOME), without a trailing "/".
+const std::string& homeDirectory();
+
+// The system temporary folder ($TMPDIR, default "/tmp"), without a trailing "/".
+const std::string& temporaryDirectory();
+
+// $MIVORA_SYSTEM_ROOT, or "/" when it is unset or empty.
+const std::string& systemRoot();
+
+// A fixed absolute system location ("/Applications", "/usr/bin/killall")
+// looked up under systemRoot(), never producing "//".
+std::string systemPath(const std::string& fixedPath);
+
+// The folder that holds our stand-in programs, when there is one.
+const std::optional<std::string>& standinsDirectory();
+
+// The environment of every child process: ours, with the stand-ins folder
+// appended to PATH so that a program placed earlier on PATH wins.
+const std::vector<std::string>& childEnvironment();
+
+// The user's locale name for ICU ("en_US", from LC_ALL / LC_MESSAGES / LANG).
+const std::string& userLocaleName();
+
+// The current working folder.
+std::string currentDirectory();
+
+} // namespace mivora::platform

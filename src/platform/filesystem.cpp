@@ -1,0 +1,256 @@
+#include "platform/filesystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/environment.h"
+
+namespace mivora::platform {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
+    throw FileSystemError(what + " " + path + ": " + std::strerror(error));
+}
+
+std::string_view trimmedTrailingSlashes(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    return path;
+}
+
+} // namespace
+
+std::string joinPath(std::string_view base, std::string_view component) {
+    if (base.empty()) return std::string(component);
+    if (component.empty()) return std::string(base);
+    std::string result(base);
+    if (result.back() != '/') result += '/';
+    while (!component.empty() && component.front() == '/') component.remove_prefix(1);
+    result += component;
+    return result;
+}
+
+std::string lastPathComponent(std::string_view path) {
+    path = trimmedTrailingSlashes(path);
+    if (path == "/") return "/";
+    auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string parentPath(std::string_view path) {
+    path = trimmedTrailingSlashes(path);
+    auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return "";
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string pathExtension(std::string_view path) {
+    std::string name = lastPathComponent(path);
+    auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+    return name.substr(dot + 1);
+}
+
+std::string deletingPathExtension(std::string_view path) {
+    std::string trimmed(trimmedTrailingSlashes(path));
+    std::string extension = pathExtension(trimmed);
+    if (extension.empty()) return trimmed;
+    return trimmed.substr(0, trimmed.size() - extension.size() - 1);
+}
+
+std::string standardizePath(std::string_view path) {
+    bool absolute = !path.empty() && path.front() == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view part = path.substr(start, end - start);
+        if (part.empty() || part == ".") {
+        } else if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") parts.pop_back();
+            else if (!absolute) parts.emplace_back("..");
+        } else {
+            parts.emplace_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) result += '/';
+        result += parts[i];
+    }
+    if (result.empty()) result = absolute ? "/" : ".";
+    return result;
+}
+
+std::string expandTilde(std::string_view path) {
+    if (path.empty() || path.front() != '~') return std::string(path);
+    auto slash = path.find('/');
+    std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+    std::string rest = slash == std::string_view::npos ? "" : std::string(path.substr(slash));
+    if (user.empty()) return homeDirectory() + rest;
+    struct passwd* entry = ::getpwnam(std::string(user).c_str());
+    if (entry == nullptr || entry->pw_dir == nullptr) return std::string(path);
+    return std::string(entry->pw_dir) + rest;
+}
+
+std::string droppingTrailingSlash(std::string_view path) {
+    if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    return std::string(path);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string bytes;
+    if (info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::vector<std::string> names;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+std::optional<std::string> readSymbolicLink(const std::string& path) {
+    std::vector<char> buffer(PATH_MAX);
+    ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return std::nullopt;
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+std::optional<std::string> resolveSymbolicLinks(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer) == nullptr) return std::nullopt;
+    return std::string(buffer);
+}
+
+void createDirectories(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error && !isDirectory(path)) fail("Cannot create folder", path, error.value());
+    if (!isDirectory(path)) fail("Cannot create folder", path, ENOTDIR);
+}
+
+bool tryCreateDirectories(const std::string& path) noexcept {
+    try {
+        createDirectories(path);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes) {
+    std::string folder = parentPath(path);
+    if (folder.empty()) folder = ".";
+    std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) fail("Cannot write", path, errno);
+    const char* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t wrote = ::write(fd, data, left);
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            ::unlink(name.data());
+            fail("Cannot write", path, error);
+        }
+        data += wrote;
+        left -= static_cast<size_t>(wrote);
+    }
+    // The temporary file is created 0600; give it the usual permissions.
+    ::fchmod(fd, 0644);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int error = errno;
+        ::unlink(name.data());
+        fail("Cannot write", path, error);
+    }
+    if (::rename(name.data(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(name.data());
+        fail("Cannot write", path, error);
+    }
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error);
+    if (error) fail("Cannot copy " + from + " to", to, error.value());
+}
+
+void moveItem(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) fail("Cannot move " + from + " to", to, errno);
+}
+
+void removeItem(const std::string& path) {
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    if (error) fail("Cannot remove", path, error.value());
+}
+
+bool removeItemQuietly(const std::string& path) noexcept {
+    std::error_code error;
+    return std::filesystem::remove_all(path, error) > 0 && !error;
+}
+
+void createSymbolicLink(const std::string& linkPath, const std::string& destination) {
+    if (::symlink(destination.c_str(), linkPath.c_str()) != 0) fail("Cannot create link", linkPath, errno);
+}
+
+} // namespace mivora::platform

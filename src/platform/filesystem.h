@@ -1,0 +1,53 @@
+// Files, folders, links and path text. Every file the tool writes itself goes
+// through writeFileAtomically, so a crash never leaves a torn file behind.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mivora::platform {
+
+// A failed file-system operation; what() names the operation, the path and the reason.
+class FileSystemError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// --- path text -------------------------------------------------------------
+std::string joinPath(std::string_view base, std::string_view component);
+std::string lastPathComponent(std::string_view path);
+std::string parentPath(std::string_view path);
+// Extension after the last "." of the last component ("" for ".hidden" or none).
+std::string pathExtension(std::string_view path);
+std::string deletingPathExtension(std::string_view path);
+// Lexically resolves "." and ".." and collapses repeated "/" (no link resolution).
+std::string standardizePath(std::string_view path);
+// "~" and "~/x" become the home folder; "~name/x" that user's home folder.
+std::string expandTilde(std::string_view path);
+// Drops one trailing "/" (but keeps "/" itself).
+std::string droppingTrailingSlash(std::string_view path);
+
+// --- queries ---------------------------------------------------------------
+bool fileExists(const std::string& path); // follows symbolic links
+bool isDirectory(const std::string& path);
+bool isSymbolicLink(const std::string& path);
+std::optional<std::string> readFile(const std::string& path);
+std::optional<std::vector<std::string>> listDirectory(const std::string& path);
+std::optional<std::string> readSymbolicLink(const std::string& path);
+std::optional<std::string> resolveSymbolicLinks(const std::string& path);
+
+// --- changes (throw FileSystemError) ---------------------------------------
+void createDirectories(const std::string& path);
+bool tryCreateDirectories(const std::string& path) noexcept;
+// Writes a temporary file in the same folder, syncs it and renames it into place.
+void writeFileAtomically(const std::string& path, std::string_view bytes);
+void copyFile(const std::string& from, const std::string& to);
+void moveItem(const std::string& from, const std::string& to);
+void removeItem(const std::string& path); // recursive
+bool removeItemQuietly(const std::string& path) noexcept;
+void createSymbolicLink(const std::string& linkPath, const std::string& destination);
+
+} // namespace mivora::platform

@@ -1,0 +1,161 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/environment.h"
+
+namespace mivora::platform {
+
+namespace {
+
+struct CStrings {
+    std::vector<char*> pointers;
+    explicit CStrings(const std::vector<std::string>& items) {
+        for (const auto& item : items) pointers.push_back(const_cast<char*>(item.c_str()));
+        pointers.push_back(nullptr);
+    }
+    char** get() { return pointers.data(); }
+};
+
+int spawn(pid_t* pid, const std::vector<std::string>& arguments, posix_spawn_file_actions_t* actions,
+          const std::vector<std::string>* environment = nullptr) {
+    CStrings argv(arguments);
+    CStrings envp(environment ? *environment : childEnvironment());
+    return ::posix_spawn(pid, arguments[0].c_str(), actions, nullptr, argv.get(), envp.get());
+}
+
+void closeQuietly(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
+                            const SpawnOptions& options) {
+    CaptureOutcome outcome;
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        outcome.launchError = std::strerror(errno);
+        for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]}) closeQuietly(*fd);
+        return outcome;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    if (!options.workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+    pid_t pid = 0;
+    int error = spawn(&pid, arguments, &actions, options.environment);
+    posix_spawn_file_actions_destroy(&actions);
+    closeQuietly(outPipe[1]);
+    closeQuietly(errPipe[1]);
+    if (error != 0) {
+        closeQuietly(outPipe[0]);
+        closeQuietly(errPipe[0]);
+        outcome.launchError = std::strerror(error);
+        return outcome;
+    }
+
+    CapturedRun run;
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(timeoutSeconds > 0 ? timeoutSeconds : 0));
+    int fds[2] = {outPipe[0], errPipe[0]};
+    std::string* buffers[2] = {&run.standardOutput, &run.standardError};
+    char chunk[65536];
+    while (fds[0] >= 0 || fds[1] >= 0) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            run.timedOut = true;
+            break;
+        }
+        auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        pollfd polls[2];
+        nfds_t count = 0;
+        int which[2];
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i] < 0) continue;
+            polls[count] = {fds[i], POLLIN, 0};
+            which[count++] = i;
+        }
+        int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 60000)));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            run.timedOut = true;
+            break;
+        }
+        for (nfds_t k = 0; k < count; ++k) {
+            if (polls[k].revents == 0) continue;
+            int i = which[k];
+            ssize_t got = ::read(fds[i], chunk, sizeof chunk);
+            if (got > 0) {
+                buffers[i]->append(chunk, static_cast<size_t>(got));
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                closeQuietly(fds[i]);
+            }
+        }
+    }
+    closeQuietly(fds[0]);
+    closeQuietly(fds[1]);
+    if (run.timedOut) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, WNOHANG);
+        outcome.run = std::move(run);
+        return outcome;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? WTERMSIG(status) : status);
+    outcome.run = std::move(run);
+    return outcome;
+}
+
+namespace {
+bool spawnQuiet(const std::vector<std::string>& arguments, pid_t* pid) {
+    if (arguments.empty()) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    int error = spawn(pid, arguments, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0;
+}
+} // namespace
+
+int runAndWait(const std::vector<std::string>& arguments) {
+    pid_t pid = 0;
+    if (!spawnQuiet(arguments, &pid)) return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void startDetached(const std::vector<std::string>& arguments) {
+    pid_t pid = 0;
+    spawnQuiet(arguments, &pid);
+}
+
+void sleepSeconds(double seconds) {
+    if (seconds <= 0) return;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+} // namespace mivora::platform

@@ -1,0 +1,202 @@
+#include "platform/property_list.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <plist/plist.h>
+
+#include "platform/filesystem.h"
+
+namespace mivora::platform {
+
+namespace {
+plist_t node(void* raw) { return static_cast<plist_t>(raw); }
+plist_type typeOf(void* raw) { return raw ? plist_get_node_type(node(raw)) : PLIST_NONE; }
+} // namespace
+
+bool PlistView::isDictionary() const { return typeOf(node_) == PLIST_DICT; }
+bool PlistView::isArray() const { return typeOf(node_) == PLIST_ARRAY; }
+bool PlistView::isString() const { return typeOf(node_) == PLIST_STRING; }
+bool PlistView::isData() const { return typeOf(node_) == PLIST_DATA; }
+
+std::optional<std::string> PlistView::string() const {
+    if (!isString()) return std::nullopt;
+    char* value = nullptr;
+    plist_get_string_val(node(node_), &value);
+    if (value == nullptr) return std::string();
+    std::string result(value);
+    std::free(value);
+    return result;
+}
+
+std::optional<std::string> PlistView::data() const {
+    if (!isData()) return std::nullopt;
+    char* value = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(node(node_), &value, &length);
+    std::string result;
+    if (value != nullptr) {
+        result.assign(value, static_cast<size_t>(length));
+        std::free(value);
+    }
+    return result;
+}
+
+std::optional<int64_t> PlistView::integer() const {
+    if (typeOf(node_) != PLIST_UINT) return std::nullopt;
+    uint64_t value = 0;
+    plist_get_uint_val(node(node_), &value);
+    return static_cast<int64_t>(value);
+}
+
+std::optional<double> PlistView::real() const {
+    if (typeOf(node_) == PLIST_REAL) {
+        double value = 0;
+        plist_get_real_val(node(node_), &value);
+        return value;
+    }
+    if (auto value = integer()) return static_cast<double>(*value);
+    return std::nullopt;
+}
+
+std::optional<bool> PlistView::boolean() const {
+    if (typeOf(node_) != PLIST_BOOLEAN) return std::nullopt;
+    uint8_t value = 0;
+    plist_get_bool_val(node(node_), &value);
+    return value != 0;
+}
+
+PlistView PlistView::operator[](const std::string& key) const {
+    if (!isDictionary()) return PlistView();
+    return PlistView(plist_dict_get_item(node(node_), key.c_str()));
+}
+
+std::vector<std::string> PlistView::keys() const {
+    std::vector<std::string> result;
+    if (!isDictionary()) return result;
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(node(node_), &iter);
+    for (;;) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(node(node_), iter, &key, &value);
+        if (key == nullptr) break;
+        result.emplace_back(key);
+        std::free(key);
+    }
+    std::free(iter);
+    return result;
+}
+
+size_t PlistView::size() const {
+    if (!isArray()) return 0;
+    return plist_array_get_size(node(node_));
+}
+
+PlistView PlistView::at(size_t index) const {
+    if (index >= size()) return PlistView();
+    return PlistView(plist_array_get_item(node(node_), static_cast<uint32_t>(index)));
+}
+
+Plist::Plist(const Plist& other) : node_(other.node_ ? plist_copy(node(other.node_)) : nullptr) {}
+
+Plist& Plist::operator=(const Plist& other) {
+    if (this != &other) {
+        Plist copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+Plist& Plist::operator=(Plist&& other) noexcept {
+    if (this != &other) {
+        if (node_) plist_free(node(node_));
+        node_ = other.release();
+    }
+    return *this;
+}
+
+Plist::~Plist() {
+    if (node_) plist_free(node(node_));
+}
+
+Plist Plist::dictionary() { return Plist(plist_new_dict()); }
+Plist Plist::array() { return Plist(plist_new_array()); }
+Plist Plist::string(const std::string& value) { return Plist(plist_new_string(value.c_str())); }
+Plist Plist::data(std::string_view bytes) { return Plist(plist_new_data(bytes.data(), bytes.size())); }
+Plist Plist::integer(int64_t value) { return Plist(plist_new_uint(static_cast<uint64_t>(value))); }
+Plist Plist::real(double value) { return Plist(plist_new_real(value)); }
+Plist Plist::boolean(bool value) { return Plist(plist_new_bool(value ? 1 : 0)); }
+
+Plist Plist::date(double secondsSinceReferenceDate) {
+    double whole = secondsSinceReferenceDate < 0 ? -static_cast<double>(static_cast<int64_t>(-secondsSinceReferenceDate))
+                                                 : static_cast<double>(static_cast<int64_t>(secondsSinceReferenceDate));
+    auto sec = static_cast<int32_t>(whole);
+    auto usec = static_cast<int32_t>((secondsSinceReferenceDate - whole) * 1e6);
+    return Plist(plist_new_date(sec, usec));
+}
+
+Plist Plist::copyOf(PlistView view) { return Plist(view ? plist_copy(node(view.raw())) : nullptr); }
+
+void Plist::set(const std::string& key, Plist value) {
+    if (typeOf(node_) != PLIST_DICT || !value) return;
+    plist_dict_set_item(node(node_), key.c_str(), node(value.release()));
+}
+
+void Plist::remove(const std::string& key) {
+    if (typeOf(node_) != PLIST_DICT) return;
+    if (plist_dict_get_item(node(node_), key.c_str())) plist_dict_remove_item(node(node_), key.c_str());
+}
+
+void Plist::append(Plist value) {
+    if (typeOf(node_) != PLIST_ARRAY || !value) return;
+    plist_array_append_item(node(node_), node(value.release()));
+}
+
+std::string Plist::toBinary() const {
+    if (!node_) return {};
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node(node_), &bytes, &length);
+    std::string result(bytes ? bytes : "", bytes ? length : 0);
+    std::free(bytes);
+    return result;
+}
+
+std::string Plist::toXML() const {
+    if (!node_) return {};
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node(node_), &bytes, &length);
+    std::string result(bytes ? bytes : "", bytes ? length : 0);
+    std::free(bytes);
+    return result;
+}
+
+std::optional<Plist> parsePropertyList(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
+    plist_t root = nullptr;
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
+        plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    } else {
+        // libplist's XML reader expects text; refuse bytes that cannot be XML at all.
+        size_t start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+        if (start == std::string_view::npos || bytes[start] != '<') return std::nullopt;
+        plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    }
+    if (root == nullptr) return std::nullopt;
+    return Plist(root);
+}
+
+std::optional<Plist> readPropertyListFile(const std::string& path) {
+    auto bytes = readFile(path);
+    if (!bytes) return std::nullopt;
+    return parsePropertyList(*bytes);
+}
+
+std::optional<Plist> readPropertyListDictionary(const std::string& path) {
+    auto plist = readPropertyListFile(path);
+    if (!plist || !plist->view().isDictionary()) return std::nullopt;
+    return plist;
+}
+
+} // namespace mivora::platform
