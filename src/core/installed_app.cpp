@@ -1,0 +1,39 @@
+#include "core/installed_app.h"
+
+#include "platform/filesystem.h"
+
+namespace mivora::core {
+
+Json InstalledApp::toJson() const {
+    Json json;
+    json["name"] = name;
+    json["path"] = path;
+    setOptional(json, "bundleId", bundleId);
+    setOptional(json, "dockIconControlledByApp", dockIconControlledByApp);
+    return json;
+}
+
+InstalledApp InstalledApp::fromJson(const Json& json) {
+    InstalledApp app;
+    app.name = json.at("name").get<std::string>();
+    app.path = json.at("path").get<std::string>();
+    if (json.contains("bundleId")) app.bundleId = json.at("bundleId").get<std::string>();
+    if (json.contains("dockIconControlledByApp")) app.dockIconControlledByApp = json.at("dockIconControlledByApp").get<bool>();
+    return app;
+}
+
+std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath) {
+    return platform::readPropertyListDictionary(platform::joinPath(bundlePath, "Contents/Info.plist"));
+}
+
+std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key) {
+    auto info = readInfoPlist(bundlePath);
+    if (!info) return std::nullopt;
+    return info->view()[key].string();
+}
+
+std::optional<std::string> readBundleIdentifier(const std::string& bundlePath) {
+    return readInfoString(bundlePath, "CFBundleIdentifier");
+}
+
+} // namespace mivora::core

@@ -1,0 +1,32 @@
+// InstalledApp, the record of one application that discovery returns and that
+// most replies embed, and the small readers of a bundle's Info.plist.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/json.h"
+#include "platform/property_list.h"
+
+namespace mivora::core {
+
+struct InstalledApp {
+    std::string name;
+    std::string path;
+    std::optional<std::string> bundleId;
+    std::optional<bool> dockIconControlledByApp;
+
+    Json toJson() const;
+    // Accepts the same keys; the two optional ones may be missing. Throws nlohmann's errors.
+    static InstalledApp fromJson(const Json& json);
+    bool operator==(const InstalledApp&) const = default;
+};
+
+// <bundle>/Contents/Info.plist as a dictionary, or nothing.
+std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath);
+// A text value of Info.plist, or nothing when unreadable, missing or not text.
+std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key);
+// CFBundleIdentifier when it is text.
+std::optional<std::string> readBundleIdentifier(const std::string& bundlePath);
+
+} // namespace mivora::core
