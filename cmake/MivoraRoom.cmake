@@ -3,7 +3,7 @@
 # so adding a file to a room never means touching CMake.
 function(mivora_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-    -Wno-sign-conversion)
+    -Wno-sign-conversion -Wno-missing-field-initializers)
   if(MIVORA_WARNINGS_AS_ERRORS)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

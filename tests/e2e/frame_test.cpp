@@ -1,3 +1,4 @@
+// The frame as the real binary shows it: help, version, usage errors, statuses.
 #include <gtest/gtest.h>
 
 #include "support/sandbox.h"
@@ -11,6 +12,66 @@ TEST(Frame, VersionPrintsAndExitsZero) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "2.3.0\n");
     EXPECT_EQ(result.err, "");
+}
+
+TEST(Frame, NoArgumentsPrintsRootHelp) {
+    Sandbox sandbox;
+    auto result = sandbox.run({});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("OVERVIEW: Command-line interface for Mivora — manage macOS app icons\n\n"
+                               "USAGE: mivora <subcommand>\n\nOPTIONS:\n"
+                               "  --version               Show the version.\n"
+                               "  -h, --help              Show help information.\n\nSUBCOMMANDS:\n",
+                               0),
+              0u)
+        << result.out;
+    EXPECT_NE(result.out.find("\n  See 'mivora help <subcommand>' for detailed help.\n"), std::string::npos);
+    EXPECT_EQ(sandbox.run({"--help"}).out, result.out);
+    EXPECT_EQ(sandbox.run({"help"}).out, result.out);
+}
+
+TEST(Frame, HelpListsSubcommandsInRootOrder) {
+    // The fixed order of the root; commands not built yet are simply absent.
+    const std::vector<std::string> order = {"status", "list", "apps", "extract-icon", "quit-app", "search-icons",
+                                            "apply-from-catalog", "collections", "set-icon", "remove-icon",
+                                            "remove-dark-icon", "restore", "import", "export", "validate",
+                                            "escape-jail", "refresh-dock", "completions"};
+    Sandbox sandbox;
+    std::string help = sandbox.run({}).out;
+    auto section = help.substr(help.find("SUBCOMMANDS:\n"));
+    size_t last = 0;
+    std::string previous;
+    for (const auto& name : order) {
+        auto at = section.find("\n  " + name + " ");
+        if (at == std::string::npos) continue;
+        EXPECT_GT(at, last) << name << " listed before " << previous;
+        last = at;
+        previous = name;
+    }
+    EXPECT_NE(section.find("\n  completions             Generate shell completion scripts\n"), std::string::npos);
+}
+
+TEST(Frame, UnknownSubcommandIsAUsageError) {
+    Sandbox sandbox;
+    auto result = sandbox.run({"frobnicate"});
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: Unexpected argument 'frobnicate'\nUsage: mivora <subcommand>\n"
+                          "  See 'mivora --help' for more information.\n");
+}
+
+TEST(Frame, HelpSubcommandAndFlagShowCommandHelp) {
+    Sandbox sandbox;
+    auto byFlag = sandbox.run({"completions", "--help"});
+    auto bySubcommand = sandbox.run({"help", "completions"});
+    EXPECT_EQ(byFlag.status, 0);
+    EXPECT_EQ(bySubcommand.status, 0);
+    EXPECT_EQ(byFlag.out, bySubcommand.out);
+    EXPECT_EQ(byFlag.out.rfind("OVERVIEW: Generate shell completion scripts\n\nInstall completions for your shell:\n", 0), 0u);
+    EXPECT_NE(byFlag.out.find("USAGE: mivora completions <shell-name>\n\nARGUMENTS:\n"
+                              "  <shell-name>            Shell type: zsh, bash, or fish\n"),
+              std::string::npos);
 }
 
 } // namespace
