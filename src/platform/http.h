@@ -1,0 +1,71 @@
+// HTTP over libcurl, standing in for the platform's URL sessions: a session
+// holds one reusable handle with its time-outs; only http and https are
+// spoken, so another scheme yields a response that is not HTTP (status 0),
+// never a local read.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace mivora::platform {
+
+// A transport failure (no connection, time-out); what() is the reason.
+class HttpTransportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The body grew beyond the session's limit.
+class HttpBodyTooLargeError : public HttpTransportError {
+public:
+    using HttpTransportError::HttpTransportError;
+};
+
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;
+    std::map<std::string, std::string> headers;
+    std::optional<std::string> body;
+    double timeoutSeconds = 0; // 0: only the session's limits
+};
+
+struct HttpResponse {
+    bool isHTTP = false; // false for an address whose scheme is not http or https
+    long status = 0;
+    std::string body;
+};
+
+struct HttpSessionConfiguration {
+    double requestTimeoutSeconds = 60;   // longest stretch without progress (and to connect)
+    double resourceTimeoutSeconds = 604800; // the whole transfer
+    size_t maximumBodyBytes = 0;         // 0: no limit
+};
+
+class HttpSession {
+public:
+    explicit HttpSession(HttpSessionConfiguration configuration);
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // Throws HttpTransportError.
+    HttpResponse send(const HttpRequest& request);
+
+private:
+    struct Handle;
+    HttpSessionConfiguration configuration_;
+    std::unique_ptr<Handle> handle_;
+};
+
+// True when the text parses as an absolute URL (scheme and the rest).
+bool isValidURL(const std::string& text);
+// The path of a URL (percent escapes kept), without query or fragment; "" when it has none.
+std::string urlPath(const std::string& url);
+// Percent escapes decoded; nothing when an escape is malformed.
+std::optional<std::string> percentDecoded(const std::string& text);
+
+} // namespace mivora::platform
