@@ -264,6 +264,28 @@ TEST_F(EscapeJailBatch, AFailingHelperRunIsCountedAndTheBatchGoesOn) {
     EXPECT_EQ(*sandbox.readFile(sandbox.tmp() + "/done.log"), arc + "\n" + cal + "\n" + notes + "\n");
 }
 
+TEST(EscapeJailApplications, EscapedBundlesAreSkippedOnTheNextRun) {
+    // The helper and icon program stand-ins really set the flag and the Icon file.
+    Sandbox sandbox;
+    sandbox.installFakeSudo();
+    std::string folder = sandbox.rootPath("/usr/local/lib/mivora");
+    platform::createDirectories(folder);
+    platform::createSymbolicLink(folder + "/helper.sh", standinsDirectory() + "/helper.sh");
+    platform::createSymbolicLink(folder + "/fileicon", standinsDirectory() + "/fileicon");
+    for (const char* name : {"Arc", "Notes"}) {
+        std::string bundle = sandbox.addApp({.name = name, .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
+        sandbox.writeFile(bundle + "/Contents/Resources/AppIcon.icns", "icns bytes");
+    }
+    auto first = sandbox.run({"escape-jail"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out.substr(first.out.rfind('\n', first.out.size() - 2) + 1), "2 escaped, 0 skipped, 0 failed\n");
+    auto second = sandbox.run({"escape-jail", "-v"});
+    EXPECT_EQ(second.out, "  ⊘ Arc.app — already has custom icon\n"
+                          "  ⊘ Notes.app — already has custom icon\n"
+                          "\n"
+                          "0 escaped, 2 skipped, 0 failed\n");
+}
+
 TEST(EscapeJailApplications, AnUnreadableApplicationsFolderIsAnError) {
     Sandbox sandbox;
     sandbox.installFakeSudo();
