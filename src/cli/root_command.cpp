@@ -1,6 +1,10 @@
 #include "cli/root_command.h"
 
 #include "cli/completions_command.h"
+#include "icons/commands/escape_jail_command.h"
+#include "icons/commands/export_command.h"
+#include "icons/commands/import_command.h"
+#include "icons/commands/validate_command.h"
 
 namespace mivora::cli {
 
@@ -11,6 +15,10 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     config.version = kVersion;
     // The order of this list is the order of the help screen.
     config.subcommands = {
+        core::makeCommand<icons::ImportCommand>,
+        core::makeCommand<icons::ExportCommand>,
+        core::makeCommand<icons::ValidateCommand>,
+        core::makeCommand<icons::EscapeJailCommand>,
         core::makeCommand<CompletionsCommand>,
     };
     return config;

@@ -1,5 +1,6 @@
 #include "platform/filesystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -142,6 +143,37 @@ std::optional<std::string> readFile(const std::string& path) {
             if (errno == EINTR) continue;
             ::close(fd);
             return std::nullopt;
+        }
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::string readFileContents(const std::string& path, size_t maxBytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail("Cannot read", path, errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        int error = errno;
+        ::close(fd);
+        fail("Cannot read", path, error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        fail("Cannot read", path, EISDIR);
+    }
+    std::string bytes;
+    if (info.st_size > 0) bytes.reserve(std::min(static_cast<size_t>(info.st_size), maxBytes));
+    char buffer[65536];
+    while (bytes.size() < maxBytes) {
+        ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - bytes.size()));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            fail("Cannot read", path, error);
         }
         if (got == 0) break;
         bytes.append(buffer, static_cast<size_t>(got));

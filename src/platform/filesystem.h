@@ -2,6 +2,7 @@
 // through writeFileAtomically, so a crash never leaves a torn file behind.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,9 @@ bool fileExists(const std::string& path); // follows symbolic links
 bool isDirectory(const std::string& path);
 bool isSymbolicLink(const std::string& path);
 std::optional<std::string> readFile(const std::string& path);
+// At most `maxBytes` of the file's bytes; throws FileSystemError naming the path and the reason.
+// A caller that refuses large files passes its limit + 1, so it never reads much more than it accepts.
+std::string readFileContents(const std::string& path, size_t maxBytes = SIZE_MAX);
 std::optional<std::vector<std::string>> listDirectory(const std::string& path);
 std::optional<std::string> readSymbolicLink(const std::string& path);
 std::optional<std::string> resolveSymbolicLinks(const std::string& path);

@@ -1,0 +1,119 @@
+#include "icons/commands/escape_jail_command.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/installed_app.h"
+#include "core/locations.h"
+#include "core/output.h"
+#include "core/paths.h"
+#include "core/shell.h"
+#include "core/text.h"
+#include "platform/environment.h"
+#include "platform/extended_attributes.h"
+#include "platform/filesystem.h"
+
+namespace mivora::icons {
+
+namespace {
+
+constexpr size_t kFinderInfoSize = 32;
+constexpr unsigned char kHasCustomIconHighByte = 0x04; // Finder flag 0x0400, big-endian, in byte 8
+
+// The Finder shows a bundle's own custom icon only when the flag is set and the
+// "Icon\r" file holding it exists; either alone leaves the bundled icon in place.
+bool hasCustomIcon(const std::string& bundlePath) {
+    auto finderInfo = platform::readExtendedAttribute(bundlePath, "com.apple.FinderInfo", kFinderInfoSize);
+    if (!finderInfo || finderInfo->empty()) return false;
+    finderInfo->resize(kFinderInfoSize, '\0');
+    if ((static_cast<unsigned char>((*finderInfo)[8]) & kHasCustomIconHighByte) == 0) return false;
+    return platform::fileExists(bundlePath + "/Icon\r");
+}
+
+} // namespace
+
+core::CommandConfiguration EscapeJailCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "escape-jail";
+    config.abstract = "Escape macOS Tahoe squircle jail by re-applying bundled icons as custom icons";
+    return config;
+}
+
+void EscapeJailCommand::declare(core::Arguments& arguments) {
+    arguments.positional("app-path", appPath,
+                         "Path to a specific .app bundle (omit to process all apps in /Applications)",
+                         {.completesFiles = true});
+    arguments.flag("dry-run", dryRun, "Show what would be done without making changes", {.shortName = 'd'});
+    arguments.flag("verbose", verbose, "Show detailed output", {.shortName = 'v'});
+}
+
+void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool verbose) {
+    std::string name = platform::deletingPathExtension(platform::lastPathComponent(appPath));
+    auto info = core::readInfoPlist(appPath);
+    if (!info) throw core::CLIError::fileNotFound("Cannot read Info.plist for " + name);
+    auto iconFile = info->view()["CFBundleIconFile"].string();
+    if (!iconFile) throw core::CLIError::fileNotFound("No CFBundleIconFile in " + name);
+    if (!core::endsWith(*iconFile, ".icns")) *iconFile += ".icns";
+    std::string icnsPath = platform::joinPath(platform::joinPath(appPath, "Contents/Resources"), *iconFile);
+    if (!platform::fileExists(icnsPath))
+        throw core::CLIError::fileNotFound("Icon file not found: " + icnsPath);
+    if (dryRun) {
+        core::printLine("  → Would escape jail for " + name);
+        return;
+    }
+    core::runShell("sudo -n " + core::shellQuote(core::helperScriptPath()) + " " +
+                       core::shellQuote(core::fileiconPath()) + " " + core::shellQuote(appPath) + " " +
+                       core::shellQuote(icnsPath),
+                   15);
+    core::printLine(verbose ? "  ✓ " + name : "✓ Escaped squircle jail for " + name);
+}
+
+void EscapeJailCommand::run() {
+    if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath())) {
+        throw core::CLIError::setupIncomplete(
+            "Helper files not found. Run the Mivora app to complete setup first.");
+    }
+    if (appPath) {
+        // A completing shell leaves a "/" after a bundle folder; the bundle is the same.
+        std::string path = platform::droppingTrailingSlash(core::resolveAppPath(*appPath));
+        if (!platform::fileExists(path)) throw core::CLIError::fileNotFound("App not found: " + path);
+        if (!core::endsWith(path, ".app"))
+            throw core::ValidationError("Target must be an .app bundle: " + path);
+        escapeJail(path, dryRun, verbose);
+        return;
+    }
+
+    std::string applications = platform::systemPath("/Applications");
+    auto entries = platform::listDirectory(applications);
+    if (!entries) throw core::CLIError::fileNotFound("Cannot read /Applications");
+    std::vector<std::string> bundles;
+    std::copy_if(entries->begin(), entries->end(), std::back_inserter(bundles),
+                 [](const std::string& entry) { return core::endsWith(entry, ".app"); });
+    std::stable_sort(bundles.begin(), bundles.end());
+
+    int escaped = 0, skipped = 0, failed = 0;
+    for (const auto& entry : bundles) {
+        std::string path = platform::joinPath(applications, entry);
+        if (hasCustomIcon(path)) {
+            if (verbose) core::printLine("  ⊘ " + entry + " — already has custom icon");
+            ++skipped;
+            continue;
+        }
+        try {
+            escapeJail(path, dryRun, verbose);
+            ++escaped;
+        } catch (const std::exception& error) {
+            if (verbose) core::printLine("  ✗ " + entry + " — " + error.what());
+            ++failed;
+        }
+    }
+    core::printLine("");
+    std::string counts = std::to_string(skipped) + " skipped, " + std::to_string(failed) + " failed";
+    core::printLine(dryRun ? "Dry run: " + std::to_string(escaped) + " app(s) would escape jail, " + counts
+                           : std::to_string(escaped) + " escaped, " + counts);
+}
+
+} // namespace mivora::icons

@@ -1,0 +1,52 @@
+#include "icons/commands/import_command.h"
+
+#include "core/errors.h"
+#include "core/locations.h"
+#include "core/output.h"
+#include "core/paths.h"
+#include "icons/commands/config_document.h"
+#include "platform/filesystem.h"
+
+namespace mivora::icons {
+
+core::CommandConfiguration ImportCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "import";
+    config.abstract = "Import an Mivora configuration";
+    return config;
+}
+
+void ImportCommand::declare(core::Arguments& arguments) {
+    arguments.positional("config-path", configPath, "Path to configuration file (.json)",
+                         {.completesFiles = true});
+    arguments.flag("dry-run", dryRun, "Validate the configuration without importing", {.shortName = 'd'});
+}
+
+void ImportCommand::run() {
+    std::string path = core::resolveAppPath(configPath);
+    if (!platform::fileExists(path))
+        throw core::CLIError::fileNotFound("Configuration file not found: " + path);
+    ConfigurationFile file;
+    try {
+        file = readConfigurationFile(path);
+    } catch (const ConfigurationReadError& error) {
+        throw core::CLIError::invalidConfig(std::string("Invalid configuration file: ") + error.what());
+    }
+    core::printLine("Configuration: v" + file.configuration.version);
+    core::printLine("  Aliases: " + std::to_string(file.configuration.appAliases.size()));
+    core::printLine("  Icons:   " + std::to_string(file.configuration.cachedIcons.size()));
+    if (dryRun) {
+        core::printLine("");
+        core::printLine("Dry run — no changes made.");
+        return;
+    }
+    // The staged bytes are the very bytes that were checked, not a second read that could differ.
+    platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "imported_config.json"),
+                                  file.bytes);
+    platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "pending_import"), "");
+    core::printLine("");
+    core::printLine("✓ Configuration staged for import.");
+    core::printLine("  Restart Mivora to apply changes.");
+}
+
+} // namespace mivora::icons

@@ -1,0 +1,27 @@
+// Locale-dependent presentation of dates and byte counts, as the platform
+// formatters show them: in the user's locale (userLocaleName()) unless another
+// is given, dates in the process's time zone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/environment.h"
+
+namespace mivora::platform {
+
+// A date given as seconds since 1 January 2001 00:00:00 UTC, in the medium date
+// style and the medium time style ("Jan 5, 2024, 3:04:05 PM" in en_US).
+std::string formatMediumDateTime(double secondsSinceReferenceDate,
+                                 const std::string& localeName = userLocaleName());
+
+// The same in the short date style and the short time style ("1/5/24, 3:04 PM").
+std::string formatShortDateTime(double secondsSinceReferenceDate,
+                                const std::string& localeName = userLocaleName());
+
+// A size in the file style: decimal units of 1000; "Zero KB", "1 byte", "<n> bytes"
+// below 1000, then KB without decimals, MB with at most one, GB and larger with at
+// most two (rounded half up, trailing zeros dropped), the figure in the user's locale.
+std::string formatByteCount(uint64_t bytes, const std::string& localeName = userLocaleName());
+
+} // namespace mivora::platform
