@@ -2,42 +2,16 @@
 
 #include <cctype>
 
+#include "platform/http.h"
+
 namespace mivora::platform {
 
 namespace {
 
+// Unreserved characters, the sub-delimiters, ":", "@" and "/" stand as they are.
 bool keptInPath(unsigned char c) {
-    if (std::isalnum(c)) return true;
-    switch (c) {
-    case '-':
-    case '.':
-    case '_':
-    case '~': // unreserved
-    case '!':
-    case '$':
-    case '&':
-    case '\'':
-    case '(':
-    case ')':
-    case '*':
-    case '+':
-    case ',':
-    case ';':
-    case '=':
-    case ':':
-    case '@':
-    case '/':
-        return true;
-    default:
-        return false;
-    }
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return std::isalnum(c) ||
+           std::string_view("-._~!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 } // namespace
@@ -73,23 +47,14 @@ std::optional<std::string> filePathOfURL(std::string_view url) {
     }
     auto end = rest.find_first_of("?#");
     if (end != std::string_view::npos) rest = rest.substr(0, end);
-    std::string path;
-    for (size_t i = 0; i < rest.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(rest[i]);
+    for (unsigned char c : rest) {
         if (c <= ' ' || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
             c == '{' || c == '|' || c == '}')
             return std::nullopt; // not allowed unescaped in a URL
-        if (c == '%') {
-            if (i + 2 >= rest.size()) return std::nullopt;
-            int high = hexValue(rest[i + 1]);
-            int low = hexValue(rest[i + 2]);
-            if (high < 0 || low < 0) return std::nullopt;
-            path += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            path += static_cast<char>(c);
-        }
     }
+    auto decoded = percentDecoded(std::string(rest));
+    if (!decoded) return std::nullopt;
+    std::string path = std::move(*decoded);
     if (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
