@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -151,6 +152,28 @@ int runAndWait(const std::vector<std::string>& arguments) {
 void startDetached(const std::vector<std::string>& arguments) {
     pid_t pid = 0;
     spawnQuiet(arguments, &pid);
+}
+
+std::optional<std::string> findProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
+    std::string path;
+    for (const auto& entry : childEnvironment()) {
+        if (entry.rfind("PATH=", 0) == 0) path = entry.substr(5);
+    }
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        std::string folder = path.substr(start, end - start);
+        start = end + 1;
+        if (folder.empty()) continue;
+        std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
 }
 
 void sleepSeconds(double seconds) {

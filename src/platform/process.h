@@ -37,6 +37,10 @@ int runAndWait(const std::vector<std::string>& arguments);
 // Starts a program directly with its output to /dev/null and does not wait.
 void startDetached(const std::vector<std::string>& arguments);
 
+// The first executable file named `name` in the directories of the children's
+// PATH (childEnvironment()), as a shell would find it; nothing when there is none.
+std::optional<std::string> findProgram(const std::string& name);
+
 // Blocks the calling thread.
 void sleepSeconds(double seconds);
 

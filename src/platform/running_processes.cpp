@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/environment.h"
 #include "platform/filesystem.h"
+#include "platform/property_list.h"
 
 namespace mivora::platform {
 
@@ -34,10 +36,31 @@ std::vector<RunningProcess> listRunningProcesses() {
         process.pid = static_cast<pid_t>(std::strtol(name.c_str(), nullptr, 10));
         process.executablePath = *exe;
         process.bundlePath = enclosingBundlePath(*exe);
+        if (process.bundlePath) {
+            if (auto info = readPropertyListDictionary(*process.bundlePath + "/Contents/Info.plist"))
+                process.bundleIdentifier = info->view()["CFBundleIdentifier"].string();
+        }
         processes.push_back(std::move(process));
     }
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return processes;
+}
+
+std::vector<RunningProcess> runningApplications() {
+    // Executable paths come resolved from /proc, so the folders are resolved too.
+    auto resolved = [](const std::string& folder) { return resolveSymbolicLinks(folder).value_or(folder); };
+    const std::string root = resolved(systemRoot());
+    const std::string home = resolved(homeDirectory());
+    auto inside = [](const std::string& path, const std::string& folder) {
+        return folder == "/" || path.rfind(folder + "/", 0) == 0;
+    };
+    std::vector<RunningProcess> applications;
+    for (auto& process : listRunningProcesses()) {
+        if (!process.bundlePath) continue;
+        if (inside(*process.bundlePath, root) || inside(*process.bundlePath, home))
+            applications.push_back(std::move(process));
+    }
+    return applications;
 }
 
 } // namespace mivora::platform

@@ -77,8 +77,10 @@ public:
     // Extra variables for runs ("LANG", "MIVORA_API_BASE_URL", ...).
     std::map<std::string, std::string> environment;
 
-private:
+    // The whole environment of a run, as "NAME=value" items.
     std::vector<std::string> runEnvironment() const;
+
+private:
 
     std::string dir_, root_, home_, tmp_, bin_;
 };

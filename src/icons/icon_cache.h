@@ -1,0 +1,78 @@
+// The icon cache: per application path, the custom icon images set for the
+// light and the dark appearance. It is shared with the desktop application: the
+// file icon-cache.json in the application-support folder (compact JSON, dates
+// as seconds since 2001) plus PNG images in the cache folder that its entries name.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "icons/appearance.h"
+
+namespace mivora::icons {
+
+struct IconCacheEntry {
+    std::string appPath;
+    std::string iconFileName;                    // light-slot image in the cache folder
+    std::optional<std::string> darkIconFileName; // dark-slot image; may name the same file
+    std::string appName;
+    double timestamp = 0;                  // seconds since 1 January 2001, last written by cacheIcon
+    std::optional<std::string> appVersion; // CFBundleVersion at that time
+
+    core::Json toJson() const;
+    // Requires the four mandatory keys with their types; throws otherwise.
+    static IconCacheEntry fromJson(const core::Json& json);
+    bool operator==(const IconCacheEntry&) const = default;
+};
+
+// Application path -> entry.
+using IconCache = std::map<std::string, IconCacheEntry>;
+
+// ~/Library/Application Support/com.quartelmisko.Mivora/icon-cache.json
+std::string iconCacheFilePath();
+
+// The bytes as a cache, or nothing when they are not a JSON object of entries.
+std::optional<IconCache> decodeIconCache(std::string_view bytes);
+std::string encodeIconCache(const IconCache& cache);
+
+// icon-cache.json when it decodes; otherwise the desktop application's
+// preference value "com.mivora.cachedIcons"; otherwise empty. Never merged, never fails.
+IconCache loadIconCache();
+// Writes the whole cache atomically. Throws on an encoding, folder or write error.
+void saveIconCache(const IconCache& cache);
+
+struct CachedIcon {
+    std::string file; // the new image in the cache folder
+    IconCacheEntry entry;
+};
+// Copies (or converts) the icon into the cache folder under a new name, records
+// it in the application's entry for the slot and deletes the image the slot
+// named before unless the other slot still names it. Throws.
+CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
+                     const std::string& cacheDirectory);
+
+struct RemovedDarkIcon {
+    bool removed = false;
+    std::optional<std::string> lightIconFile; // when removed: the light-slot image to re-apply
+};
+// Clears the dark slot of the entry under `appPath`. Throws on a write error.
+RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::string& cacheDirectory);
+
+// Removes the entry under `appPath` and its images; false when there was none
+// (then nothing is written). Throws on a write error.
+bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirectory);
+
+// A data value of the desktop application's preference file, read directly.
+std::optional<std::string> readAppPreferenceData(const std::string& key);
+
+// PNG sources are copied (nothing to do when source and destination are the
+// same file); anything else is converted by `sips`. Throws.
+void convertImageToPNG(const std::string& source, const std::string& destination);
+
+// CFBundleVersion of <appPath>/Contents/Info.plist when it is text.
+std::optional<std::string> readBundleVersion(const std::string& appPath);
+
+} // namespace mivora::icons

@@ -1,0 +1,374 @@
+#include "icons/system_app_proxies.h"
+
+#include <array>
+
+#include "core/base64.h"
+#include "core/errors.h"
+#include "core/locations.h"
+#include "core/text.h"
+#include "icons/icon_cache.h"
+#include "platform/environment.h"
+#include "platform/file_url.h"
+#include "platform/filesystem.h"
+#include "platform/preferences.h"
+#include "platform/process.h"
+
+namespace mivora::icons {
+
+namespace {
+
+constexpr const char* kRecordsKey = "com.mivora.systemAppProxies";
+constexpr const char* kDockDomain = "com.apple.dock";
+constexpr const char* kPersistentApps = "persistent-apps";
+constexpr const char* kLaunchServicesRegister = "/System/Library/Frameworks/CoreServices.framework/"
+                                                "Frameworks/LaunchServices.framework/Support/lsregister";
+
+bool samePath(const std::string& a, const std::string& b) {
+    return platform::droppingTrailingSlash(a) == platform::droppingTrailingSlash(b);
+}
+
+// Anything at the path, a dangling link included.
+bool somethingExists(const std::string& path) {
+    return platform::fileExists(path) || platform::isSymbolicLink(path);
+}
+
+struct DockTiles {
+    platform::PreferenceDomain domain;
+    platform::Plist tiles;
+};
+
+std::optional<DockTiles> loadDockTiles() {
+    auto domain = platform::PreferenceDomain::synchronize(kDockDomain);
+    auto tiles = domain.value(kPersistentApps);
+    if (!tiles.isArray()) return std::nullopt;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        if (!tiles.at(i).isDictionary()) return std::nullopt;
+    }
+    auto copy = platform::Plist::copyOf(tiles);
+    return DockTiles{std::move(domain), std::move(copy)};
+}
+
+// Like the preferences system's synchronise, a failed write of the Dock's
+// preferences is not reported.
+void saveDockTiles(DockTiles& dock, platform::Plist tiles) {
+    try {
+        dock.domain.setValue(kPersistentApps, std::move(tiles));
+        dock.domain.save();
+    } catch (const std::exception&) {
+    }
+}
+
+SystemProxyRecord makeRecord(const core::InstalledApp& app, const std::string& proxyPath,
+                             const std::optional<SystemProxyRecord>& earlier,
+                             const std::optional<std::string>& tileData) {
+    return {app.path, proxyPath, app.name, earlier ? earlier->createdAt : core::secondsSinceReferenceDate(),
+            tileData};
+}
+
+void recordSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
+                          const std::optional<SystemProxyRecord>& earlier,
+                          const std::optional<std::string>& tileData) {
+    SystemProxyRecords records = loadSystemProxyRecords();
+    // One record per application, however its path was spelled before.
+    std::erase_if(records,
+                  [&](const auto& item) { return item.first != app.path && samePath(item.first, app.path); });
+    records[app.path] = makeRecord(app, proxyPath, earlier, tileData);
+    saveSystemProxyRecords(records);
+}
+
+void rollbackSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
+                            const std::optional<SystemProxyRecord>& earlier,
+                            const std::optional<std::string>& tileData, bool proxyExisted) noexcept {
+    try {
+        if (tileData) restoreOriginalDockEntry(makeRecord(app, proxyPath, earlier, tileData));
+        if (!earlier && !proxyExisted) {
+            platform::removeItemQuietly(proxyPath);
+            removeEmptySystemAppsFolder();
+        }
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+core::Json SystemProxyRecord::toJson() const {
+    core::Json json = core::Json::object();
+    json["originalPath"] = originalPath;
+    json["proxyPath"] = proxyPath;
+    json["appName"] = appName;
+    json["createdAt"] = createdAt;
+    if (originalDockEntry) json["originalDockEntry"] = core::encodeBase64(*originalDockEntry);
+    return json;
+}
+
+SystemProxyRecord SystemProxyRecord::fromJson(const core::Json& json) {
+    SystemProxyRecord record;
+    record.originalPath = json.at("originalPath").get<std::string>();
+    record.proxyPath = json.at("proxyPath").get<std::string>();
+    record.appName = json.at("appName").get<std::string>();
+    const auto& createdAt = json.at("createdAt");
+    if (!createdAt.is_number()) throw std::invalid_argument("createdAt is not a number");
+    record.createdAt = createdAt.get<double>();
+    if (json.contains("originalDockEntry") && !json.at("originalDockEntry").is_null()) {
+        auto decoded = core::decodeBase64(json.at("originalDockEntry").get<std::string>());
+        if (!decoded.bytes) throw std::invalid_argument("originalDockEntry: " + decoded.problem);
+        record.originalDockEntry = std::move(*decoded.bytes);
+    }
+    return record;
+}
+
+std::string systemAppsProxyDirectory() {
+    return platform::homeDirectory() + "/Applications/Mivora System Apps";
+}
+
+bool isProtectedSystemApp(const std::string& path) {
+    auto resolved = platform::resolveSymbolicLinks(path);
+    if (!resolved) return false;
+    // The system locations lie under the system root; the root is resolved too,
+    // so that a link in its own path does not hide them, and it must end at a
+    // path-component boundary.
+    std::string inner = *resolved;
+    const std::string& root = platform::systemRoot();
+    if (root != "/") {
+        std::string resolvedRoot = platform::resolveSymbolicLinks(root).value_or(root);
+        if (resolvedRoot != "/") {
+            if (!core::startsWith(*resolved, resolvedRoot + "/")) return false;
+            inner = resolved->substr(resolvedRoot.size());
+        }
+    }
+    static const std::array<const char*, 4> locations = {
+        "/System/Applications/", "/System/Library/CoreServices/Applications/", "/System/Cryptexes/",
+        "/System/Volumes/Preboot/Cryptexes/"};
+    bool inSystemLocation = false;
+    for (const char* location : locations)
+        inSystemLocation = inSystemLocation || core::startsWith(inner, location);
+    if (!inSystemLocation) return false;
+    auto identifier = core::readBundleIdentifier(*resolved);
+    return identifier && core::startsWith(*identifier, "com.apple.");
+}
+
+SystemProxyRecords loadSystemProxyRecords() {
+    auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
+    auto data = domain.value(kRecordsKey).data();
+    if (!data) return {};
+    try {
+        auto json = core::Json::parse(*data);
+        if (!json.is_object()) return {};
+        SystemProxyRecords records;
+        for (const auto& [key, value] : json.items())
+            records[key] = SystemProxyRecord::fromJson(value);
+        return records;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+void saveSystemProxyRecords(const SystemProxyRecords& records) {
+    try {
+        core::Json json = core::Json::object();
+        for (const auto& [key, record] : records)
+            json[key] = record.toJson();
+        std::string bytes = core::writeJSON(json, core::JSONStyle::compact);
+        auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
+        domain.setValue(kRecordsKey, platform::Plist::data(bytes));
+        domain.save();
+    } catch (const std::exception&) {
+    }
+}
+
+std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app) {
+    SystemProxyRecords records = loadSystemProxyRecords();
+    if (auto found = records.find(app.path); found != records.end()) return found->second;
+    for (const auto& [key, record] : records) {
+        if (samePath(record.originalPath, app.path)) return record;
+    }
+    return std::nullopt;
+}
+
+std::optional<platform::Plist> readDockPersistentApps() {
+    auto dock = loadDockTiles();
+    if (!dock) return std::nullopt;
+    return std::move(dock->tiles);
+}
+
+std::optional<std::string> dockTileFilePath(platform::PlistView tile) {
+    auto url = tile["tile-data"]["file-data"]["_CFURLString"].string();
+    if (!url) return std::nullopt;
+    if (auto path = platform::filePathOfURL(*url)) return path;
+    return url;
+}
+
+bool isPinnedInDock(const std::string& appPath) {
+    std::vector<std::string> candidates = {appPath};
+    // A tile that already shows the proxy still counts, whichever way the path was spelled.
+    if (auto record = findSystemProxyRecord({.path = appPath})) candidates.push_back(record->proxyPath);
+    auto tiles = readDockPersistentApps();
+    if (!tiles) return false;
+    for (size_t i = 0; i < tiles->view().size(); ++i) {
+        auto path = dockTileFilePath(tiles->view().at(i));
+        if (!path) continue;
+        for (const auto& candidate : candidates) {
+            if (samePath(*path, candidate)) return true;
+        }
+    }
+    return false;
+}
+
+void createSystemAppProxyBundle(const std::string& originalPath, const std::string& proxyPath) {
+    std::string originalContents = platform::joinPath(originalPath, "Contents");
+    if (!platform::fileExists(originalContents))
+        throw core::CLIError::fileNotFound("Original system app is missing: " + originalPath);
+    platform::createDirectories(platform::parentPath(proxyPath));
+    std::string proxyContents = platform::joinPath(proxyPath, "Contents");
+    if (!somethingExists(proxyPath)) {
+        platform::createDirectories(proxyPath);
+    } else if (!platform::isDirectory(proxyPath) || platform::isSymbolicLink(proxyPath)) {
+        // A link is replaced rather than followed: working through a link to a
+        // real bundle would delete that bundle's Contents below.
+        platform::removeItem(proxyPath);
+        platform::createDirectories(proxyPath);
+    } else {
+        if (platform::readSymbolicLink(proxyContents) == originalContents) return;
+        platform::removeItemQuietly(proxyContents);
+    }
+    platform::createSymbolicLink(proxyContents, originalContents);
+}
+
+void registerWithLaunchServices(const std::string& bundlePath) {
+    platform::startDetached({platform::systemPath(kLaunchServicesRegister), "-f", bundlePath});
+}
+
+platform::Plist makeDockTile(const std::string& bundlePath, const std::string& label,
+                             platform::PlistView baseTile) {
+    auto tile = baseTile.isDictionary() ? platform::Plist::copyOf(baseTile) : platform::Plist::dictionary();
+    auto baseData = baseTile["tile-data"];
+    auto tileData =
+        baseData.isDictionary() ? platform::Plist::copyOf(baseData) : platform::Plist::dictionary();
+
+    auto fileData = platform::Plist::dictionary();
+    fileData.set("_CFURLString", platform::Plist::string(
+                                     platform::fileURLString(bundlePath, platform::isDirectory(bundlePath))));
+    fileData.set("_CFURLStringType", platform::Plist::integer(15));
+    tileData.set("file-data", std::move(fileData));
+    tileData.set("file-label", platform::Plist::string(label));
+    tileData.set("file-mod-date", platform::Plist::real(core::secondsSinceReferenceDate()));
+    tileData.remove("bundle-identifier");
+    // No bookmark can be made here: the copied "book" is left as it was.
+    tile.set("tile-data", std::move(tileData));
+    tile.set("tile-type", platform::Plist::string("file-tile"));
+    return tile;
+}
+
+std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
+                                                 const std::string& proxyPath, const std::string& label) {
+    auto dock = loadDockTiles();
+    if (!dock) return std::nullopt;
+    auto tiles = platform::Plist::array();
+    std::optional<std::string> firstTile;
+    bool replaced = false;
+    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
+        auto tile = dock->tiles.view().at(i);
+        auto path = dockTileFilePath(tile);
+        if (path && samePath(*path, originalPath)) {
+            if (!replaced) {
+                std::string bytes = platform::Plist::copyOf(tile).toBinary();
+                if (!bytes.empty()) firstTile = std::move(bytes);
+            }
+            replaced = true;
+            tiles.append(makeDockTile(proxyPath, label, tile));
+        } else {
+            tiles.append(platform::Plist::copyOf(tile));
+        }
+    }
+    if (!replaced) return std::nullopt;
+    saveDockTiles(*dock, std::move(tiles));
+    return firstTile;
+}
+
+void restoreOriginalDockEntry(const SystemProxyRecord& record) {
+    auto dock = loadDockTiles();
+    if (!dock) return;
+    std::optional<platform::Plist> original;
+    if (record.originalDockEntry) {
+        auto parsed = platform::parsePropertyList(*record.originalDockEntry);
+        if (parsed && parsed->view().isDictionary()) original = std::move(parsed);
+    }
+    auto tiles = platform::Plist::array();
+    bool replaced = false;
+    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
+        auto tile = dock->tiles.view().at(i);
+        auto path = dockTileFilePath(tile);
+        if (path && samePath(*path, record.proxyPath)) {
+            replaced = true;
+            tiles.append(original ? *original : makeDockTile(record.originalPath, record.appName, tile));
+        } else {
+            tiles.append(platform::Plist::copyOf(tile));
+        }
+    }
+    if (replaced) saveDockTiles(*dock, std::move(tiles));
+}
+
+void removeEmptySystemAppsFolder() {
+    std::string folder = systemAppsProxyDirectory();
+    auto entries = platform::listDirectory(folder);
+    if (entries && entries->empty()) platform::removeItemQuietly(folder);
+}
+
+SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
+    auto nothing = [] {};
+    if (!isProtectedSystemApp(app.path)) return {app, app, nothing, nothing};
+    if (!isPinnedInDock(app.path)) {
+        throw core::CLIError::iconSetFailed(
+            "macOS only lets Mivora theme Apple apps that are pinned to the Dock. Pin " + app.name +
+            " to your Dock, then set its icon again.");
+    }
+    std::string originalPath = platform::droppingTrailingSlash(app.path);
+    std::string proxyPath =
+        platform::joinPath(systemAppsProxyDirectory(), platform::lastPathComponent(originalPath));
+    bool proxyExisted = somethingExists(proxyPath);
+
+    createSystemAppProxyBundle(originalPath, proxyPath);
+    registerWithLaunchServices(proxyPath);
+    // Found however the path was spelled, so that a later apply keeps the first tile and date.
+    std::optional<SystemProxyRecord> earlier = findSystemProxyRecord(app);
+    std::optional<std::string> tileData = pointDockEntryAtProxy(originalPath, proxyPath, app.name);
+    if (!tileData && earlier) tileData = earlier->originalDockEntry;
+
+    core::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
+    return {app, cacheApp, [=] { recordSystemAppProxy(app, proxyPath, earlier, tileData); },
+            [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted); }};
+}
+
+bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory) {
+    auto record = findSystemProxyRecord(app);
+    std::string key = record ? record->proxyPath : app.path;
+    bool removed = removeCachedIcons(key, cacheDirectory);
+    if (key != app.path) removed = removeCachedIcons(app.path, cacheDirectory) || removed;
+    if (!record) return removed;
+
+    // Only a bundle inside the proxy folder is ours to delete; a record naming
+    // anything else is not followed.
+    if (somethingExists(record->proxyPath) && isSystemAppProxyPath(record->proxyPath))
+        platform::removeItem(record->proxyPath);
+    restoreOriginalDockEntry(*record);
+    SystemProxyRecords records = loadSystemProxyRecords();
+    records.erase(record->originalPath);
+    saveSystemProxyRecords(records);
+    removeEmptySystemAppsFolder();
+    return true;
+}
+
+core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app) {
+    auto record = findSystemProxyRecord(app);
+    if (!record || !somethingExists(record->proxyPath)) return app;
+    core::InstalledApp target = app;
+    target.path = record->proxyPath;
+    return target;
+}
+
+bool isSystemAppProxyPath(const std::string& path) {
+    std::string folder = platform::droppingTrailingSlash(systemAppsProxyDirectory());
+    return core::startsWith(platform::droppingTrailingSlash(path), folder + "/");
+}
+
+} // namespace mivora::icons

@@ -1,0 +1,87 @@
+// Apple's own applications in the system locations never get a custom icon in
+// place. Each is given a user-owned proxy bundle instead,
+// ~/Applications/Mivora System Apps/<App>.app, whose Contents is a link to the
+// original's Contents; the proxy is registered with Launch Services, put in the
+// place of the original's Dock tile, and recorded in the product's preferences
+// under "com.mivora.systemAppProxies".
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "platform/property_list.h"
+
+namespace mivora::icons {
+
+// The target of one icon apply.
+struct SystemAppApplyTarget {
+    core::InstalledApp original;    // the application as the caller gave it
+    core::InstalledApp cacheApp;    // what the helper writes to and the cache is keyed by
+    std::function<void()> commit;   // records the proxy; may throw
+    std::function<void()> rollback; // undoes the proxy work; never throws
+};
+
+struct SystemProxyRecord {
+    std::string originalPath; // also the record's key
+    std::string proxyPath;
+    std::string appName;                          // the Dock label
+    double createdAt = 0;                         // seconds since 1 January 2001, kept on later applies
+    std::optional<std::string> originalDockEntry; // the replaced tile as a binary property list
+
+    core::Json toJson() const;                                 // data as Base64 text
+    static SystemProxyRecord fromJson(const core::Json& json); // throws
+    bool operator==(const SystemProxyRecord&) const = default;
+};
+using SystemProxyRecords = std::map<std::string, SystemProxyRecord>;
+
+// ~/Applications/Mivora System Apps
+std::string systemAppsProxyDirectory();
+
+// True for a bundle that, with links resolved, lies in one of the system
+// application locations and whose identifier begins with "com.apple.".
+bool isProtectedSystemApp(const std::string& path);
+
+// For a protected application: makes the proxy bundle, registers it and points
+// its Dock tile at it, and returns the proxy as the target. For any other
+// application: the application itself with a commit and rollback that do
+// nothing. Throws CLIError (not pinned, original missing) or FileSystemError.
+SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app);
+
+// Removes the application's cache entries and, when it has a proxy, the proxy
+// bundle, its Dock tile (the original comes back) and its record. Returns
+// whether anything was removed. Throws on a cache write or a bundle removal failure.
+bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory);
+
+// The application with its proxy's path when it has a recorded proxy that exists.
+core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app);
+
+// Whether the path lies inside the proxy folder.
+bool isSystemAppProxyPath(const std::string& path);
+
+// --- building blocks (paths are compared after dropping one trailing "/") ---
+SystemProxyRecords loadSystemProxyRecords();                    // missing or undecodable: none
+void saveSystemProxyRecords(const SystemProxyRecords& records); // never fails
+std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app);
+// The Dock's "persistent-apps", when it is an array of dictionaries.
+std::optional<platform::Plist> readDockPersistentApps();
+// The path of a tile's file URL (or its URL text when that is not a file URL).
+std::optional<std::string> dockTileFilePath(platform::PlistView tile);
+bool isPinnedInDock(const std::string& appPath);
+void createSystemAppProxyBundle(const std::string& originalPath, const std::string& proxyPath);
+// Starts lsregister -f on the bundle and does not wait for it.
+void registerWithLaunchServices(const std::string& bundlePath);
+// `baseTile` turned into a file tile for the bundle, labelled `label`.
+platform::Plist makeDockTile(const std::string& bundlePath, const std::string& label,
+                             platform::PlistView baseTile);
+// Replaces every tile of the original by a proxy tile; returns the first
+// replaced tile as a binary property list, or nothing when no tile named the original.
+std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
+                                                 const std::string& proxyPath, const std::string& label);
+void restoreOriginalDockEntry(const SystemProxyRecord& record);
+void removeEmptySystemAppsFolder();
+
+} // namespace mivora::icons

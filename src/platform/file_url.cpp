@@ -1,0 +1,62 @@
+#include "platform/file_url.h"
+
+#include <cctype>
+
+#include "platform/http.h"
+
+namespace mivora::platform {
+
+namespace {
+
+// Unreserved characters, the sub-delimiters, ":", "@" and "/" stand as they are.
+bool keptInPath(unsigned char c) {
+    return std::isalnum(c) ||
+           std::string_view("-._~!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string fileURLString(std::string_view path, bool isDirectory) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if (keptInPath(c)) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += digits[c >> 4];
+            url += digits[c & 0x0F];
+        }
+    }
+    if (isDirectory && (url.size() == 7 || url.back() != '/')) url += '/';
+    return url;
+}
+
+std::optional<std::string> filePathOfURL(std::string_view url) {
+    auto colon = url.find(':');
+    if (colon == std::string_view::npos || colon != 4) return std::nullopt;
+    std::string scheme;
+    for (char c : url.substr(0, colon))
+        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme != "file") return std::nullopt;
+    std::string_view rest = url.substr(colon + 1);
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        auto slash = rest.find('/');
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash); // drop the host
+    }
+    auto end = rest.find_first_of("?#");
+    if (end != std::string_view::npos) rest = rest.substr(0, end);
+    for (unsigned char c : rest) {
+        if (c <= ' ' || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
+            c == '{' || c == '|' || c == '}')
+            return std::nullopt; // not allowed unescaped in a URL
+    }
+    auto decoded = percentDecoded(std::string(rest));
+    if (!decoded) return std::nullopt;
+    std::string path = std::move(*decoded);
+    if (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+} // namespace mivora::platform
