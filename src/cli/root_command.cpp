@@ -4,6 +4,7 @@
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
 #include "icons/commands/import_command.h"
+#include "icons/commands/refresh_dock_command.h"
 #include "icons/commands/validate_command.h"
 
 namespace mivora::cli {
@@ -19,6 +20,7 @@ core::CommandConfiguration MivoraCLI::configuration() const {
         core::makeCommand<icons::ExportCommand>,
         core::makeCommand<icons::ValidateCommand>,
         core::makeCommand<icons::EscapeJailCommand>,
+        core::makeCommand<icons::RefreshDockCommand>,
         core::makeCommand<CompletionsCommand>,
     };
     return config;
