@@ -1,6 +1,8 @@
 #include "cli/root_command.h"
 
+#include "cli/apps_command.h"
 #include "cli/completions_command.h"
+#include "cli/quit_app_command.h"
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
 #include "icons/commands/import_command.h"
@@ -16,6 +18,8 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     config.version = kVersion;
     // The order of this list is the order of the help screen.
     config.subcommands = {
+        core::makeCommand<AppsCommand>,
+        core::makeCommand<QuitAppCommand>,
         core::makeCommand<icons::ImportCommand>,
         core::makeCommand<icons::ExportCommand>,
         core::makeCommand<icons::ValidateCommand>,

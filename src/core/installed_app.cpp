@@ -26,10 +26,16 @@ std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath) {
     return platform::readPropertyListDictionary(platform::joinPath(bundlePath, "Contents/Info.plist"));
 }
 
+std::optional<platform::PlistStrings> readInfoStrings(const std::string& bundlePath) {
+    return platform::readTopLevelStrings(platform::joinPath(bundlePath, "Contents/Info.plist"));
+}
+
 std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key) {
-    auto info = readInfoPlist(bundlePath);
-    if (!info) return std::nullopt;
-    return info->view()[key].string();
+    auto strings = readInfoStrings(bundlePath);
+    if (!strings) return std::nullopt;
+    auto value = strings->text(key);
+    if (!value) return std::nullopt;
+    return std::string(*value);
 }
 
 std::optional<std::string> readBundleIdentifier(const std::string& bundlePath) {

@@ -24,6 +24,9 @@ struct InstalledApp {
 
 // <bundle>/Contents/Info.plist as a dictionary, or nothing.
 std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath);
+// The text values at the top level of Info.plist (values of other kinds left
+// out), or nothing when it cannot be read, does not parse or is not a dictionary.
+std::optional<platform::PlistStrings> readInfoStrings(const std::string& bundlePath);
 // A text value of Info.plist, or nothing when unreadable, missing or not text.
 std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key);
 // CFBundleIdentifier when it is text.

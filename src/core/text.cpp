@@ -8,25 +8,11 @@
 #include <unicode/utf8.h>
 
 #include "platform/environment.h"
+#include "platform/utf8.h"
 
 namespace mivora::core {
 
-bool isValidUTF8(std::string_view text) {
-    int32_t i = 0;
-    auto length = static_cast<int32_t>(text.size());
-    if (static_cast<size_t>(length) != text.size()) return false;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    while (i < length) {
-        if (bytes[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
+bool isValidUTF8(std::string_view text) { return platform::isValidUTF8(text); }
 
 std::string lowercased(std::string_view text) {
     bool ascii = true;

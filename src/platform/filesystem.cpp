@@ -127,27 +127,36 @@ bool isSymbolicLink(const std::string& path) {
 }
 
 std::optional<std::string> readFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in place of a file cannot stall us before the check below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return std::nullopt;
     }
+    // Read up to the size the file had when opened, usually in one read; files
+    // that claim no size (those of /proc) until their end.
+    const bool sized = info.st_size > 0;
     std::string bytes;
-    if (info.st_size > 0) bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[65536];
+    bytes.resize(sized ? static_cast<size_t>(info.st_size) : 65536);
+    size_t filled = 0;
     for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (filled == bytes.size()) {
+            if (sized) break;
+            bytes.resize(bytes.size() * 2);
+        }
+        ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
             return std::nullopt;
         }
         if (got == 0) break;
-        bytes.append(buffer, static_cast<size_t>(got));
+        filled += static_cast<size_t>(got);
     }
     ::close(fd);
+    bytes.resize(filled);
     return bytes;
 }
 

@@ -177,8 +177,13 @@ std::optional<std::string> findProgram(const std::string& name) {
 }
 
 void sleepSeconds(double seconds) {
-    if (seconds <= 0) return;
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    // In pieces: a huge or infinite pause would overflow the clock's integer ticks.
+    constexpr double piece = 86400;
+    while (seconds > 0) {
+        double now = seconds < piece ? seconds : piece;
+        std::this_thread::sleep_for(std::chrono::duration<double>(now));
+        seconds -= now;
+    }
 }
 
 } // namespace mivora::platform

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <forward_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,5 +90,37 @@ std::optional<Plist> parsePropertyList(std::string_view bytes);
 std::optional<Plist> readPropertyListFile(const std::string& path);
 // The file's top-level dictionary, or nothing when it is missing, not a plist or not a dictionary.
 std::optional<Plist> readPropertyListDictionary(const std::string& path);
+
+// The text values at the top level of a dictionary property list (values of
+// other kinds left out), as views into the document itself, so that reading
+// many small files stays cheap. Copies share the document; views stay valid
+// while any copy lives.
+class PlistStrings {
+public:
+    using Entry = std::pair<std::string_view, std::string_view>;
+
+    // The value of `key` when it is text.
+    std::optional<std::string_view> text(std::string_view key) const;
+    // In document order; a key given twice keeps its last value.
+    const std::vector<Entry>& entries() const { return entries_; }
+
+private:
+    friend class PlistStringsBuilder;
+    struct Storage {
+        std::string document;
+        std::forward_list<std::string> decoded; // texts that are not plain slices of the document
+    };
+    std::shared_ptr<Storage> storage_;
+    std::vector<Entry> entries_;
+};
+
+// What parsePropertyList would give for the text values, found without
+// building the tree for the usual XML form. Nothing when the bytes do not
+// parse or are not a dictionary.
+std::optional<PlistStrings> topLevelStrings(std::string bytes);
+std::optional<PlistStrings> readTopLevelStrings(const std::string& path);
+// The quick reader alone: nothing when it declines the document, which says
+// nothing about the document's validity (topLevelStrings then parses it whole).
+std::optional<PlistStrings> scanTopLevelStrings(std::string bytes);
 
 } // namespace mivora::platform

@@ -1,0 +1,60 @@
+#include "cli/apps_command.h"
+
+#include "core/app_discovery.h"
+#include "core/output.h"
+#include "core/self_drawn_dock_icon.h"
+
+namespace mivora::cli {
+
+core::Json AppsResponse::toJson() const {
+    core::Json json;
+    auto& list = json["apps"] = core::Json::array();
+    list.get_ref<core::Json::array_t&>().reserve(apps.size());
+    for (const auto& app : apps)
+        list.push_back(app.toJson());
+    json["count"] = count;
+    json["source"] = source;
+    return json;
+}
+
+core::CommandConfiguration AppsCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "apps";
+    config.abstract = "List installed applications (for agent/automation use)";
+    return config;
+}
+
+void AppsCommand::declare(core::Arguments& arguments) {
+    arguments.positional("query", query, "Filter by app name (optional)");
+    arguments.flag("dock", dock, "List only apps pinned in the Dock");
+    arguments.flag("json", json, "Output JSON for agents");
+}
+
+void AppsCommand::run() {
+    std::vector<core::InstalledApp> apps;
+    for (auto& [app, info] : core::discoverInstalledApps(query, dock)) {
+        app.dockIconControlledByApp = core::detectSelfDrawnDockIcon(app.path, app.name, info).has_value();
+        apps.push_back(std::move(app));
+    }
+
+    if (json) {
+        int count = static_cast<int>(apps.size());
+        core::printJSON(AppsResponse{std::move(apps), count, dock ? "dock" : "applications"});
+        return;
+    }
+    if (apps.empty()) {
+        core::printLine("No apps found.");
+        return;
+    }
+    std::string text =
+        std::string(dock ? "Dock Apps" : "Installed Apps") + " (" + std::to_string(apps.size()) + "):\n";
+    for (const auto& app : apps) {
+        text += "  " + app.name;
+        if (app.bundleId) text += " [" + *app.bundleId + "]";
+        if (*app.dockIconControlledByApp) text += "  (draws its own Dock icon — use its in-app icon picker)";
+        text += "\n    " + app.path + "\n";
+    }
+    core::printText(text);
+}
+
+} // namespace mivora::cli

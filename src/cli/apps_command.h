@@ -1,0 +1,36 @@
+// `mivora apps [<query>] [--dock] [--json]`: the installed (or Dock-pinned)
+// applications with their exact names and paths, marking those that draw their
+// own Dock icon.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/command.h"
+#include "core/installed_app.h"
+#include "core/json.h"
+
+namespace mivora::cli {
+
+struct AppsResponse {
+    std::vector<core::InstalledApp> apps;
+    int count = 0;
+    std::string source; // "dock" or "applications"
+
+    core::Json toJson() const;
+};
+
+class AppsCommand : public core::Command {
+public:
+    core::CommandConfiguration configuration() const override;
+    void declare(core::Arguments& arguments) override;
+    void run() override;
+
+private:
+    std::optional<std::string> query;
+    bool dock = false;
+    bool json = false;
+};
+
+} // namespace mivora::cli

@@ -1,0 +1,146 @@
+#include "core/app_discovery.h"
+
+#include <algorithm>
+#include <set>
+
+#include "core/app_preferences.h"
+#include "core/text.h"
+#include "platform/environment.h"
+#include "platform/file_url.h"
+#include "platform/filesystem.h"
+
+namespace mivora::core {
+
+const std::vector<std::string>& appSearchDirectories() {
+    static const std::vector<std::string> folders = {platform::systemPath("/Applications"),
+                                                     platform::homeDirectory() + "/Applications"};
+    return folders;
+}
+
+std::string dockPreferencesPath() {
+    return platform::homeDirectory() + "/Library/Preferences/com.apple.dock.plist";
+}
+
+namespace {
+
+std::optional<std::string> bundleIdentifierIn(const std::optional<platform::PlistStrings>& info) {
+    auto identifier = info ? info->text("CFBundleIdentifier") : std::nullopt;
+    if (!identifier) return std::nullopt;
+    return std::string(*identifier);
+}
+
+std::vector<DiscoveredApp> bundlesInFolders() {
+    std::vector<DiscoveredApp> found;
+    for (const auto& folder : appSearchDirectories()) {
+        auto entries = platform::listDirectory(folder);
+        if (!entries) continue;
+        // The raw listing order is the file system's whim; a fixed order keeps
+        // equal names (case twins) in the same order on every run.
+        std::sort(entries->begin(), entries->end());
+        for (const auto& entry : *entries) {
+            // Names that are not UTF-8 cannot be shown or put in JSON faithfully.
+            if (!endsWith(entry, ".app") || !isValidUTF8(entry)) continue;
+            DiscoveredApp item;
+            item.app.name = platform::deletingPathExtension(entry);
+            item.app.path = platform::joinPath(folder, entry);
+            item.info = readInfoStrings(item.app.path);
+            item.app.bundleId = bundleIdentifierIn(item.info);
+            found.push_back(std::move(item));
+        }
+    }
+    return found;
+}
+
+// The Dock's tiles in order.
+std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo) {
+    std::vector<DiscoveredApp> found;
+    auto tiles = dock["persistent-apps"];
+    if (!tiles.isArray()) return found;
+    std::set<std::string> taken;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        auto tile = tiles.at(i)["tile-data"];
+        if (!tile.isDictionary()) continue;
+        auto fileData = tile["file-data"];
+        if (!fileData.isDictionary()) continue;
+        auto url = fileData["_CFURLString"].string();
+        if (!url) continue;
+        auto path = platform::filePathOfURL(*url);
+        // A path that decodes to a NUL byte or to text that is not UTF-8 names no bundle we could show.
+        if (!path || !endsWith(*path, ".app") || path->find('\0') != std::string::npos || !isValidUTF8(*path))
+            continue;
+        if (!taken.insert(*path).second) continue;
+        DiscoveredApp item;
+        item.app.path = *path;
+        auto label = tile["file-label"].string();
+        item.app.name = label ? *label : platform::deletingPathExtension(platform::lastPathComponent(*path));
+        auto identifier = tile["bundle-identifier"].string();
+        if (!identifier || readAllInfo) item.info = readInfoStrings(*path);
+        item.app.bundleId = identifier ? identifier : bundleIdentifierIn(item.info);
+        found.push_back(std::move(item));
+    }
+    return found;
+}
+
+std::vector<InstalledApp> appsOf(std::vector<DiscoveredApp> found) {
+    std::vector<InstalledApp> apps;
+    apps.reserve(found.size());
+    for (auto& item : found)
+        apps.push_back(std::move(item.app));
+    return apps;
+}
+
+bool matchesQuery(const InstalledApp& app, const std::string& q) {
+    if (contains(lowercased(app.name), q)) return true;
+    if (!app.bundleId) return false;
+    std::string identifier = lowercased(*app.bundleId);
+    if (identifier == q) return true;
+    for (const auto& part : splitString(identifier, '.', /*dropEmpty=*/true)) {
+        if (startsWith(part, q)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<InstalledApp> dockAppsFromPreferences(platform::PlistView dock) {
+    return appsOf(dockTiles(dock, /*readAllInfo=*/false));
+}
+
+std::vector<InstalledApp> readDockApps() {
+    auto dock = readPreferenceFile(dockPreferencesPath());
+    return dockAppsFromPreferences(dock.view());
+}
+
+namespace {
+
+// `readAllInfo`: also read the Info.plist of Dock tiles that name their
+// identifier, for callers that want every application's Info.plist.
+std::vector<DiscoveredApp> discover(const std::optional<std::string>& query, bool dock, bool readAllInfo) {
+    std::vector<DiscoveredApp> found;
+    if (dock) {
+        auto preferences = readPreferenceFile(dockPreferencesPath());
+        found = dockTiles(preferences.view(), readAllInfo);
+    } else {
+        found = bundlesInFolders();
+    }
+    std::stable_sort(found.begin(), found.end(), [](const DiscoveredApp& a, const DiscoveredApp& b) {
+        return localizedCaseInsensitiveCompare(a.app.name, b.app.name) < 0;
+    });
+    if (query && !query->empty()) {
+        std::string q = lowercased(*query);
+        std::erase_if(found, [&](const DiscoveredApp& item) { return !matchesQuery(item.app, q); });
+    }
+    return found;
+}
+
+} // namespace
+
+std::vector<DiscoveredApp> discoverInstalledApps(const std::optional<std::string>& query, bool dock) {
+    return discover(query, dock, /*readAllInfo=*/true);
+}
+
+std::vector<InstalledApp> listInstalledApps(const std::optional<std::string>& query, bool dock) {
+    return appsOf(discover(query, dock, /*readAllInfo=*/false));
+}
+
+} // namespace mivora::core

@@ -1,0 +1,74 @@
+#include "core/app_lookup.h"
+
+#include <algorithm>
+
+#include "core/app_discovery.h"
+#include "core/errors.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "platform/filesystem.h"
+
+namespace mivora::core {
+
+namespace {
+
+constexpr size_t kSimilarNamesShown = 5;
+
+bool hasWord(const std::string& name, const std::string& word) {
+    auto words = splitWords(name);
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+bool hasWordStartingWith(const std::string& name, const std::string& prefix) {
+    auto words = splitWords(name);
+    return std::any_of(words.begin(), words.end(),
+                       [&](const std::string& word) { return startsWith(word, prefix); });
+}
+
+} // namespace
+
+InstalledApp findApp(const std::string& argument) {
+    if (endsWith(argument, ".app")) {
+        std::string path = resolveAppPath(argument);
+        if (!platform::fileExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
+        return InstalledApp{platform::deletingPathExtension(platform::lastPathComponent(path)), path,
+                            readBundleIdentifier(path), std::nullopt};
+    }
+
+    auto candidates = listInstalledApps(argument, /*dock=*/false);
+    std::string q = lowercased(argument);
+    for (const auto& app : candidates) {
+        if (lowercased(app.name) == q || (app.bundleId && lowercased(*app.bundleId) == q)) return app;
+    }
+
+    const InstalledApp* wholeWord = nullptr;
+    size_t wholeWordCount = 0;
+    for (const auto& app : candidates) {
+        if (hasWord(app.name, q)) {
+            wholeWord = &app;
+            ++wholeWordCount;
+        }
+    }
+    if (wholeWordCount == 1) return *wholeWord;
+
+    if (candidates.size() == 1 && hasWordStartingWith(candidates.front().name, q)) return candidates.front();
+
+    if (candidates.empty())
+        throw AppDiscoveryError::appNotFound("No app matching '" + argument + "' found in /Applications.");
+    std::vector<std::string> similar;
+    for (size_t i = 0; i < candidates.size() && i < kSimilarNamesShown; ++i)
+        similar.push_back(candidates[i].name);
+    throw AppDiscoveryError::ambiguousApp("No app is named exactly '" + argument +
+                                          "'. Similar: " + joinStrings(similar, ", ") +
+                                          ". Use the exact name or the full .app path.");
+}
+
+InstalledApp resolveAppArgument(const std::string& argument) {
+    std::string path = resolveAppPath(argument);
+    if (!platform::fileExists(path)) return findApp(argument);
+    std::string name = platform::lastPathComponent(path);
+    if (platform::pathExtension(name) == "app") name = platform::deletingPathExtension(name);
+    return InstalledApp{name, path, std::nullopt, std::nullopt};
+}
+
+} // namespace mivora::core

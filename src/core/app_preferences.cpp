@@ -1,0 +1,36 @@
+#include "core/app_preferences.h"
+
+#include "core/json.h"
+#include "core/locations.h"
+
+namespace mivora::core {
+
+platform::Plist readPreferenceFile(const std::string& path) {
+    auto dictionary = platform::readPropertyListDictionary(path);
+    return dictionary ? std::move(*dictionary) : platform::Plist::dictionary();
+}
+
+platform::Plist readAppDefaults() {
+    return readPreferenceFile(appDefaultsPath());
+}
+
+std::map<std::string, std::string> aliasesFromDefaults(platform::PlistView defaults) {
+    auto bytes = defaults["AliasName"].data();
+    if (!bytes) return {};
+    // One value of the wrong kind spoils the whole object, as a strict decoder would.
+    auto json = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) return {};
+    std::map<std::string, std::string> aliases;
+    for (const auto& [name, alias] : json.items()) {
+        if (!alias.is_string()) return {};
+        aliases[name] = alias.get<std::string>();
+    }
+    return aliases;
+}
+
+std::map<std::string, std::string> loadAliases() {
+    auto defaults = readAppDefaults();
+    return aliasesFromDefaults(defaults.view());
+}
+
+} // namespace mivora::core

@@ -1,0 +1,55 @@
+#include "core/self_drawn_dock_icon.h"
+
+#include "core/installed_app.h"
+#include "platform/filesystem.h"
+#include "platform/mapped_file.h"
+
+namespace mivora::core {
+
+const std::map<std::string, std::string>& inAppIconPickerHints() {
+    static const std::map<std::string, std::string> hints = {
+        {"company.thebrowser.Browser", "Arc > Settings > Icon"},
+        {"dev.warp.Warp-Stable", "Warp > Settings > Appearance > App Icon"},
+        {"dev.warp.Warp-Preview", "Warp > Settings > Appearance > App Icon"},
+    };
+    return hints;
+}
+
+std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bundlePath,
+                                                         const std::optional<std::string>& name) {
+    return detectSelfDrawnDockIcon(bundlePath, name, readInfoStrings(bundlePath));
+}
+
+std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bundlePath,
+                                                         const std::optional<std::string>& name,
+                                                         const std::optional<platform::PlistStrings>& info) {
+    if (!info) return std::nullopt;
+    auto plugIn = info->text("NSDockTilePlugIn");
+    if (!plugIn || plugIn->empty()) return std::nullopt;
+
+    SelfDrawnDockIcon result;
+    if (name) {
+        result.displayName = *name;
+    } else if (auto displayName = info->text("CFBundleDisplayName")) {
+        result.displayName = *displayName;
+    } else if (auto bundleName = info->text("CFBundleName")) {
+        result.displayName = *bundleName;
+    } else {
+        result.displayName = platform::deletingPathExtension(platform::lastPathComponent(bundlePath));
+    }
+
+    const auto& hints = inAppIconPickerHints();
+    if (auto hint = hints.find(std::string(info->text("CFBundleIdentifier").value_or("")));
+        hint != hints.end()) {
+        result.hint = hint->second;
+        return result;
+    }
+
+    auto executable = info->text("CFBundleExecutable");
+    if (!executable) return std::nullopt;
+    std::string executablePath = platform::joinPath(bundlePath, "Contents/MacOS/" + std::string(*executable));
+    if (platform::fileContainsBytes(executablePath, kSelfDrawnIconMarker).value_or(false)) return result;
+    return std::nullopt;
+}
+
+} // namespace mivora::core

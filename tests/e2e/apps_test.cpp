@@ -1,0 +1,245 @@
+// `mivora apps`: discovery of the two application folders and of the Dock, the
+// query filter, the self-drawn mark, and the text and JSON forms.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/self_drawn_dock_icon.h"
+#include "platform/filesystem.h"
+#include "support/sandbox.h"
+
+namespace mivora::testing {
+namespace {
+
+using nlohmann::json;
+
+std::vector<std::string> namesIn(const std::string& out) {
+    std::vector<std::string> names;
+    auto reply = json::parse(out);
+    for (const auto& app : reply.at("apps"))
+        names.push_back(app.at("name").get<std::string>());
+    return names;
+}
+
+// A Dock tile as the Dock stores it; empty texts leave their key out.
+platform::Plist dockTile(const std::string& url, const std::string& label, const std::string& bundleId) {
+    auto fileData = platform::Plist::dictionary();
+    fileData.set("_CFURLString", platform::Plist::string(url));
+    fileData.set("_CFURLStringType", platform::Plist::integer(15));
+    auto tileData = platform::Plist::dictionary();
+    tileData.set("file-data", std::move(fileData));
+    if (!label.empty()) tileData.set("file-label", platform::Plist::string(label));
+    if (!bundleId.empty()) tileData.set("bundle-identifier", platform::Plist::string(bundleId));
+    auto tile = platform::Plist::dictionary();
+    tile.set("tile-data", std::move(tileData));
+    tile.set("tile-type", platform::Plist::string("file-tile"));
+    return tile;
+}
+
+void writeDock(const Sandbox& sandbox, std::vector<platform::Plist> tiles) {
+    auto apps = platform::Plist::array();
+    for (auto& tile : tiles)
+        apps.append(std::move(tile));
+    auto dock = platform::Plist::dictionary();
+    dock.set("persistent-apps", std::move(apps));
+    dock.set("tilesize", platform::Plist::integer(48));
+    sandbox.writePlist(sandbox.homePath("Library/Preferences/com.apple.dock.plist"), dock, /*binary=*/true);
+}
+
+AppBundle selfDrawing(const std::string& name) {
+    AppBundle app{.name = name, .executable = name};
+    app.extraStrings["NSDockTilePlugIn"] = "DockTile.docktileplugin";
+    app.executableBytes = "\x7f"
+                          "ELF...code..." +
+                          std::string(core::kSelfDrawnIconMarker) + "...more";
+    return app;
+}
+
+TEST(AppsCommand, TextFormShowsIdentifierAndSelfDrawnMark) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Safari", .bundleId = "com.apple.Safari"});
+    sandbox.addApp(selfDrawing("Tool"));
+    auto result = sandbox.run({"apps"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "Installed Apps (2):\n"
+                          "  Safari [com.apple.Safari]\n"
+                          "    " +
+                              sandbox.rootPath("/Applications/Safari.app") +
+                              "\n"
+                              "  Tool  (draws its own Dock icon — use its in-app icon picker)\n"
+                              "    " +
+                              sandbox.rootPath("/Applications/Tool.app") + "\n");
+}
+
+TEST(AppsCommand, JSONFormMarksEveryAppAndLeavesUnknownIdentifierOut) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Safari", .bundleId = "com.apple.Safari"});
+    sandbox.addApp(selfDrawing("Tool"));
+    auto result = sandbox.run({"apps", "--json"});
+    EXPECT_EQ(result.status, 0);
+    auto escaped = [](std::string path) {
+        std::string out;
+        for (char c : path)
+            out += c == '/' ? std::string("\\/") : std::string(1, c);
+        return out;
+    };
+    EXPECT_EQ(result.out, "{\n"
+                          "  \"apps\" : [\n"
+                          "    {\n"
+                          "      \"bundleId\" : \"com.apple.Safari\",\n"
+                          "      \"dockIconControlledByApp\" : false,\n"
+                          "      \"name\" : \"Safari\",\n"
+                          "      \"path\" : \"" +
+                              escaped(sandbox.rootPath("/Applications/Safari.app")) +
+                              "\"\n"
+                              "    },\n"
+                              "    {\n"
+                              "      \"dockIconControlledByApp\" : true,\n"
+                              "      \"name\" : \"Tool\",\n"
+                              "      \"path\" : \"" +
+                              escaped(sandbox.rootPath("/Applications/Tool.app")) +
+                              "\"\n"
+                              "    }\n"
+                              "  ],\n"
+                              "  \"count\" : 2,\n"
+                              "  \"source\" : \"applications\"\n"
+                              "}\n");
+}
+
+TEST(AppsCommand, NothingFound) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Safari"});
+    auto text = sandbox.run({"apps", "zzz"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.out, "No apps found.\n");
+    auto reply = sandbox.run({"apps", "zzz", "--json"});
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(json::parse(reply.out), json::parse(R"({"apps": [], "count": 0, "source": "applications"})"));
+}
+
+// One sandbox of odd folder entries: what is listed and in which order.
+TEST(AppsCommand, ListsBothFoldersSortedWithoutRegardToCase) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Xcode", .bundleId = "com.apple.dt.Xcode"});
+    sandbox.addApp({.name = "notes", .bundleId = "com.apple.Notes"});
+    sandbox.addApp({.name = "Notes", .folder = sandbox.homePath("Applications")});
+    sandbox.addApp({.name = "Broken"});
+    sandbox.writeFile(sandbox.rootPath("/Applications/Broken.app/Contents/Info.plist"),
+                      "<?xml version=\"1.0\"?><plist><dict><key>CFBund");
+    sandbox.addApp({.name = "Garbage"});
+    sandbox.writeFile(sandbox.rootPath("/Applications/Garbage.app/Contents/Info.plist"),
+                      std::string("bplist00\x01\x02\xff", 11));
+    sandbox.writeFile(sandbox.rootPath("/Applications/Plain.app"), "a file, not a folder");
+    sandbox.writeFile(sandbox.rootPath("/Applications/Archive.app.zip"), "zip");
+    sandbox.writeFile(sandbox.rootPath("/Applications/Notes.App/Contents/Info.plist"), "");
+    platform::createDirectories(sandbox.rootPath("/Applications/Utilities"));
+
+    auto result = sandbox.run({"apps", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto reply = json::parse(result.out);
+    // Case twins: the system folder's comes first whatever the byte order of the names.
+    EXPECT_EQ(namesIn(result.out),
+              (std::vector<std::string>{"Broken", "Garbage", "notes", "Notes", "Plain", "Xcode"}));
+    EXPECT_EQ(reply.at("count"), 6);
+    EXPECT_EQ(reply["apps"][2]["path"], sandbox.rootPath("/Applications/notes.app"));
+    EXPECT_EQ(reply["apps"][3]["path"], sandbox.homePath("Applications/Notes.app"));
+    for (size_t i : {0u, 1u, 3u, 4u})
+        EXPECT_FALSE(reply["apps"][i].contains("bundleId")) << i;
+    EXPECT_EQ(reply["apps"][2]["bundleId"], "com.apple.Notes");
+}
+
+TEST(AppsCommand, QueryMatchesNameOrBundleIdentifier) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Notes", .bundleId = "com.apple.Notes"});
+    sandbox.addApp({.name = "Sticky Notes", .bundleId = "com.example.stickies"});
+    sandbox.addApp({.name = "Visual Studio Code", .bundleId = "com.microsoft.VSCode"});
+    sandbox.addApp({.name = "Xcode", .bundleId = "com.apple.dt.Xcode"});
+    sandbox.addApp({.name = "Tool"});
+    struct Case {
+        std::string query;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"OTE", {"Notes", "Sticky Notes"}},               // inside a word, any case
+        {"vsc", {"Visual Studio Code"}},                  // start of an identifier part
+        {"scode", {}},                                    // only inside a part
+        {"COM.MICROSOFT.VSCODE", {"Visual Studio Code"}}, // the whole identifier, any case
+        {"apple", {"Notes", "Xcode"}},
+        {"stick", {"Sticky Notes"}},
+        {"", {"Notes", "Sticky Notes", "Tool", "Visual Studio Code", "Xcode"}},
+    };
+    for (const auto& c : cases) {
+        auto result = sandbox.run({"apps", c.query, "--json"});
+        ASSERT_EQ(result.status, 0) << c.query << ": " << result.err;
+        EXPECT_EQ(namesIn(result.out), c.names) << "query '" << c.query << "'";
+    }
+}
+
+TEST(AppsCommand, DockListsPinnedApplicationsSortedByName) {
+    Sandbox sandbox;
+    std::string apps = sandbox.rootPath("/Applications");
+    sandbox.addApp({.name = "Safari", .bundleId = "com.apple.Safari"});
+    sandbox.addApp({.name = "My Tool", .bundleId = "com.example.tool"});
+    sandbox.addApp({.name = "Old", .bundleId = "com.example.old"});
+    writeDock(sandbox, [&] {
+        std::vector<platform::Plist> tiles;
+        tiles.push_back(dockTile("file://" + apps + "/Safari.app/", "Safari", "com.apple.Safari"));
+        tiles.push_back(dockTile("https://example.com/Web.app", "Web", "com.example.web"));
+        tiles.push_back(dockTile("file://" + apps + "/Safari.app/", "Safari again", ""));
+        tiles.push_back(dockTile("file://" + apps + "/My%20Tool.app/", "", ""));
+        tiles.push_back(dockTile("file://" + apps + "/Bad%zz.app/", "Bad", "com.example.bad"));
+        tiles.push_back(dockTile("file:///Users/someone/Documents/", "Documents", ""));
+        tiles.push_back(dockTile("file://" + apps + "/Old.app/", "alpha", ""));
+        tiles.push_back(dockTile("file://" + apps + "/Gone.app/", "Zed", ""));
+        auto noTileData = platform::Plist::dictionary();
+        noTileData.set("tile-type", platform::Plist::string("spacer-tile"));
+        tiles.push_back(std::move(noTileData));
+        return tiles;
+    }());
+
+    auto result = sandbox.run({"apps", "--dock", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto expected = json::parse(R"({"apps": [], "count": 4, "source": "dock"})");
+    expected["apps"] = json::array({
+        {{"name", "alpha"},
+         {"path", apps + "/Old.app"},
+         {"bundleId", "com.example.old"},
+         {"dockIconControlledByApp", false}},
+        {{"name", "My Tool"},
+         {"path", apps + "/My Tool.app"},
+         {"bundleId", "com.example.tool"},
+         {"dockIconControlledByApp", false}},
+        {{"name", "Safari"},
+         {"path", apps + "/Safari.app"},
+         {"bundleId", "com.apple.Safari"},
+         {"dockIconControlledByApp", false}},
+        {{"name", "Zed"}, {"path", apps + "/Gone.app"}, {"dockIconControlledByApp", false}},
+    });
+    EXPECT_EQ(json::parse(result.out), expected);
+
+    auto text = sandbox.run({"apps", "--dock", "saf"});
+    EXPECT_EQ(text.out, "Dock Apps (1):\n  Safari [com.apple.Safari]\n    " + apps + "/Safari.app\n");
+}
+
+TEST(AppsCommand, MissingOrBrokenDockFileListsNothing) {
+    Sandbox sandbox;
+    sandbox.addApp({.name = "Safari"});
+    auto missing = sandbox.run({"apps", "--dock"});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.out, "No apps found.\n");
+
+    std::string dockFile = sandbox.homePath("Library/Preferences/com.apple.dock.plist");
+    auto notTiles = platform::Plist::dictionary();
+    notTiles.set("persistent-apps", platform::Plist::string("not a list"));
+    for (const std::string& bytes :
+         {std::string("<?xml version=\"1.0\"?><plist><dict><key>persistent-apps</key><arr"),
+          std::string("bplist00garbage"), notTiles.toXML()}) {
+        sandbox.writeFile(dockFile, bytes);
+        auto result = sandbox.run({"apps", "--dock", "--json"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(json::parse(result.out), json::parse(R"({"apps": [], "count": 0, "source": "dock"})"));
+    }
+}
+
+} // namespace
+} // namespace mivora::testing
