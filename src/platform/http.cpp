@@ -2,14 +2,66 @@
 
 #include <cmath>
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 namespace mivora::platform {
 
 namespace {
 
-struct Global {
-    Global() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+// libcurl is loaded on first use: linking it would make every start of the
+// tool pay for loading it and its dozen TLS and protocol libraries, while
+// most commands never speak HTTP.
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_easy_reset) easy_reset = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&curl_url) url = nullptr;
+    decltype(&curl_url_set) url_set = nullptr;
+    decltype(&curl_url_get) url_get = nullptr;
+    decltype(&curl_url_cleanup) url_cleanup = nullptr;
+    decltype(&curl_free) free = nullptr;
+    bool loaded = false;
 };
+
+template <class Function>
+bool bind(void* library, const char* name, Function& slot) {
+    slot = reinterpret_cast<Function>(::dlsym(library, name));
+    return slot != nullptr;
+}
+
+const Curl& curlLibrary() {
+    static const Curl library = [] {
+        Curl c;
+        void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) return c;
+        c.loaded = bind(handle, "curl_global_init", c.global_init) && bind(handle, "curl_easy_init", c.easy_init) &&
+                   bind(handle, "curl_easy_cleanup", c.easy_cleanup) && bind(handle, "curl_easy_reset", c.easy_reset) &&
+                   bind(handle, "curl_easy_setopt", c.easy_setopt) &&
+                   bind(handle, "curl_easy_perform", c.easy_perform) &&
+                   bind(handle, "curl_easy_getinfo", c.easy_getinfo) &&
+                   bind(handle, "curl_easy_strerror", c.easy_strerror) &&
+                   bind(handle, "curl_slist_append", c.slist_append) &&
+                   bind(handle, "curl_slist_free_all", c.slist_free_all) && bind(handle, "curl_url", c.url) &&
+                   bind(handle, "curl_url_set", c.url_set) && bind(handle, "curl_url_get", c.url_get) &&
+                   bind(handle, "curl_url_cleanup", c.url_cleanup) && bind(handle, "curl_free", c.free);
+        if (c.loaded) c.global_init(CURL_GLOBAL_DEFAULT);
+        return c;
+    }();
+    return library;
+}
+
+const Curl& requireCurl() {
+    const Curl& c = curlLibrary();
+    if (!c.loaded) throw HttpTransportError("The network library libcurl.so.4 could not be loaded.");
+    return c;
+}
 
 struct Sink {
     std::string* body;
@@ -35,7 +87,7 @@ long seconds(double value) { return value <= 0 ? 0 : static_cast<long>(std::ceil
 struct HttpSession::Handle {
     CURL* curl = nullptr;
     ~Handle() {
-        if (curl) curl_easy_cleanup(curl);
+        if (curl) curlLibrary().easy_cleanup(curl);
     }
 };
 
@@ -45,55 +97,55 @@ HttpSession::HttpSession(HttpSessionConfiguration configuration)
 HttpSession::~HttpSession() = default;
 
 HttpResponse HttpSession::send(const HttpRequest& request) {
-    static Global global;
-    if (!handle_->curl) handle_->curl = curl_easy_init();
+    const Curl& c = requireCurl();
+    if (!handle_->curl) handle_->curl = c.easy_init();
     CURL* curl = handle_->curl;
     if (!curl) throw HttpTransportError("The network layer could not be started.");
-    curl_easy_reset(curl);
+    c.easy_reset(curl);
 
     HttpResponse response;
     Sink sink{&response.body, configuration_.maximumBodyBytes};
     char errorText[CURL_ERROR_SIZE] = {0};
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "mivora");
+    c.easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    c.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    c.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    c.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    c.easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    c.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    c.easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    c.easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    c.easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+    c.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    c.easy_setopt(curl, CURLOPT_USERAGENT, "mivora");
 
     long request_ = seconds(configuration_.requestTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request_);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request_);
+    c.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request_);
+    c.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    c.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request_);
     double total = configuration_.resourceTimeoutSeconds;
     if (request.timeoutSeconds > 0 && request.timeoutSeconds < total) total = request.timeoutSeconds;
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, seconds(total));
+    c.easy_setopt(curl, CURLOPT_TIMEOUT, seconds(total));
     if (configuration_.maximumBodyBytes > 0)
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(configuration_.maximumBodyBytes));
+        c.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(configuration_.maximumBodyBytes));
 
     struct curl_slist* headers = nullptr;
-    for (const auto& [name, value] : request.headers) headers = curl_slist_append(headers, (name + ": " + value).c_str());
+    for (const auto& [name, value] : request.headers) headers = c.slist_append(headers, (name + ": " + value).c_str());
     // No "Expect: 100-continue" pause before a body.
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    headers = c.slist_append(headers, "Expect:");
+    c.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     if (request.method == "GET") {
-        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        c.easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     } else {
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        c.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
     if (request.body) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+        c.easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
+        c.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
     }
 
-    CURLcode code = curl_easy_perform(curl);
-    curl_slist_free_all(headers);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    CURLcode code = c.easy_perform(curl);
+    c.slist_free_all(headers);
+    c.easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     if (code == CURLE_UNSUPPORTED_PROTOCOL) return HttpResponse{}; // not an HTTP response
     if (sink.overflow || code == CURLE_FILESIZE_EXCEEDED) {
         throw HttpBodyTooLargeError("The response is larger than " +
@@ -101,30 +153,32 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     }
     if (code == CURLE_OPERATION_TIMEDOUT) throw HttpTransportError("The request timed out.");
     if (code != CURLE_OK) {
-        std::string reason = errorText[0] ? errorText : curl_easy_strerror(code);
+        std::string reason = errorText[0] ? errorText : c.easy_strerror(code);
         throw HttpTransportError(reason);
     }
     response.isHTTP = true;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    c.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     return response;
 }
 
 bool isValidURL(const std::string& text) {
-    CURLU* url = curl_url();
-    CURLUcode code = curl_url_set(url, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME);
-    curl_url_cleanup(url);
+    const Curl& c = requireCurl();
+    CURLU* url = c.url();
+    CURLUcode code = c.url_set(url, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME);
+    c.url_cleanup(url);
     return code == CURLUE_OK;
 }
 
 std::string urlPath(const std::string& text) {
-    CURLU* url = curl_url();
+    const Curl& c = requireCurl();
+    CURLU* url = c.url();
     std::string result;
-    if (curl_url_set(url, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    if (c.url_set(url, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
         char* path = nullptr;
-        if (curl_url_get(url, CURLUPART_PATH, &path, 0) == CURLUE_OK && path) result = path;
-        curl_free(path);
+        if (c.url_get(url, CURLUPART_PATH, &path, 0) == CURLUE_OK && path) result = path;
+        c.free(path);
     }
-    curl_url_cleanup(url);
+    c.url_cleanup(url);
     return result;
 }
 
