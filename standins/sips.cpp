@@ -75,23 +75,10 @@ int main(int argc, char** argv) {
             if (query != "pixelWidth" && query != "pixelHeight")
                 return fail("property '" + query + "' is not available here");
         }
-        image::Image picture;
-        try {
-            picture = image::readImage(input);
-        } catch (const image::ImageError& error) {
-            return fail(error.what());
-        }
-        const image::Bitmap* best = picture.bestRepresentation();
-        std::printf("%s\n", input.c_str());
-        for (const auto& query : queries) {
-            int value = best == nullptr ? 0 : (query == "pixelWidth" ? best->width : best->height);
-            std::printf("  %s: %d\n", query.c_str(), value);
-        }
-        return 0;
+    } else {
+        if (format.empty()) return usage();
+        if (format != "png") return fail("format '" + format + "' is not available here (only png)");
     }
-
-    if (format.empty()) return usage();
-    if (format != "png") return fail("format '" + format + "' is not available here (only png)");
     image::Image picture;
     try {
         picture = image::readImage(input);
@@ -100,6 +87,15 @@ int main(int argc, char** argv) {
     }
     const image::Bitmap* best = picture.bestRepresentation();
     if (best == nullptr) return fail(input + ": the image holds no pixels");
+
+    if (!queries.empty()) {
+        std::printf("%s\n", input.c_str());
+        for (const auto& query : queries) {
+            std::printf("  %s: %d\n", query.c_str(), query == "pixelWidth" ? best->width : best->height);
+        }
+        return 0;
+    }
+
     long long width = best->width, height = best->height;
     if (resize) {
         auto h = parseSize(resize->first), w = parseSize(resize->second);
