@@ -91,4 +91,4 @@ BENCHMARK(BM_AspectFit)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+// The program's main() is apps_bench.cpp's: it also sets up the sandbox its benchmarks need.
