@@ -5,6 +5,7 @@
 #include "cli/quit_app_command.h"
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
+#include "icons/commands/extract_icon.h"
 #include "icons/commands/import_command.h"
 #include "icons/commands/refresh_dock_command.h"
 #include "icons/commands/validate_command.h"
@@ -19,6 +20,7 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     // The order of this list is the order of the help screen.
     config.subcommands = {
         core::makeCommand<AppsCommand>,
+        core::makeCommand<icons::ExtractIconCommand>,
         core::makeCommand<QuitAppCommand>,
         core::makeCommand<icons::ImportCommand>,
         core::makeCommand<icons::ExportCommand>,

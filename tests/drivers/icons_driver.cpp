@@ -8,7 +8,9 @@
 #include "core/json.h"
 #include "core/locations.h"
 #include "icons/appearance.h"
+#include "icons/dock_icon_composition.h"
 #include "icons/icon_cache.h"
+#include "icons/icon_extraction.h"
 #include "icons/system_app_proxies.h"
 #include "shared/system_events_appearance.h"
 
@@ -89,6 +91,14 @@ int run(const std::vector<std::string>& args) {
         print(icons::resolveSystemAppProxyTarget(app(args, 1)).toJson());
     } else if (command == "is-proxy-path") { // <path>
         print(icons::isSystemAppProxyPath(args.at(1)));
+    } else if (command == "extract-icon") { // <name> <path> <output> <size>
+        print(icons::extractAppIcon(app(args, 1), args.at(3), std::stoi(args.at(4))).toJson());
+    } else if (command == "compose-dock-icon") { // <icon> <name> <path>
+        std::cout << icons::composeDockIcon(args.at(1), app(args, 2)) << "\n";
+    } else if (command == "make-dock-ready-icon") { // <icon> <folder>
+        std::cout << icons::makeDockReadyIcon(args.at(1), args.at(2)).value_or("none") << "\n";
+    } else if (command == "remove-compose-folder") { // <icon>
+        icons::removeComposeTempDirectory(args.at(1));
     } else if (command == "system-events") { // <script>
         auto status = standins::runSystemEventsAppearanceScript(args.at(1));
         if (!status) std::cout << "not handled\n";

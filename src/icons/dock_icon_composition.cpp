@@ -1,0 +1,72 @@
+#include "icons/dock_icon_composition.h"
+
+#include "core/locations.h"
+#include "core/shell.h"
+#include "core/text.h"
+#include "icons/icon_extraction.h"
+#include "icons/icon_normalization.h"
+#include "icons/icon_rendering.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+#include "platform/image/image.h"
+#include "platform/uuid.h"
+
+namespace mivora::icons {
+
+namespace {
+constexpr const char* kComposeFolderPrefix = "mivora-compose-";
+constexpr double kShellTimeout = 15;
+} // namespace
+
+const std::string& composeDockIconScriptPath() {
+    // Not core::appSupportDirectory(): looking for the script must not create folders.
+    static const std::string path = platform::homeDirectory() + "/Library/Application Support/" +
+                                    core::kBundleIdentifier + "/compose/compose_dock_icon.py";
+    return path;
+}
+
+std::string composeDockIcon(const std::string& iconPath, const core::InstalledApp& app) {
+    const std::string& script = composeDockIconScriptPath();
+    if (!platform::fileExists(script)) return iconPath;
+    const std::string folder =
+        platform::joinPath(platform::temporaryDirectory(), kComposeFolderPrefix + platform::newUUIDString());
+    platform::createDirectories(folder);
+    const std::string source = folder + "/source-1024.png";
+    const std::string output = folder + "/dock-ready.png";
+    try {
+        extractAppIcon(app, source, 1024);
+    } catch (const std::exception&) {
+        return makeDockReadyIcon(iconPath, folder).value_or(iconPath);
+    }
+    core::runShell("uv run --with pillow python " + core::shellQuote(script) + " --styled " +
+                       core::shellQuote(iconPath) + " --source " + core::shellQuote(source) + " --out " +
+                       core::shellQuote(output),
+                   kShellTimeout);
+    return platform::fileExists(output) ? output : iconPath;
+}
+
+std::optional<std::string> makeDockReadyIcon(const std::string& iconPath, const std::string& folder) {
+    try {
+        auto picture = image::loadImage(iconPath);
+        if (!picture) return std::nullopt;
+        auto png = LocalCollectionIconStager::renderPNG(normalizeIconImage(*picture, std::nullopt), 1024);
+        if (!png) return std::nullopt;
+        const std::string output = folder + "/dock-ready.png";
+        platform::writeFileAtomically(output, *png);
+        return output;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void removeComposeTempDirectory(const std::string& iconPath) {
+    const std::string folder = platform::parentPath(iconPath);
+    if (!core::startsWith(platform::lastPathComponent(folder), kComposeFolderPrefix)) return;
+    const auto standardized = [](const std::string& path) {
+        return platform::droppingTrailingSlash(platform::standardizePath(path));
+    };
+    if (standardized(platform::parentPath(folder)) != standardized(platform::temporaryDirectory())) return;
+    platform::removeItemQuietly(folder);
+}
+
+} // namespace mivora::icons

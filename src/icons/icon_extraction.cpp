@@ -1,0 +1,151 @@
+#include "icons/icon_extraction.h"
+
+#include "core/shell.h"
+#include "core/text.h"
+#include "platform/environment.h"
+#include "platform/filesystem.h"
+#include "platform/uuid.h"
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+namespace mivora::icons {
+
+namespace {
+
+constexpr double kShellTimeout = 15;
+
+// A decimal integer with an optional sign, nothing else; nothing when it does not fit.
+std::optional<int64_t> parseInteger(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string> entriesWithExtension(const std::string& folder, const std::string& extension) {
+    std::vector<std::string> names;
+    for (const auto& name : platform::listDirectory(folder).value_or(std::vector<std::string>{})) {
+        if (core::lowercased(platform::pathExtension(name)) == extension) names.push_back(name);
+    }
+    return names;
+}
+
+// Removes the folder however the extraction ends.
+struct TemporaryFolder {
+    std::string path;
+    ~TemporaryFolder() { platform::removeItemQuietly(path); }
+};
+
+} // namespace
+
+core::Json ExtractedIcon::toJson() const {
+    core::Json json;
+    json["app"] = app.toJson();
+    json["sourceIcns"] = sourceIcns;
+    json["outputPath"] = outputPath;
+    json["width"] = width;
+    json["height"] = height;
+    return json;
+}
+
+ExtractedIcon ExtractedIcon::fromJson(const core::Json& json) {
+    ExtractedIcon icon;
+    icon.app = core::InstalledApp::fromJson(json.at("app"));
+    icon.sourceIcns = json.at("sourceIcns").get<std::string>();
+    icon.outputPath = json.at("outputPath").get<std::string>();
+    icon.width = json.at("width").get<int64_t>();
+    icon.height = json.at("height").get<int64_t>();
+    return icon;
+}
+
+std::string findAppIcns(const std::string& appPath) {
+    auto info = core::readInfoPlist(appPath);
+    if (!info) throw IconExtractionError::iconNotFound("Cannot read Info.plist");
+    const std::string resources = platform::joinPath(appPath, "Contents/Resources");
+    if (auto name = info->view()["CFBundleIconFile"].string()) {
+        std::string fileName = core::endsWith(*name, ".icns") ? *name : *name + ".icns";
+        std::string candidate = platform::joinPath(resources, fileName);
+        if (platform::fileExists(candidate)) return candidate;
+    }
+    auto names = entriesWithExtension(resources, "icns");
+    if (names.empty()) throw IconExtractionError::iconNotFound("No .icns file found in app bundle");
+    return platform::joinPath(resources, *std::min_element(names.begin(), names.end()));
+}
+
+int64_t iconSizeFromFileName(const std::string& name) {
+    // ICU's \d, like the platform's regular expressions, matches every decimal
+    // digit; only ASCII digits then parse.
+    UErrorCode status = U_ZERO_ERROR;
+    static const std::unique_ptr<icu::RegexPattern> pattern(
+        icu::RegexPattern::compile(icu::UnicodeString::fromUTF8("(\\d+)x(\\d+)"), 0, status));
+    if (!pattern) return 0;
+    status = U_ZERO_ERROR;
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
+    if (U_FAILURE(status) || !matcher->find(status)) return 0;
+    std::string widthText, heightText;
+    matcher->group(1, status).toUTF8String(widthText);
+    matcher->group(2, status).toUTF8String(heightText);
+    if (U_FAILURE(status)) return 0;
+    auto width = parseInteger(widthText), height = parseInteger(heightText);
+    if (!width || !height) return 0;
+    const int64_t scale = core::contains(name, "@2x") ? 2 : 1;
+    int64_t scaledWidth = 0, scaledHeight = 0, area = 0;
+    if (__builtin_mul_overflow(*width, scale, &scaledWidth) ||
+        __builtin_mul_overflow(*height, scale, &scaledHeight) ||
+        __builtin_mul_overflow(scaledWidth, scaledHeight, &area)) {
+        return 0;
+    }
+    return area;
+}
+
+std::optional<std::string> largestIconsetPNG(const std::string& iconsetPath) {
+    auto names = entriesWithExtension(iconsetPath, "png");
+    if (names.empty()) return std::nullopt;
+    std::vector<std::pair<int64_t, std::string>> sized;
+    for (auto& name : names)
+        sized.emplace_back(iconSizeFromFileName(name), std::move(name));
+    std::stable_sort(sized.begin(), sized.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    return platform::joinPath(iconsetPath, sized.front().second);
+}
+
+std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath) {
+    std::string output = core::runShell(
+        "sips -g pixelWidth -g pixelHeight " + core::shellQuote(filePath) + " 2>/dev/null", kShellTimeout);
+    int64_t width = 0, height = 0;
+    for (const auto& line : core::splitString(output, '\n', true)) {
+        for (auto [key, target] : {std::pair{"pixelWidth:", &width}, std::pair{"pixelHeight:", &height}}) {
+            if (!core::contains(line, key)) continue;
+            auto pieces = core::splitString(line, ':', true);
+            auto value = pieces.empty() ? std::nullopt : parseInteger(core::trimWhitespace(pieces.back()));
+            *target = value.value_or(0);
+        }
+    }
+    return {width, height};
+}
+
+ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int size) {
+    const std::string icns = findAppIcns(app.path);
+    platform::createDirectories(platform::parentPath(outputPath));
+    TemporaryFolder temporary{
+        platform::joinPath(platform::temporaryDirectory(), "mivora-extract-" + platform::newUUIDString())};
+    platform::createDirectories(temporary.path);
+    const std::string iconset = temporary.path + "/icon.iconset";
+    core::runShell("iconutil -c iconset " + core::shellQuote(icns) + " -o " + core::shellQuote(iconset),
+                   kShellTimeout);
+    const std::string source = largestIconsetPNG(iconset).value_or(icns);
+    const std::string side = std::to_string(size);
+    core::runShell("sips -s format png -z " + side + " " + side + " " + core::shellQuote(source) + " --out " +
+                       core::shellQuote(outputPath) + " >/dev/null",
+                   kShellTimeout);
+    auto [width, height] = readPixelSize(outputPath);
+    return ExtractedIcon{app, icns, outputPath, width, height};
+}
+
+} // namespace mivora::icons

@@ -1,0 +1,83 @@
+#include "platform/image/image.h"
+
+#include "platform/filesystem.h"
+#include "platform/image/icns.h"
+#include "platform/image/jpeg.h"
+#include "platform/image/png.h"
+
+namespace mivora::image {
+
+void checkImageSize(long long width, long long height) {
+    if (width < 0 || height < 0) throw ImageError("negative image size");
+    if (width > kMaxImageSide || height > kMaxImageSide) {
+        throw ImageError("image of " + std::to_string(width) + " x " + std::to_string(height) +
+                         " pixels is larger than " + std::to_string(kMaxImageSide) + " x " +
+                         std::to_string(kMaxImageSide));
+    }
+}
+
+Bitmap Bitmap::transparent(int width, int height) {
+    checkImageSize(width, height);
+    Bitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.pixels.assign(static_cast<size_t>(width) * height * 4, 0);
+    return bitmap;
+}
+
+Image::Image(Bitmap bitmap) {
+    size_ = {static_cast<double>(bitmap.width), static_cast<double>(bitmap.height)};
+    representations_.push_back(std::make_shared<const Bitmap>(std::move(bitmap)));
+}
+
+Image::Image(std::vector<Bitmap> representations) {
+    for (auto& bitmap : representations) {
+        representations_.push_back(std::make_shared<const Bitmap>(std::move(bitmap)));
+    }
+    if (const Bitmap* best = bestRepresentation()) {
+        size_ = {static_cast<double>(best->width), static_cast<double>(best->height)};
+    }
+}
+
+const Bitmap* Image::bestRepresentation() const {
+    const Bitmap* best = nullptr;
+    long long bestArea = -1;
+    for (const auto& bitmap : representations_) {
+        long long area = static_cast<long long>(bitmap->width) * bitmap->height;
+        if (area > bestArea) {
+            best = bitmap.get();
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+Image decodeImage(std::string_view bytes) {
+    if (hasPNGSignature(bytes)) return Image(decodePNG(bytes));
+    if (hasJPEGSignature(bytes)) return Image(decodeJPEG(bytes));
+    if (hasICNSSignature(bytes)) return decodeIcnsImage(bytes);
+    if (hasJPEG2000Signature(bytes)) return Image(decodeJPEG2000(bytes));
+    throw ImageError(bytes.empty() ? "empty file" : "not a PNG, JPEG or ICNS image");
+}
+
+Image readImage(const std::string& path) {
+    auto bytes = platform::readFile(path);
+    if (!bytes) throw ImageError(path + ": cannot read the file");
+    try {
+        return decodeImage(*bytes);
+    } catch (const ImageError& error) {
+        throw ImageError(path + ": " + error.what());
+    }
+}
+
+std::optional<Image> loadImage(const std::string& path) {
+    try {
+        return readImage(path);
+    } catch (const ImageError&) {
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace mivora::image

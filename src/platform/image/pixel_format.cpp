@@ -1,0 +1,78 @@
+#include "platform/image/pixel_format.h"
+
+#include <cairo.h>
+#include <cstring>
+
+namespace mivora::image {
+
+void premultiplyRGBA(uint8_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i, pixels += 4) {
+        unsigned alpha = pixels[3];
+        if (alpha == 255) continue;
+        for (int c = 0; c < 3; ++c)
+            pixels[c] = static_cast<uint8_t>((pixels[c] * alpha + 127) / 255);
+    }
+}
+
+void unpremultiplyRGBA(const uint8_t* source, uint8_t* destination, size_t count) {
+    for (size_t i = 0; i < count; ++i, source += 4, destination += 4) {
+        unsigned alpha = source[3];
+        if (alpha == 255 || alpha == 0) {
+            if (source != destination) std::memcpy(destination, source, 4);
+            if (alpha == 0) destination[0] = destination[1] = destination[2] = 0;
+            continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+            unsigned value = (source[c] * 255u + alpha / 2) / alpha;
+            destination[c] = static_cast<uint8_t>(value > 255 ? 255 : value);
+        }
+        destination[3] = static_cast<uint8_t>(alpha);
+    }
+}
+
+cairo_surface_t* surfaceFromBitmap(const Bitmap& bitmap) {
+    if (!bitmap.isValid() || bitmap.width < 1 || bitmap.height < 1) throw ImageError("empty bitmap");
+    checkImageSize(bitmap.width, bitmap.height);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bitmap.width, bitmap.height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        std::string reason = cairo_status_to_string(cairo_surface_status(surface));
+        cairo_surface_destroy(surface);
+        throw ImageError("cannot make a drawing surface: " + reason);
+    }
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    int stride = cairo_image_surface_get_stride(surface);
+    const uint8_t* in = bitmap.pixels.data();
+    for (int y = 0; y < bitmap.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < bitmap.width; ++x, in += 4) {
+            row[x] = (uint32_t{in[3]} << 24) | (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+    return surface;
+}
+
+Bitmap bitmapFromSurface(cairo_surface_t* surface) {
+    cairo_surface_flush(surface);
+    Bitmap bitmap;
+    bitmap.width = cairo_image_surface_get_width(surface);
+    bitmap.height = cairo_image_surface_get_height(surface);
+    bitmap.pixels.resize(static_cast<size_t>(bitmap.width) * bitmap.height * 4);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    int stride = cairo_image_surface_get_stride(surface);
+    uint8_t* out = bitmap.pixels.data();
+    for (int y = 0; y < bitmap.height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < bitmap.width; ++x, out += 4) {
+            uint32_t word = row[x];
+            out[0] = static_cast<uint8_t>(word >> 16);
+            out[1] = static_cast<uint8_t>(word >> 8);
+            out[2] = static_cast<uint8_t>(word);
+            out[3] = static_cast<uint8_t>(word >> 24);
+        }
+    }
+    return bitmap;
+}
+
+} // namespace mivora::image

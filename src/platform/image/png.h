@@ -1,0 +1,18 @@
+// PNG in both directions over libpng.
+#pragma once
+
+#include "platform/image/image.h"
+
+#include <string>
+#include <string_view>
+
+namespace mivora::image {
+
+bool hasPNGSignature(std::string_view bytes);
+// Any PNG (palette, grey, 16-bit, with or without alpha) as a premultiplied
+// bitmap; throws ImageError for a damaged or oversized file.
+Bitmap decodePNG(std::string_view bytes);
+// An 8-bit RGBA PNG of the bitmap (alpha un-premultiplied); throws ImageError.
+std::string encodePNG(const Bitmap& bitmap);
+
+} // namespace mivora::image

@@ -1,0 +1,103 @@
+// `mivora extract-icon` end to end, against our iconutil and sips stand-ins.
+#include "core/json.h"
+#include "platform/filesystem.h"
+#include "support/icon_fixtures.h"
+#include "support/icons_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace mivora::testing {
+namespace {
+
+class ExtractIconCommand : public ::testing::Test {
+protected:
+    Sandbox sandbox;
+    std::string app = addAppWithIcon(sandbox, "Notion", typicalIcns());
+    std::string icns = app + "/Contents/Resources/AppIcon.icns";
+};
+
+TEST_F(ExtractIconCommand, WritesARelativeOutputInTheCurrentFolderAndPrintsThreeLines) {
+    std::string work = sandbox.homePath("work");
+    platform::createDirectories(work);
+    auto result = sandbox.run({"extract-icon", "Notion", "--out", "icon.png"}, work);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "✓ Extracted icon for Notion\n"
+                          "  Source: " +
+                              icns +
+                              "\n"
+                              "  Output: " +
+                              work + "/icon.png (1024x1024)\n");
+    EXPECT_EQ(result.err, "");
+    image::Bitmap written = readPNGFile(work + "/icon.png");
+    EXPECT_EQ(written.width, 1024);
+    EXPECT_EQ(written.height, 1024);
+}
+
+TEST_F(ExtractIconCommand, JSONNamesTheAbsoluteOutputAndReplacesAnExistingFile) {
+    std::string work = sandbox.homePath("work");
+    platform::createDirectories(work);
+    std::string output = work + "/new/folder/icon.png";
+    // The first run creates the missing folders; the second replaces the file.
+    auto first = sandbox.run({"extract-icon", app, "--out", "new/folder/icon.png", "--size", "64"}, work);
+    ASSERT_EQ(first.status, 0) << first.err;
+    sandbox.writeFile(output, "old bytes");
+    auto result = sandbox.run(
+        {"extract-icon", app, "--out", "new/../new/folder/icon.png", "--size", "64", "--json"}, work);
+    ASSERT_EQ(result.status, 0) << result.err;
+    core::Json json = core::Json::parse(result.out);
+    std::vector<std::string> keys;
+    for (const auto& item : json.items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"app", "height", "outputPath", "sourceIcns", "width"}));
+    EXPECT_EQ(json["app"]["name"], "Notion");
+    EXPECT_EQ(json["app"]["path"], app);
+    EXPECT_EQ(json["outputPath"], output);
+    EXPECT_EQ(json["sourceIcns"], icns);
+    EXPECT_EQ(json["width"], 64);
+    EXPECT_EQ(json["height"], 64);
+    EXPECT_EQ(readPNGFile(output).width, 64);
+}
+
+TEST_F(ExtractIconCommand, ErrorsEndWithTheirMessages) {
+    AppBundle plain;
+    plain.name = "Plain";
+    sandbox.addApp(plain);
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        int status;
+        std::string errorStart;
+    };
+    const std::vector<Case> cases = {
+        {"no --out", {"extract-icon", "Notion"}, 64, "Error: Missing expected argument '--out <out>'"},
+        {"size not a number", {"extract-icon", "Notion", "--out", "x.png", "--size", "big"}, 64, "Error: "},
+        {"unknown app",
+         {"extract-icon", "Nowhere", "--out", "x.png"},
+         1,
+         "Error: No app matching 'Nowhere' found in /Applications.\n"},
+        {"missing bundle path",
+         {"extract-icon", sandbox.dir() + "/Gone.app", "--out", "x.png"},
+         1,
+         "Error: App not found: " + sandbox.dir() + "/Gone.app\n"},
+        {"no icon file",
+         {"extract-icon", "Plain", "--out", "x.png"},
+         1,
+         "Error: No .icns file found in app bundle\n"},
+        {"size 0",
+         {"extract-icon", "Notion", "--out", "x.png", "--size", "0"},
+         1,
+         "Error: Exit code 1: Error: -z 0 0: a size must be above 0\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = sandbox.run(c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(c.errorStart, 0), 0u) << result.err;
+    }
+    EXPECT_FALSE(platform::fileExists(sandbox.dir() + "/x.png"));
+    EXPECT_TRUE(namesStartingWith(sandbox.tmp(), "mivora-extract-").empty());
+}
+
+} // namespace
+} // namespace mivora::testing

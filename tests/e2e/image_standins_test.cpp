@@ -1,0 +1,178 @@
+// The iconutil and sips stand-ins in the forms the tool uses, and their refusals.
+#include "platform/filesystem.h"
+#include "support/icon_fixtures.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace mivora::testing {
+namespace {
+
+RunResult runStandin(const Sandbox& sandbox, const std::string& program,
+                     const std::vector<std::string>& arguments, const std::string& workingDirectory = "") {
+    std::vector<std::string> argv = {standinsDirectory() + "/" + program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return sandbox.runProgram(argv, workingDirectory);
+}
+
+TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
+    Sandbox sandbox;
+    std::string icns = icnsFile({
+        {"TOC ", bigEndian32(0)},
+        {"ic12", solidPNG(64, 64, kIconRed)},
+        {"ic07", solidPNG(128, 128, kIconRed)},
+        {"ic13", solidPNG(256, 256, kIconRed)},
+        {"ic08", solidPNG(256, 256, kIconRed)},
+        {"ic04", "ARGB" + runLengthChannels(16, {255, 1, 2, 3})},
+        {"ic14", solidPNG(512, 512, kIconRed)},
+        {"ic09", solidPNG(512, 512, kIconRed)},
+        {"ic05", "ARGB" + runLengthChannels(32, {255, 1, 2, 3})},
+        {"ic10", solidPNG(1024, 1024, kIconBlue)},
+        {"ic11", solidPNG(32, 32, kIconRed)},
+        {"is32", runLengthChannels(16, {9, 9, 9})},
+        {"s8mk", std::string(256, '\xFF')},
+        {"info", "<plist/>"},
+    });
+    sandbox.writeFile(sandbox.tmp() + "/App.icns", icns);
+    auto result =
+        runStandin(sandbox, "iconutil",
+                   {"-c", "iconset", sandbox.tmp() + "/App.icns", "-o", sandbox.tmp() + "/out/App.iconset"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    auto names = *platform::listDirectory(sandbox.tmp() + "/out/App.iconset");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"icon_128x128.png", "icon_128x128@2x.png", "icon_16x16.png",
+                                               "icon_16x16@2x.png", "icon_256x256.png", "icon_256x256@2x.png",
+                                               "icon_32x32.png", "icon_32x32@2x.png", "icon_512x512.png",
+                                               "icon_512x512@2x.png"}));
+    image::Bitmap retina = readPNGFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png");
+    EXPECT_EQ(retina.width, 1024);
+    if (retina.width == 1024) {
+        EXPECT_EQ(pixelOf(retina, 5, 5).blue, kIconBlue.blue);
+    }
+    image::Bitmap small = readPNGFile(sandbox.tmp() + "/out/App.iconset/icon_16x16.png");
+    if (small.width == 16) {
+        EXPECT_EQ(pixelOf(small, 5, 5).blue, 3) << "the ARGB member, not is32";
+    }
+}
+
+TEST(IconutilStandin, RefusesWhatItCannotDo) {
+    Sandbox sandbox;
+    sandbox.writeFile(sandbox.tmp() + "/bad.icns", "icns" + bigEndian32(12) + "junk");
+    sandbox.writeFile(sandbox.tmp() + "/empty.icns", icnsFile({{"TOC ", ""}}));
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string errorPart;
+    };
+    const std::vector<Case> cases = {
+        {"no arguments", {}, "Usage: iconutil"},
+        {"missing file", {"-c", "iconset", sandbox.tmp() + "/none.icns"}, "cannot read the file"},
+        {"the other direction", {"-c", "icns", sandbox.tmp() + "/x.iconset"}, "only '-c iconset'"},
+        {"a bad container",
+         {"-c", "iconset", sandbox.tmp() + "/bad.icns", "-o", sandbox.tmp() + "/o"},
+         "ICNS"},
+        {"no pictures",
+         {"-c", "iconset", sandbox.tmp() + "/empty.icns", "-o", sandbox.tmp() + "/o"},
+         "no picture"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = runStandin(sandbox, "iconutil", c.arguments);
+        EXPECT_NE(result.status, 0);
+        EXPECT_NE(result.err.find(c.errorPart), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/o"));
+}
+
+TEST(SipsStandin, ReportsPixelSizesWithTheFilePathFirst) {
+    Sandbox sandbox;
+    sandbox.writeFile(sandbox.tmp() + "/wide.png", solidPNG(40, 30, kIconRed));
+    auto result =
+        runStandin(sandbox, "sips", {"-g", "pixelWidth", "-g", "pixelHeight", "wide.png"}, sandbox.tmp());
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, sandbox.tmp() + "/wide.png\n  pixelWidth: 40\n  pixelHeight: 30\n");
+    result = runStandin(sandbox, "sips", {"-g", "pixelHeight", sandbox.tmp() + "/wide.png"});
+    EXPECT_EQ(result.out, sandbox.tmp() + "/wide.png\n  pixelHeight: 30\n");
+}
+
+TEST(SipsStandin, ConvertsToPNGAndResamplesHeightThenWidth) {
+    Sandbox sandbox;
+    sandbox.writeFile(sandbox.tmp() + "/photo.jpg", jpegBytes(solidBitmap(24, 12, kIconGreen)));
+    sandbox.writeFile(sandbox.tmp() + "/App.icns", typicalIcns());
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string output;
+        int width, height;
+    };
+    const std::vector<Case> cases = {
+        {"JPEG to PNG at its own size",
+         {"-s", "format", "png", "photo.jpg", "--out", "photo.png"},
+         "photo.png",
+         24,
+         12},
+        {"-z height width",
+         {"-s", "format", "png", "-z", "10", "20", "photo.jpg", "--out", "z.png"},
+         "z.png",
+         20,
+         10},
+        {"ICNS to PNG: the largest member",
+         {"-s", "format", "png", "App.icns", "--out", "app.png"},
+         "app.png",
+         1024,
+         1024},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = runStandin(sandbox, "sips", c.arguments, sandbox.tmp());
+        ASSERT_EQ(result.status, 0) << result.err;
+        image::Bitmap written = readPNGFile(sandbox.tmp() + "/" + c.output);
+        EXPECT_EQ(written.width, c.width);
+        EXPECT_EQ(written.height, c.height);
+    }
+}
+
+TEST(SipsStandin, RefusesWhatItCannotDoAndWritesNothing) {
+    Sandbox sandbox;
+    std::string png = solidPNG(8, 8, kIconRed);
+    sandbox.writeFile(sandbox.tmp() + "/ok.png", png);
+    sandbox.writeFile(sandbox.tmp() + "/cut.png", png.substr(0, png.size() - 20));
+    sandbox.writeFile(sandbox.tmp() + "/huge.png", pngWithHeader(30000, 30000));
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string errorPart;
+    };
+    const std::vector<Case> cases = {
+        {"size 0",
+         {"-s", "format", "png", "-z", "0", "0", "ok.png", "--out", "out.png"},
+         "a size must be above 0"},
+        {"negative size",
+         {"-s", "format", "png", "-z", "-1", "8", "ok.png", "--out", "out.png"},
+         "a size must be above 0"},
+        {"size not a number",
+         {"-s", "format", "png", "-z", "ten", "8", "ok.png", "--out", "out.png"},
+         "whole numbers"},
+        {"size beyond the cap",
+         {"-s", "format", "png", "-z", "20000", "20000", "ok.png", "--out", "out.png"},
+         "at most 16384"},
+        {"missing file", {"-s", "format", "png", "none.png", "--out", "out.png"}, "cannot read"},
+        {"truncated PNG", {"-s", "format", "png", "cut.png", "--out", "out.png"}, "damaged PNG"},
+        {"oversized header", {"-g", "pixelWidth", "huge.png"}, "larger than 16384"},
+        {"another format", {"-s", "format", "tiff", "ok.png", "--out", "out.png"}, "only png"},
+        {"another property", {"-g", "dpiWidth", "ok.png"}, "not available"},
+        {"no file", {"-g", "pixelWidth"}, "Usage: sips"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = runStandin(sandbox, "sips", c.arguments, sandbox.tmp());
+        EXPECT_NE(result.status, 0);
+        EXPECT_NE(result.err.find(c.errorPart), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/out.png"));
+}
+
+} // namespace
+} // namespace mivora::testing

@@ -1,0 +1,173 @@
+#include "support/icns_writer.h"
+
+#include "platform/image/png.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <jpeglib.h>
+#include <stdexcept>
+
+extern "C" {
+#include <icns.h>
+}
+
+namespace mivora::testing {
+
+void setPixel(image::Bitmap& bitmap, int x, int y, RGBA colour) {
+    uint8_t* p = bitmap.pixels.data() + (static_cast<size_t>(y) * bitmap.width + x) * 4;
+    p[0] = static_cast<uint8_t>((colour.red * colour.alpha + 127) / 255);
+    p[1] = static_cast<uint8_t>((colour.green * colour.alpha + 127) / 255);
+    p[2] = static_cast<uint8_t>((colour.blue * colour.alpha + 127) / 255);
+    p[3] = colour.alpha;
+}
+
+void fillRect(image::Bitmap& bitmap, int x, int y, int width, int height, RGBA colour) {
+    for (int j = std::max(y, 0); j < std::min(y + height, bitmap.height); ++j) {
+        for (int i = std::max(x, 0); i < std::min(x + width, bitmap.width); ++i)
+            setPixel(bitmap, i, j, colour);
+    }
+}
+
+image::Bitmap solidBitmap(int width, int height, RGBA colour) {
+    image::Bitmap bitmap = image::Bitmap::transparent(width, height);
+    fillRect(bitmap, 0, 0, width, height, colour);
+    return bitmap;
+}
+
+RGBA pixelOf(const image::Bitmap& bitmap, int x, int y) {
+    const uint8_t* p = bitmap.pixels.data() + (static_cast<size_t>(y) * bitmap.width + x) * 4;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+std::string pngBytes(const image::Bitmap& bitmap) {
+    return image::encodePNG(bitmap);
+}
+
+std::string solidPNG(int width, int height, RGBA colour) {
+    return pngBytes(solidBitmap(width, height, colour));
+}
+
+std::string jpegBytes(const image::Bitmap& bitmap) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(bitmap.width);
+    info.image_height = static_cast<JDIMENSION>(bitmap.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row(static_cast<size_t>(bitmap.width) * 3);
+    while (info.next_scanline < info.image_height) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            RGBA p = pixelOf(bitmap, x, static_cast<int>(info.next_scanline));
+            row[x * 3] = p.red;
+            row[x * 3 + 1] = p.green;
+            row[x * 3 + 2] = p.blue;
+        }
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::string bytes(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return bytes;
+}
+
+std::string jpeg2000Bytes(const image::Bitmap& bitmap) {
+    icns_set_print_errors(0);
+    icns_image_t picture{};
+    if (icns_init_image(static_cast<icns_uint32_t>(bitmap.width), static_cast<icns_uint32_t>(bitmap.height),
+                        4, 8, &picture) != ICNS_STATUS_OK) {
+        throw std::runtime_error("icns_init_image failed");
+    }
+    // libicns takes straight RGBA.
+    for (int y = 0; y < bitmap.height; ++y) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            RGBA p = pixelOf(bitmap, x, y);
+            auto straight = [&](uint8_t c) -> uint8_t {
+                return p.alpha ? static_cast<uint8_t>(std::min(255, c * 255 / p.alpha)) : uint8_t{0};
+            };
+            uint8_t* out = picture.imageData + (static_cast<size_t>(y) * bitmap.width + x) * 4;
+            out[0] = straight(p.red);
+            out[1] = straight(p.green);
+            out[2] = straight(p.blue);
+            out[3] = p.alpha;
+        }
+    }
+    icns_size_t size = 0;
+    icns_byte_t* data = nullptr;
+    int status = icns_image_to_jp2(&picture, &size, &data);
+    icns_free_image(&picture);
+    if (status != ICNS_STATUS_OK || data == nullptr) throw std::runtime_error("icns_image_to_jp2 failed");
+    std::string bytes(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    std::free(data);
+    return bytes;
+}
+
+namespace {
+uint32_t crc32(std::string_view bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char c : bytes) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+} // namespace
+
+std::string pngWithHeader(uint32_t width, uint32_t height) {
+    auto chunk = [](const std::string& type, const std::string& data) {
+        return bigEndian32(static_cast<uint32_t>(data.size())) + type + data +
+               bigEndian32(crc32(type + data));
+    };
+    std::string header = bigEndian32(width) + bigEndian32(height) + std::string("\x08\x06\x00\x00\x00", 5);
+    // A few bytes of a zlib stream: enough to be read past, far too few for the announced pixels.
+    std::string data("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", data) +
+           chunk("IEND", "");
+}
+
+std::string bigEndian32(uint32_t value) {
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    return out;
+}
+
+std::string icnsMemberWithLength(const std::string& type, const std::string& data, uint32_t length) {
+    return type + bigEndian32(length) + data;
+}
+
+std::string icnsFile(const std::vector<IcnsEntry>& members) {
+    std::string body;
+    for (const auto& member : members) {
+        body += icnsMemberWithLength(member.type, member.data, static_cast<uint32_t>(member.data.size() + 8));
+    }
+    return "icns" + bigEndian32(static_cast<uint32_t>(body.size() + 8)) + body;
+}
+
+std::string runLengthChannels(int side, const std::vector<uint8_t>& channelValues) {
+    std::string out;
+    const size_t count = static_cast<size_t>(side) * side;
+    for (uint8_t value : channelValues) {
+        for (size_t done = 0; done < count;) {
+            size_t run = std::min<size_t>(128, count - done);
+            out.push_back(static_cast<char>(run - 1));
+            out.append(run, static_cast<char>(value));
+            done += run;
+        }
+    }
+    return out;
+}
+
+} // namespace mivora::testing

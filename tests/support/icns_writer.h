@@ -1,0 +1,50 @@
+// Small image fixtures made on the fly: solid and patterned bitmaps, their PNG
+// bytes, and ICNS files written member by member (with honest lengths, or with
+// whatever lengths a test wants to lie about).
+#pragma once
+
+#include "platform/image/image.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mivora::testing {
+
+struct RGBA {
+    uint8_t red = 0, green = 0, blue = 0, alpha = 255; // straight colour
+};
+
+// A width x height bitmap of one colour (premultiplied as bitmaps are).
+image::Bitmap solidBitmap(int width, int height, RGBA colour);
+// Sets one pixel (straight colour, premultiplied on the way in).
+void setPixel(image::Bitmap& bitmap, int x, int y, RGBA colour);
+// Fills a rectangle, clipped to the bitmap.
+void fillRect(image::Bitmap& bitmap, int x, int y, int width, int height, RGBA colour);
+RGBA pixelOf(const image::Bitmap& bitmap, int x, int y); // the stored (premultiplied) bytes
+
+std::string pngBytes(const image::Bitmap& bitmap);
+std::string solidPNG(int width, int height, RGBA colour);
+
+// Opaque baseline JPEG (libjpeg) and JPEG 2000 (through libicns's encoder) of a bitmap.
+std::string jpegBytes(const image::Bitmap& bitmap);
+std::string jpeg2000Bytes(const image::Bitmap& bitmap);
+
+std::string bigEndian32(uint32_t value);
+// A small PNG whose header announces any size (its data holds almost nothing).
+std::string pngWithHeader(uint32_t width, uint32_t height);
+
+struct IcnsEntry {
+    std::string type; // four characters
+    std::string data; // without the 8-byte header
+};
+// A well-formed ICNS file of these members.
+std::string icnsFile(const std::vector<IcnsEntry>& members);
+// A member as it appears in the file, with a chosen length field.
+std::string icnsMemberWithLength(const std::string& type, const std::string& data, uint32_t length);
+
+// The run-length form of the old members: each channel of a solid side x side
+// square, as literal runs. `channels` is 3 for "is32" and kin, 4 (A, R, G, B) for "ARGB".
+std::string runLengthChannels(int side, const std::vector<uint8_t>& channelValues);
+
+} // namespace mivora::testing

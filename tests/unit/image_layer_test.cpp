@@ -1,0 +1,254 @@
+#include "platform/image/canvas.h"
+#include "platform/image/icns.h"
+#include "platform/image/jpeg.h"
+#include "platform/image/png.h"
+#include "support/icns_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace mivora::testing {
+namespace {
+
+using image::Bitmap;
+using image::Image;
+
+bool near(int a, int b, int tolerance) {
+    return a - b <= tolerance && b - a <= tolerance;
+}
+
+void expectPixelNear(const Bitmap& bitmap, int x, int y, RGBA expected, int tolerance) {
+    RGBA p = pixelOf(bitmap, x, y);
+    EXPECT_TRUE(near(p.red, expected.red, tolerance) && near(p.green, expected.green, tolerance) &&
+                near(p.blue, expected.blue, tolerance) && near(p.alpha, expected.alpha, tolerance))
+        << "pixel (" << x << ", " << y << ") is " << int(p.red) << "," << int(p.green) << "," << int(p.blue)
+        << "," << int(p.alpha) << "; expected about " << int(expected.red) << "," << int(expected.green)
+        << "," << int(expected.blue) << "," << int(expected.alpha);
+}
+
+TEST(ImagePNG, RoundTripKeepsPremultipliedPixels) {
+    Bitmap bitmap = solidBitmap(3, 2, {10, 20, 30, 255});
+    setPixel(bitmap, 1, 0, {255, 0, 0, 128});
+    setPixel(bitmap, 2, 1, {0, 0, 0, 0});
+    Bitmap decoded = image::decodePNG(image::encodePNG(bitmap));
+    ASSERT_EQ(decoded.width, 3);
+    ASSERT_EQ(decoded.height, 2);
+    EXPECT_EQ(decoded.pixels, bitmap.pixels);
+}
+
+TEST(ImageCanvas, KeepsRGBAByteOrderThroughCairo) {
+    // One pixel of each channel: a mix-up of cairo's native-endian words shows here.
+    Bitmap source = Bitmap::transparent(4, 1);
+    setPixel(source, 0, 0, {255, 0, 0, 255});
+    setPixel(source, 1, 0, {0, 255, 0, 255});
+    setPixel(source, 2, 0, {0, 0, 255, 255});
+    setPixel(source, 3, 0, {255, 255, 255, 128});
+    image::Canvas canvas(4, 1);
+    canvas.drawImage(Image(source), {0, 0, 4, 1});
+    EXPECT_EQ(canvas.bitmap().pixels, source.pixels);
+}
+
+TEST(ImageCanvas, StartsTransparentAndDrawsSourceOver) {
+    image::Canvas canvas(2, 2);
+    for (uint8_t byte : canvas.bitmap().pixels)
+        ASSERT_EQ(byte, 0);
+    canvas.drawImage(Image(solidBitmap(1, 1, {255, 0, 0, 255})), {0, 0, 2, 2});
+    canvas.drawImage(Image(solidBitmap(1, 1, {0, 0, 255, 128})), {0, 0, 2, 2});
+    // Half blue over red, premultiplied: red keeps (1 - 128/255), blue adds 128.
+    expectPixelNear(canvas.bitmap(), 1, 1, {127, 0, 128, 255}, 1);
+}
+
+TEST(ImageCanvas, StretchedImageKeepsOpaqueEdgesAndColoursAtItsEnds) {
+    Bitmap source = Bitmap::transparent(2, 1);
+    setPixel(source, 0, 0, {255, 0, 0, 255});
+    setPixel(source, 1, 0, {0, 0, 255, 255});
+    image::Canvas canvas(64, 8);
+    canvas.drawImage(Image(source), {0, 0, 64, 8});
+    Bitmap out = canvas.bitmap();
+    expectPixelNear(out, 0, 0, {255, 0, 0, 255}, 2);
+    expectPixelNear(out, 63, 7, {0, 0, 255, 255}, 2);
+    for (int x = 0; x < 64; ++x)
+        EXPECT_EQ(pixelOf(out, x, 0).alpha, 255) << x;
+}
+
+TEST(ImageCanvas, DrawsIntoOnlyTheDestinationRectangle) {
+    image::Canvas canvas(10, 10);
+    canvas.drawImage(Image(solidBitmap(4, 4, {0, 255, 0, 255})), {2, 3, 4, 4});
+    Bitmap out = canvas.bitmap();
+    expectPixelNear(out, 2, 3, {0, 255, 0, 255}, 0);
+    expectPixelNear(out, 5, 6, {0, 255, 0, 255}, 0);
+    expectPixelNear(out, 1, 3, {0, 0, 0, 0}, 0);
+    expectPixelNear(out, 6, 6, {0, 0, 0, 0}, 0);
+    expectPixelNear(out, 2, 7, {0, 0, 0, 0}, 0);
+}
+
+TEST(ImageCanvas, RoundedRectangleIsAntiAliasedAndClearAtItsCorners) {
+    image::Canvas canvas(100, 100);
+    canvas.fillRoundedRect({10, 10, 80, 80}, 20, 20, {1, 1, 1, 1});
+    Bitmap out = canvas.bitmap();
+    EXPECT_EQ(pixelOf(out, 50, 50).alpha, 255);
+    EXPECT_EQ(pixelOf(out, 12, 50).alpha, 255); // straight edge, inside
+    EXPECT_EQ(pixelOf(out, 11, 11).alpha, 0);   // cut-off corner
+    EXPECT_EQ(pixelOf(out, 5, 50).alpha, 0);
+    int partial = 0;
+    for (int x = 10; x < 30; ++x) {
+        uint8_t alpha = pixelOf(out, x, x).alpha;
+        if (alpha > 0 && alpha < 255) ++partial;
+    }
+    EXPECT_GT(partial, 0) << "the corner arc has no anti-aliased pixels";
+}
+
+TEST(ImageCanvas, RefusesSizesOutOfRange) {
+    EXPECT_THROW(image::Canvas(0, 10), image::ImageError);
+    EXPECT_THROW(image::Canvas(image::kMaxImageSide + 1, 1), image::ImageError);
+}
+
+TEST(ImageDecoding, ReadsJPEGAndJPEG2000) {
+    Bitmap source = solidBitmap(16, 8, {200, 40, 90, 255});
+    Bitmap jpeg = image::decodeImage(jpegBytes(source)).bestRepresentation()[0];
+    EXPECT_EQ(jpeg.width, 16);
+    EXPECT_EQ(jpeg.height, 8);
+    expectPixelNear(jpeg, 5, 5, {200, 40, 90, 255}, 6);
+
+    Bitmap translucent = solidBitmap(32, 32, {0, 0, 255, 255});
+    fillRect(translucent, 0, 0, 32, 16, {255, 0, 0, 0});
+    Bitmap jp2 = image::decodeImage(jpeg2000Bytes(translucent)).bestRepresentation()[0];
+    EXPECT_EQ(jp2.width, 32);
+    expectPixelNear(jp2, 16, 28, {0, 0, 255, 255}, 3);
+    expectPixelNear(jp2, 16, 4, {0, 0, 0, 0}, 3);
+}
+
+// --- ICNS ------------------------------------------------------------------------
+
+TEST(ImageICNS, DecodesEveryEncodingOfPictureMembers) {
+    std::string file = icnsFile({
+        {"TOC ", bigEndian32(0)},
+        {"ic11", solidPNG(32, 32, {255, 0, 0, 255})},
+        {"ic07", jpeg2000Bytes(solidBitmap(128, 128, {0, 255, 0, 255}))},
+        {"ic04", "ARGB" + runLengthChannels(16, {128, 0, 0, 255})},
+        {"il32", runLengthChannels(32, {10, 20, 30})},
+        {"l8mk", std::string(32 * 32, '\x40')},
+        {"is32", runLengthChannels(16, {90, 90, 90})},
+        {"name", "not a picture"},
+    });
+    image::IcnsContents contents = image::decodeIcns(file);
+    EXPECT_TRUE(contents.problems.empty()) << contents.problems.front();
+    ASSERT_EQ(contents.pictures.size(), 5u);
+    struct Expected {
+        const char* type;
+        const char* fileName;
+        int side;
+        RGBA centre;
+    };
+    const Expected expected[] = {
+        {"ic11", "icon_16x16@2x.png", 32, {255, 0, 0, 255}},
+        {"ic07", "icon_128x128.png", 128, {0, 255, 0, 255}},
+        {"ic04", "icon_16x16.png", 16, {0, 0, 128, 128}},  // ARGB: alpha 128, blue 255, premultiplied
+        {"il32", "icon_32x32.png", 32, {3, 5, 8, 64}},     // masked by l8mk
+        {"is32", "icon_16x16.png", 16, {90, 90, 90, 255}}, // no s8mk: opaque
+    };
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const auto& picture = contents.pictures[i];
+        SCOPED_TRACE(expected[i].type);
+        EXPECT_EQ(picture.type, expected[i].type);
+        EXPECT_EQ(picture.slot.iconsetFileName(), expected[i].fileName);
+        EXPECT_EQ(picture.bitmap.width, expected[i].side);
+        EXPECT_EQ(picture.bitmap.height, expected[i].side);
+        expectPixelNear(picture.bitmap, expected[i].side / 2, expected[i].side / 2, expected[i].centre, 3);
+    }
+    // Two members for icon_16x16.png: the modern one wins.
+    auto chosen = image::iconsetPictures(contents);
+    EXPECT_EQ(chosen.size(), 4u);
+    EXPECT_EQ(chosen.at("icon_16x16.png")->type, "ic04");
+
+    Image picture = image::decodeImage(file);
+    EXPECT_EQ(picture.size().width, 128);
+    EXPECT_EQ(picture.bestRepresentation()->width, 128);
+}
+
+TEST(ImageICNS, ReportsMembersThatDoNotDecodeAndKeepsTheRest) {
+    std::string file = icnsFile({
+        {"ic10", solidPNG(8, 8, {1, 2, 3, 255}).substr(0, 30)},
+        {"ic04", "ARGB\x05"},
+        {"ic08", solidPNG(4, 4, {1, 2, 3, 255})},
+    });
+    image::IcnsContents contents = image::decodeIcns(file);
+    ASSERT_EQ(contents.pictures.size(), 1u);
+    EXPECT_EQ(contents.pictures[0].type, "ic08");
+    ASSERT_EQ(contents.problems.size(), 2u);
+    EXPECT_NE(contents.problems[0].find("ic10"), std::string::npos);
+    EXPECT_NE(contents.problems[1].find("ic04"), std::string::npos);
+}
+
+// --- bad input ---------------------------------------------------------------------
+
+struct BadInput {
+    const char* name;
+    std::string bytes;
+    const char* messagePart;
+};
+
+std::vector<BadInput> badInputs() {
+    std::string png = solidPNG(20, 20, {9, 9, 9, 255});
+    std::string jpeg = jpegBytes(solidBitmap(8, 8, {9, 9, 9, 255}));
+    std::string hugeJPEG = jpeg;
+    // Patch the frame header (FF C0, length, precision, height, width) to 30000 x 30000.
+    size_t sof = hugeJPEG.find("\xFF\xC0");
+    hugeJPEG[sof + 5] = hugeJPEG[sof + 7] = static_cast<char>(30000 >> 8);
+    hugeJPEG[sof + 6] = hugeJPEG[sof + 8] = static_cast<char>(30000 & 0xFF);
+    std::string bigJPEG = jpeg;
+    bigJPEG[sof + 5] = bigJPEG[sof + 7] = static_cast<char>(16000 >> 8);
+    bigJPEG[sof + 6] = bigJPEG[sof + 8] = static_cast<char>(16000 & 0xFF);
+    // A JPEG 2000 file whose image header and SIZ marker both announce 4096 x 4096.
+    std::string bigJP2 = jpeg2000Bytes(solidBitmap(32, 32, {9, 9, 9, 255}));
+    auto patch = [&](size_t at, uint32_t value) { bigJP2.replace(at, 4, bigEndian32(value)); };
+    size_t ihdr = bigJP2.find("ihdr"), siz = bigJP2.find("\xFF\x51");
+    for (size_t at : {ihdr + 4, ihdr + 8, siz + 6, siz + 10, siz + 22, siz + 26})
+        patch(at, 4096);
+    std::string member = solidPNG(4, 4, {1, 2, 3, 255});
+    std::string twoMembers =
+        icnsMemberWithLength("ic08", member, static_cast<uint32_t>(member.size() + 8 + 20)) +
+        icnsMemberWithLength("ic09", member, static_cast<uint32_t>(member.size() + 8));
+    return {
+        {"empty file", "", "empty"},
+        {"unknown format", "GIF89a....", "not a PNG"},
+        {"truncated PNG", png.substr(0, png.size() / 2), "PNG"},
+        {"PNG of 0 x 0", pngWithHeader(0, 0), "PNG"},
+        {"PNG header of 30000 x 30000", pngWithHeader(30000, 30000), "larger than 16384"},
+        {"PNG header of 16000 x 16000 on a small file", pngWithHeader(16000, 16000), "cannot hold"},
+        {"JPEG with a bad header", std::string("\xFF\xD8\xFF\xE0\x00\x02garbage", 13), "JPEG"},
+        {"JPEG header of 30000 x 30000", hugeJPEG, "out of range"},
+        {"JPEG header of 16000 x 16000 on a small file", bigJPEG, "damaged JPEG"},
+        {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), "damaged JPEG"},
+        {"JPEG 2000 header of 4096 x 4096", bigJP2, "larger than 2048"},
+        {"ICNS shorter than its header", std::string("icns\0\0", 6), "not an ICNS"},
+        {"ICNS declaring more than the file",
+         "icns" + bigEndian32(4096) + icnsMemberWithLength("ic08", member, uint32_t(member.size() + 8)),
+         "truncated"},
+        {"ICNS member longer than the file",
+         "icns" + bigEndian32(uint32_t(8 + member.size() + 8)) +
+             icnsMemberWithLength("ic08", member, 1u << 30),
+         "only"},
+        {"ICNS member of length 0", "icns" + bigEndian32(16) + icnsMemberWithLength("ic08", "", 0),
+         "impossible length of 0"},
+        {"ICNS members overlapping", "icns" + bigEndian32(uint32_t(8 + twoMembers.size())) + twoMembers,
+         "ICNS"},
+        {"ICNS with a 30000 x 30000 member", icnsFile({{"ic10", pngWithHeader(30000, 30000)}}),
+         "larger than 16384"},
+        {"ICNS without pictures", icnsFile({{"TOC ", ""}, {"icnV", "abcd"}}), "no picture"},
+    };
+}
+
+TEST(ImageDecoding, RefusesBadInputWithAClearError) {
+    for (const auto& input : badInputs()) {
+        SCOPED_TRACE(input.name);
+        try {
+            image::decodeImage(input.bytes);
+            ADD_FAILURE() << "decoded";
+        } catch (const image::ImageError& error) {
+            EXPECT_NE(std::string(error.what()).find(input.messagePart), std::string::npos) << error.what();
+        }
+    }
+}
+
+} // namespace
+} // namespace mivora::testing
