@@ -7,6 +7,7 @@
 #include "icons/commands/export_command.h"
 #include "icons/commands/import_command.h"
 #include "icons/commands/refresh_dock_command.h"
+#include "icons/commands/restore_command.h"
 #include "icons/commands/validate_command.h"
 
 namespace mivora::cli {
@@ -20,6 +21,7 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     config.subcommands = {
         core::makeCommand<AppsCommand>,
         core::makeCommand<QuitAppCommand>,
+        core::makeCommand<icons::RestoreCommand>,
         core::makeCommand<icons::ImportCommand>,
         core::makeCommand<icons::ExportCommand>,
         core::makeCommand<icons::ValidateCommand>,

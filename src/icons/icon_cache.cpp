@@ -14,11 +14,8 @@ namespace mivora::icons {
 
 namespace {
 
-// Entries name images inside the cache folder; a name that would reach outside
-// it (from a hand-edited or foreign cache file) is never deleted.
 void deleteCachedImage(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return;
-    platform::removeItemQuietly(platform::joinPath(cacheDirectory, name));
+    if (auto path = cachedImagePath(cacheDirectory, name)) platform::removeItemQuietly(*path);
 }
 
 } // namespace
@@ -49,6 +46,11 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
     entry.timestamp = timestamp.get<double>();
     entry.appVersion = optionalString("appVersion");
     return entry;
+}
+
+std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    return platform::joinPath(cacheDirectory, name);
 }
 
 std::string iconCacheFilePath() {

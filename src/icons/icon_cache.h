@@ -31,6 +31,11 @@ struct IconCacheEntry {
 // Application path -> entry.
 using IconCache = std::map<std::string, IconCacheEntry>;
 
+// The image that a slot names, inside the cache folder; nothing when the name
+// would reach outside it (a hand-edited or foreign cache file), so such a name
+// is never deleted, listed as present or handed to the helper.
+std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name);
+
 // ~/Library/Application Support/com.quartelmisko.Mivora/icon-cache.json
 std::string iconCacheFilePath();
 
