@@ -1,5 +1,6 @@
 #include "icons/icon_cache.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/locations.h"
@@ -51,6 +52,11 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
     return platform::joinPath(cacheDirectory, name);
+}
+
+void sortByAppName(std::vector<IconCacheEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
 }
 
 std::string iconCacheFilePath() {

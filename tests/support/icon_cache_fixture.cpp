@@ -15,7 +15,8 @@ core::Json FixtureCacheEntry::toJson() const {
 
 core::Json iconCacheJson(const std::vector<FixtureCacheEntry>& entries) {
     core::Json cache = core::Json::object();
-    for (const auto& entry : entries) cache[entry.appPath] = entry.toJson();
+    for (const auto& entry : entries)
+        cache[entry.appPath] = entry.toJson();
     return cache;
 }
 
@@ -39,20 +40,23 @@ void writeCachedImages(const Sandbox& sandbox, const std::vector<FixtureCacheEnt
     for (const auto& entry : entries) {
         sandbox.writeFile(cachedImage(sandbox, entry.iconFileName), "png " + entry.iconFileName);
         if (entry.darkIconFileName)
-            sandbox.writeFile(cachedImage(sandbox, *entry.darkIconFileName), "png " + *entry.darkIconFileName);
+            sandbox.writeFile(cachedImage(sandbox, *entry.darkIconFileName),
+                              "png " + *entry.darkIconFileName);
     }
 }
 
 void writeAppDefaults(const Sandbox& sandbox, const std::map<std::string, std::string>& dataValues) {
     auto defaults = platform::Plist::dictionary();
     defaults.set("SUEnableAutomaticChecks", platform::Plist::boolean(true));
-    for (const auto& [key, bytes] : dataValues) defaults.set(key, platform::Plist::data(bytes));
+    for (const auto& [key, bytes] : dataValues)
+        defaults.set(key, platform::Plist::data(bytes));
     sandbox.writePlist(sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"), defaults, true);
 }
 
 void writeAliases(const Sandbox& sandbox, const std::map<std::string, std::string>& aliases) {
     core::Json json = core::Json::object();
-    for (const auto& [app, alias] : aliases) json[app] = alias;
+    for (const auto& [app, alias] : aliases)
+        json[app] = alias;
     writeAppDefaults(sandbox, {{"AliasName", json.dump()}});
 }
 

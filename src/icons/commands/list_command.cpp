@@ -1,7 +1,5 @@
 #include "icons/commands/list_command.h"
 
-#include <algorithm>
-
 #include "core/app_preferences.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -12,20 +10,20 @@ namespace mivora::icons {
 
 namespace {
 
-// Both in the plain, case-sensitive order of their names ("Arc" before "notion").
+// The alias map is keyed by application name and already holds them in the
+// plain, case-sensitive order of strings ("Arc" before "notion").
 std::vector<AliasEntry> sortedAliases() {
     std::vector<AliasEntry> entries;
-    for (const auto& [appName, aliasName] : core::loadAliases()) entries.push_back({appName, aliasName});
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const AliasEntry& a, const AliasEntry& b) { return a.appName < b.appName; });
+    for (const auto& [appName, aliasName] : core::loadAliases())
+        entries.push_back({appName, aliasName});
     return entries;
 }
 
 std::vector<IconCacheEntry> sortedCacheEntries() {
     std::vector<IconCacheEntry> entries;
-    for (const auto& [path, entry] : loadIconCache()) entries.push_back(entry);
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    for (const auto& [path, entry] : loadIconCache())
+        entries.push_back(entry);
+    sortByAppName(entries);
     return entries;
 }
 
@@ -35,7 +33,8 @@ void printAliases(const std::vector<AliasEntry>& aliases) {
         return;
     }
     core::printLine("Aliases (" + std::to_string(aliases.size()) + "):");
-    for (const auto& alias : aliases) core::printLine("  " + alias.appName + " → " + alias.aliasName);
+    for (const auto& alias : aliases)
+        core::printLine("  " + alias.appName + " → " + alias.aliasName);
 }
 
 void printCachedIcons(const std::vector<IconCacheEntry>& entries) {
@@ -58,12 +57,16 @@ void printCachedIcons(const std::vector<IconCacheEntry>& entries) {
 
 } // namespace
 
-core::Json AliasEntry::toJson() const { return {{"appName", appName}, {"aliasName", aliasName}}; }
+core::Json AliasEntry::toJson() const {
+    return {{"appName", appName}, {"aliasName", aliasName}};
+}
 
 core::Json ListResponse::toJson() const {
     core::Json json = {{"aliases", core::Json::array()}, {"cachedIcons", core::Json::array()}};
-    for (const auto& alias : aliases) json["aliases"].push_back(alias.toJson());
-    for (const auto& entry : cachedIcons) json["cachedIcons"].push_back(entry.toJson());
+    for (const auto& alias : aliases)
+        json["aliases"].push_back(alias.toJson());
+    for (const auto& entry : cachedIcons)
+        json["cachedIcons"].push_back(entry.toJson());
     return json;
 }
 

@@ -1,6 +1,5 @@
 #include "icons/commands/restore_command.h"
 
-#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -21,7 +20,8 @@ namespace {
 std::vector<IconCacheEntry> chooseEntries(const IconCache& cache, const std::optional<std::string>& target) {
     std::vector<IconCacheEntry> chosen;
     if (!target) {
-        for (const auto& [path, entry] : cache) chosen.push_back(entry);
+        for (const auto& [path, entry] : cache)
+            chosen.push_back(entry);
     } else {
         std::string wanted = core::lowercased(*target);
         for (const auto& [path, entry] : cache) {
@@ -31,8 +31,7 @@ std::vector<IconCacheEntry> chooseEntries(const IconCache& cache, const std::opt
         }
         if (chosen.empty()) throw core::ValidationError("No cached icon found matching '" + *target + "'");
     }
-    std::stable_sort(chosen.begin(), chosen.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    sortByAppName(chosen);
     return chosen;
 }
 

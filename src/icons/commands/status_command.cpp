@@ -24,7 +24,9 @@ bool sudoRuleInstalled() {
     }
 }
 
-std::string mark(bool present) { return present ? "✓" : "✗"; }
+std::string mark(bool present) {
+    return present ? "✓" : "✗";
+}
 
 } // namespace
 
@@ -59,8 +61,8 @@ void StatusCommand::declare(core::Arguments& arguments) {
 
 void StatusCommand::run() {
     StatusResponse status;
-    status.paths = {core::configDirectory(), core::cacheDirectory(), core::helperScriptPath(), core::fileiconPath(),
-                    core::appDefaultsPath()};
+    status.paths = {core::configDirectory(), core::cacheDirectory(), core::helperScriptPath(),
+                    core::fileiconPath(), core::appDefaultsPath()};
     bool helperOK = platform::fileExists(status.paths.helperScript);
     bool fileiconOK = platform::fileExists(status.paths.fileicon);
     status.helperFilesInstalled = helperOK && fileiconOK;
@@ -75,10 +77,13 @@ void StatusCommand::run() {
     }
     core::printLine("Mivora CLI Status");
     std::string rule;
-    for (int i = 0; i < 22; ++i) rule += "─";
+    for (int i = 0; i < 22; ++i)
+        rule += "─";
     core::printLine(rule);
-    core::printLine("  Helper files:  " + std::string(status.helperFilesInstalled ? "✓ Installed" : "✗ Missing"));
-    core::printLine("  Sudo access:   " + std::string(status.sudoConfigured ? "✓ Configured" : "✗ Not configured"));
+    core::printLine("  Helper files:  " +
+                    std::string(status.helperFilesInstalled ? "✓ Installed" : "✗ Missing"));
+    core::printLine("  Sudo access:   " +
+                    std::string(status.sudoConfigured ? "✓ Configured" : "✗ Not configured"));
     core::printLine("  Aliases:       " + std::to_string(status.aliases));
     core::printLine("  Cached icons:  " + std::to_string(status.cachedIcons));
     core::printLine("  Setup:         " +
