@@ -7,7 +7,10 @@
 #include "icons/commands/export_command.h"
 #include "icons/commands/extract_icon.h"
 #include "icons/commands/import_command.h"
+#include "icons/commands/list_command.h"
 #include "icons/commands/refresh_dock_command.h"
+#include "icons/commands/restore_command.h"
+#include "icons/commands/status_command.h"
 #include "icons/commands/validate_command.h"
 
 namespace mivora::cli {
@@ -19,9 +22,12 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     config.version = kVersion;
     // The order of this list is the order of the help screen.
     config.subcommands = {
+        core::makeCommand<icons::StatusCommand>,
+        core::makeCommand<icons::ListCommand>,
         core::makeCommand<AppsCommand>,
         core::makeCommand<icons::ExtractIconCommand>,
         core::makeCommand<QuitAppCommand>,
+        core::makeCommand<icons::RestoreCommand>,
         core::makeCommand<icons::ImportCommand>,
         core::makeCommand<icons::ExportCommand>,
         core::makeCommand<icons::ValidateCommand>,

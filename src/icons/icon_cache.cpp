@@ -1,5 +1,6 @@
 #include "icons/icon_cache.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/locations.h"
@@ -14,11 +15,8 @@ namespace mivora::icons {
 
 namespace {
 
-// Entries name images inside the cache folder; a name that would reach outside
-// it (from a hand-edited or foreign cache file) is never deleted.
 void deleteCachedImage(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return;
-    platform::removeItemQuietly(platform::joinPath(cacheDirectory, name));
+    if (auto path = cachedImagePath(cacheDirectory, name)) platform::removeItemQuietly(*path);
 }
 
 } // namespace
@@ -49,6 +47,16 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
     entry.timestamp = timestamp.get<double>();
     entry.appVersion = optionalString("appVersion");
     return entry;
+}
+
+std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    return platform::joinPath(cacheDirectory, name);
+}
+
+void sortByAppName(std::vector<IconCacheEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
 }
 
 std::string iconCacheFilePath() {

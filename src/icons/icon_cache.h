@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/installed_app.h"
 #include "core/json.h"
@@ -30,6 +31,15 @@ struct IconCacheEntry {
 
 // Application path -> entry.
 using IconCache = std::map<std::string, IconCacheEntry>;
+
+// The image that a slot names, inside the cache folder; nothing when the name
+// would reach outside it (a hand-edited or foreign cache file), so such a name
+// is never deleted, listed as present or handed to the helper.
+std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name);
+
+// The order in which entries are listed and restored: by `appName`, stable, in
+// the plain case-sensitive order of strings ("Zed" before "arc").
+void sortByAppName(std::vector<IconCacheEntry>& entries);
 
 // ~/Library/Application Support/com.quartelmisko.Mivora/icon-cache.json
 std::string iconCacheFilePath();

@@ -75,6 +75,10 @@ void Sandbox::installFakeSudo() const {
                 "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
                 "printf '%s\\n' -- >> \"$log\"\n"
                 "if [ -e \"" + bin_ + "/sudo.refuse\" ]; then echo 'sudo: a password is required' >&2; exit 1; fi\n"
+                "if [ \"$1 $2 $#\" = '-n -l 2' ]; then\n"
+                "  [ -e \"" + bin_ + "/sudo.rules\" ] && exec cat \"" + bin_ + "/sudo.rules\"\n"
+                "  echo 'sudo: a password is required' >&2; exit 1\n"
+                "fi\n"
                 "if [ \"$1\" = -n ]; then shift; fi\n"
                 "exec \"$@\"\n");
 }

@@ -59,7 +59,8 @@ public:
 
     // bin/sudo: appends each argument on its own line, then "--", to tmp/sudo.log,
     // drops "-n" and runs the rest; exits 1 with a password message when
-    // bin/sudo.refuse exists.
+    // bin/sudo.refuse exists. `sudo -n -l` prints bin/sudo.rules, or asks for a
+    // password (status 1) when there is no such file.
     void installFakeSudo() const;
     // Recording fakes for <root>/usr/local/lib/mivora/helper.sh and fileicon.
     // helper.sh appends its arguments to tmp/helper.log (one per line, then "--")

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "core/shell.h"
 #include "core/text.h"
+#include "icons/helper_command.h"
 #include "platform/environment.h"
 #include "platform/extended_attributes.h"
 #include "platform/filesystem.h"
@@ -64,10 +65,7 @@ void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool
         core::printLine("  → Would escape jail for " + name);
         return;
     }
-    core::runShell("sudo -n " + core::shellQuote(core::helperScriptPath()) + " " +
-                       core::shellQuote(core::fileiconPath()) + " " + core::shellQuote(appPath) + " " +
-                       core::shellQuote(icnsPath),
-                   15);
+    core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), appPath, icnsPath), 15);
     core::printLine(verbose ? "  ✓ " + name : "✓ Escaped squircle jail for " + name);
 }
 
