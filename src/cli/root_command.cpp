@@ -9,6 +9,9 @@
 #include "icons/commands/import_command.h"
 #include "icons/commands/list_command.h"
 #include "icons/commands/refresh_dock_command.h"
+#include "icons/commands/remove_dark_icon_command.h"
+#include "icons/commands/remove_icon_command.h"
+#include "icons/commands/set_icon_command.h"
 #include "icons/commands/restore_command.h"
 #include "icons/commands/status_command.h"
 #include "icons/commands/validate_command.h"
@@ -27,6 +30,9 @@ core::CommandConfiguration MivoraCLI::configuration() const {
         core::makeCommand<AppsCommand>,
         core::makeCommand<icons::ExtractIconCommand>,
         core::makeCommand<QuitAppCommand>,
+        core::makeCommand<icons::SetIconCommand>,
+        core::makeCommand<icons::RemoveIconCommand>,
+        core::makeCommand<icons::RemoveDarkIconCommand>,
         core::makeCommand<icons::RestoreCommand>,
         core::makeCommand<icons::ImportCommand>,
         core::makeCommand<icons::ExportCommand>,

@@ -147,7 +147,8 @@ RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::stri
     std::string lightName = found->second.iconFileName;
     saveIconCache(cache);
     if (darkName != lightName) deleteCachedImage(cacheDirectory, darkName);
-    return {true, platform::joinPath(cacheDirectory, lightName)};
+    // A name that would leave the cache folder is never handed to the helper.
+    return {true, cachedImagePath(cacheDirectory, lightName)};
 }
 
 bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirectory) {

@@ -1,0 +1,58 @@
+#include "icons/commands/remove_dark_icon_command.h"
+
+#include "core/app_lookup.h"
+#include "core/errors.h"
+#include "core/locations.h"
+#include "core/output.h"
+#include "core/shell.h"
+#include "icons/appearance.h"
+#include "icons/commands/remove_icon_command.h"
+#include "icons/helper_command.h"
+#include "icons/icon_cache.h"
+#include "icons/system_app_proxies.h"
+#include "platform/filesystem.h"
+
+namespace mivora::icons {
+
+core::CommandConfiguration RemoveDarkIconCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "remove-dark-icon";
+    config.abstract = "Remove only the cached Dark Mode variant for an app";
+    return config;
+}
+
+void RemoveDarkIconCommand::declare(core::Arguments& arguments) {
+    arguments.positional("target", target, "App name, .app path, or folder path", {.completesFiles = true});
+    arguments.flag("json", json, "Output JSON for agents");
+}
+
+void RemoveDarkIconCommand::run() {
+    core::InstalledApp app = core::resolveAppArgument(target);
+    core::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
+    RemovedDarkIcon removed = removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
+
+    RemoveIconResult result{true, app, false, false, false, ""};
+    if (!removed.removed) {
+        result.message = "No dark icon variant cached for " + app.name;
+        if (json) core::printJSON(result);
+        else core::printLine(result.message);
+        return;
+    }
+    result.removedCache = result.removedDarkVariant = true;
+    if (currentAppearance() == IconAppearance::dark && removed.lightIconFile) {
+        if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
+            throw core::CLIError::setupIncomplete(
+                "Helper files not found. Run the Mivora app to complete setup first.");
+        core::runShell(
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *removed.lightIconFile),
+            15);
+        result.removedFromBundle = true;
+        result.message = "Removed dark icon variant for " + app.name + " and reapplied the light icon";
+    } else {
+        result.message = "Removed dark icon variant for " + app.name;
+    }
+    if (json) core::printJSON(result);
+    else core::printLine("✓ " + result.message);
+}
+
+} // namespace mivora::icons

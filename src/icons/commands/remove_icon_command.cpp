@@ -1,0 +1,64 @@
+#include "icons/commands/remove_icon_command.h"
+
+#include "core/app_lookup.h"
+#include "core/errors.h"
+#include "core/locations.h"
+#include "core/output.h"
+#include "core/shell.h"
+#include "icons/appearance.h"
+#include "icons/helper_command.h"
+#include "icons/icon_cache.h"
+#include "icons/system_app_proxies.h"
+#include "platform/filesystem.h"
+
+namespace mivora::icons {
+
+core::Json RemoveIconResult::toJson() const {
+    core::Json json;
+    json["success"] = success;
+    json["app"] = app.toJson();
+    json["removedFromBundle"] = removedFromBundle;
+    json["removedCache"] = removedCache;
+    json["removedDarkVariant"] = removedDarkVariant;
+    json["message"] = message;
+    return json;
+}
+
+core::CommandConfiguration RemoveIconCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "remove-icon";
+    config.abstract = "Remove custom icon from an app or folder and clear Mivora cache";
+    return config;
+}
+
+void RemoveIconCommand::declare(core::Arguments& arguments) {
+    arguments.positional("target", target, "App name, .app path, or folder path", {.completesFiles = true});
+    arguments.flag("no-refresh", noRefresh,
+                   "Skip the post-remove refresh (run `mivora refresh-dock` once after batching)");
+    arguments.flag("json", json, "Output JSON for agents");
+}
+
+void RemoveIconCommand::run() {
+    core::InstalledApp app = core::resolveAppArgument(target);
+    if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
+        throw core::CLIError::setupIncomplete("Helper files not found. Run the Mivora app to complete setup first.");
+
+    bool removedCache = false;
+    if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
+        removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
+    } else {
+        core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
+        removedCache = removeCachedIcons(app.path, core::cacheDirectory());
+    }
+
+    RemoveIconResult result{true, app, true, removedCache, removedCache, "Default icon restored for " + app.name};
+    if (json) {
+        core::printJSON(result);
+    } else {
+        core::printLine("✓ " + result.message);
+        if (removedCache) core::printLine("  Cleared Mivora cache");
+    }
+    if (!noRefresh) refreshIconPresentation();
+}
+
+} // namespace mivora::icons

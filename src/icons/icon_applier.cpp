@@ -1,0 +1,100 @@
+#include "icons/icon_applier.h"
+
+#include "core/errors.h"
+#include "core/quit_app.h"
+#include "core/self_drawn_dock_icon.h"
+#include "core/shell.h"
+#include "icons/dock_icon_composition.h"
+#include "icons/helper_command.h"
+#include "icons/icon_cache.h"
+#include "icons/system_app_proxies.h"
+#include "platform/filesystem.h"
+
+namespace mivora::icons {
+
+core::Json ApplyIconResult::toJson() const {
+    core::Json json;
+    json["success"] = success;
+    json["app"] = app.toJson();
+    json["appearance"] = appearance;
+    json["appliedToBundle"] = appliedToBundle;
+    json["cachedFile"] = cachedFile;
+    json["message"] = message;
+    return json;
+}
+
+std::string selfDrawnDockIconMessage(const std::string& displayName, const std::optional<std::string>& hint) {
+    std::string message = displayName +
+                          " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
+                          "launch), so macOS ignores custom icons for it. Mivora can't change it.";
+    if (hint) return message + " Pick a different icon inside the app instead: " + *hint + ".";
+    return message + " Look for an icon picker in the app's own settings instead.";
+}
+
+namespace {
+
+// Step 7: whether the requested slot goes onto the bundle now or is only cached.
+bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std::optional<IconCacheEntry>& entry) {
+    if (requested == current) return true;
+    if (requested == IconAppearance::dark) return false;
+    // A light icon while dark shows: keep a different dark icon on the bundle.
+    bool distinctDark = entry && entry->darkIconFileName && *entry->darkIconFileName != entry->iconFileName;
+    return !distinctDark;
+}
+
+} // namespace
+
+ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
+                          const std::string& cacheDirectory, const std::string& helperScript,
+                          const std::string& fileicon, bool quit) {
+    if (!platform::fileExists(helperScript) || !platform::fileExists(fileicon))
+        throw core::CLIError::setupIncomplete("Helper files not found. Run Mivora once to complete setup.");
+
+    if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
+        throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
+
+    SystemAppApplyTarget target = prepareSystemAppTarget(app);
+    std::string icon;
+    try {
+        if (quit) core::quitApp(target.original, 2.0);
+        icon = composeDockIcon(iconPath, target.cacheApp);
+    } catch (...) {
+        // Keep the Dock and the proxy folder as they were.
+        target.rollback();
+        throw;
+    }
+
+    IconCache cache = loadIconCache();
+    std::optional<IconCacheEntry> entry;
+    if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+    bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
+
+    if (apply) {
+        try {
+            core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
+        } catch (...) {
+            target.rollback();
+            removeComposeTempDirectory(icon);
+            throw;
+        }
+    }
+
+    std::string cachedFile;
+    try {
+        cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        target.commit();
+    } catch (...) {
+        target.rollback();
+        removeComposeTempDirectory(icon);
+        throw;
+    }
+
+    std::string slot = rawValue(appearance);
+    std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
+                                : "Cached " + slot + " icon for " + target.original.name + "; will apply when macOS switches to " +
+                                      slot + " mode (or run again in that mode)";
+    removeComposeTempDirectory(icon);
+    return ApplyIconResult{true, target.original, slot, apply, cachedFile, message};
+}
+
+} // namespace mivora::icons
