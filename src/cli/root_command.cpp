@@ -1,5 +1,7 @@
 #include "cli/root_command.h"
 
+#include "catalog/apply_from_catalog_command.h"
+#include "catalog/search_icons_command.h"
 #include "cli/apps_command.h"
 #include "cli/completions_command.h"
 #include "cli/quit_app_command.h"
@@ -30,6 +32,8 @@ core::CommandConfiguration MivoraCLI::configuration() const {
         core::makeCommand<AppsCommand>,
         core::makeCommand<icons::ExtractIconCommand>,
         core::makeCommand<QuitAppCommand>,
+        core::makeCommand<catalog::SearchIconsCommand>,
+        core::makeCommand<catalog::ApplyFromCatalogCommand>,
         core::makeCommand<icons::SetIconCommand>,
         core::makeCommand<icons::RemoveIconCommand>,
         core::makeCommand<icons::RemoveDarkIconCommand>,

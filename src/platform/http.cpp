@@ -205,4 +205,22 @@ std::optional<std::string> percentDecoded(const std::string& text) {
     return result;
 }
 
+std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        bool alphanumeric = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
+        if (alphanumeric || (byte != 0 && allowedPunctuation.find(c) != std::string_view::npos)) {
+            result += c;
+        } else {
+            result += '%';
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0x0F];
+        }
+    }
+    return result;
+}
+
 } // namespace mivora::platform

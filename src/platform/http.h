@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace mivora::platform {
 
@@ -67,5 +68,12 @@ bool isValidURL(const std::string& text);
 std::string urlPath(const std::string& url);
 // Percent escapes decoded; nothing when an escape is malformed.
 std::optional<std::string> percentDecoded(const std::string& text);
+
+// The punctuation the platform leaves unescaped in a URL query (besides ASCII
+// letters and digits).
+inline constexpr std::string_view kURLQueryAllowedPunctuation = "!$&'()*+,-./:;=?@_~";
+// Every byte other than an ASCII letter, a digit or one of `allowedPunctuation`
+// written as %XX with upper-case hex digits (UTF-8 bytes one by one).
+std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation);
 
 } // namespace mivora::platform
