@@ -3,6 +3,7 @@
 #include "cli/apps_command.h"
 #include "cli/completions_command.h"
 #include "cli/quit_app_command.h"
+#include "collections/collections_command.h"
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
 #include "icons/commands/extract_icon.h"
@@ -30,6 +31,7 @@ core::CommandConfiguration MivoraCLI::configuration() const {
         core::makeCommand<AppsCommand>,
         core::makeCommand<icons::ExtractIconCommand>,
         core::makeCommand<QuitAppCommand>,
+        core::makeCommand<collections::CollectionsCommand>,
         core::makeCommand<icons::SetIconCommand>,
         core::makeCommand<icons::RemoveIconCommand>,
         core::makeCommand<icons::RemoveDarkIconCommand>,

@@ -205,4 +205,21 @@ std::optional<std::string> percentDecoded(const std::string& text) {
     return result;
 }
 
+std::string percentEncoded(std::string_view text, std::string_view kept) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (unsigned char c : text) {
+        bool asciiAlphanumeric = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (asciiAlphanumeric || kept.find(static_cast<char>(c)) != std::string_view::npos) {
+            result += static_cast<char>(c);
+        } else {
+            result += '%';
+            result += digits[c >> 4];
+            result += digits[c & 0x0F];
+        }
+    }
+    return result;
+}
+
 } // namespace mivora::platform

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace mivora::platform {
 
@@ -67,5 +68,7 @@ bool isValidURL(const std::string& text);
 std::string urlPath(const std::string& url);
 // Percent escapes decoded; nothing when an escape is malformed.
 std::optional<std::string> percentDecoded(const std::string& text);
+// Every byte percent-encoded (upper-case hex) except ASCII letters, digits and `kept`.
+std::string percentEncoded(std::string_view text, std::string_view kept);
 
 } // namespace mivora::platform

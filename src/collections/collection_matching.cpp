@@ -1,0 +1,39 @@
+#include "collections/collection_matching.h"
+
+#include "core/text.h"
+#include "platform/filesystem.h"
+
+namespace mivora::collections {
+
+core::Json CollectionMatch::toJson() const {
+    core::Json json;
+    json["icon"] = icon.toJson();
+    json["app"] = app.toJson();
+    return json;
+}
+
+std::string applicationSlug(std::string_view text) {
+    // The word rule of splitWords is exactly the slug's: letters, marks and numbers stay.
+    return core::joinStrings(core::splitWords(text), "-");
+}
+
+std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
+                                                         const std::vector<core::InstalledApp>& apps) {
+    for (const auto& app : apps) {
+        if (applicationSlug(app.name) == appSlug) return app;
+        std::string fileName = platform::deletingPathExtension(platform::lastPathComponent(app.path));
+        if (applicationSlug(fileName) == appSlug) return app;
+    }
+    return std::nullopt;
+}
+
+std::vector<CollectionMatch> matchCollectionIconsToApps(const std::vector<catalog::IconCollectionIcon>& icons,
+                                                        const std::vector<core::InstalledApp>& apps) {
+    std::vector<CollectionMatch> matches;
+    for (const auto& icon : icons) {
+        if (auto app = findInstalledAppBySlug(icon.appSlug, apps)) matches.push_back({icon, std::move(*app)});
+    }
+    return matches;
+}
+
+} // namespace mivora::collections
