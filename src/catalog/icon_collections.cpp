@@ -7,34 +7,16 @@ namespace mivora::catalog {
 
 namespace {
 
-const core::Json& requiredMember(const core::Json& object, const char* key) {
-    if (!object.is_object()) throw CollectionDecodingError("Expected an object");
-    auto it = object.find(key);
-    if (it == object.end()) throw CollectionDecodingError(std::string("Missing key '") + key + "'");
-    return *it;
-}
-
-std::string requiredString(const core::Json& object, const char* key) {
-    const core::Json& value = requiredMember(object, key);
-    if (!value.is_string()) throw CollectionDecodingError(std::string("Key '") + key + "' is not a string");
-    return value.get<std::string>();
-}
-
 template <class Item>
-std::vector<Item> requiredList(const core::Json& object, const char* key) {
-    const core::Json& value = requiredMember(object, key);
-    if (!value.is_array()) throw CollectionDecodingError(std::string("Key '") + key + "' is not an array");
+std::vector<Item> decodeList(const core::JSONObjectReader& object, const char* key) {
+    const core::JSONValue& value = object.member(key);
+    std::string path = object.pathOf(key);
+    if (!value.is_array()) core::throwJSONTypeMismatch("an array", path, value);
     std::vector<Item> items;
     items.reserve(value.size());
-    for (const auto& item : value) items.push_back(Item::fromJson(item));
+    for (size_t i = 0; i < value.size(); ++i)
+        items.push_back(Item::decode(core::JSONObjectReader(value[i], core::jsonElementPath(path, i))));
     return items;
-}
-
-template <class Item>
-core::Json jsonList(const std::vector<Item>& items) {
-    core::Json list = core::Json::array();
-    for (const auto& item : items) list.push_back(item.toJson());
-    return list;
 }
 
 void resolveAssetURLs(std::vector<IconCollectionIcon>& icons) {
@@ -44,11 +26,10 @@ void resolveAssetURLs(std::vector<IconCollectionIcon>& icons) {
 // The body as a Record; an answer of any other shape is the service's fault.
 template <class Record>
 Record decodeAnswer(const std::string& body) {
-    core::Json json = core::Json::parse(body, nullptr, false);
-    if (json.is_discarded()) throw CatalogAPIError::invalidResponse();
     try {
-        return Record::fromJson(json);
-    } catch (const CollectionDecodingError&) {
+        core::JSONValue json = core::parseJSONDocument(body);
+        return Record::decode(core::JSONObjectReader(json, ""));
+    } catch (const core::JSONDecodingError&) {
         throw CatalogAPIError::invalidResponse();
     }
 }
@@ -65,8 +46,8 @@ core::Json IconCollectionIcon::toJson() const {
     return json;
 }
 
-IconCollectionIcon IconCollectionIcon::fromJson(const core::Json& json) {
-    return {requiredString(json, "appSlug"), requiredString(json, "appName"), requiredString(json, "iconUrl")};
+IconCollectionIcon IconCollectionIcon::decode(const core::JSONObjectReader& object) {
+    return {object.string("appSlug"), object.string("appName"), object.string("iconUrl")};
 }
 
 core::Json IconCollectionSummary::toJson() const {
@@ -75,38 +56,38 @@ core::Json IconCollectionSummary::toJson() const {
     json["name"] = name;
     json["description"] = description;
     json["accent"] = accent;
-    json["previewIcons"] = jsonList(previewIcons);
+    json["previewIcons"] = core::jsonArray(previewIcons);
     return json;
 }
 
-IconCollectionSummary IconCollectionSummary::fromJson(const core::Json& json) {
-    return {requiredString(json, "slug"), requiredString(json, "name"), requiredString(json, "description"),
-            requiredString(json, "accent"), requiredList<IconCollectionIcon>(json, "previewIcons")};
+IconCollectionSummary IconCollectionSummary::decode(const core::JSONObjectReader& object) {
+    return {object.string("slug"), object.string("name"), object.string("description"), object.string("accent"),
+            decodeList<IconCollectionIcon>(object, "previewIcons")};
 }
 
 IconCollectionSummary IconCollectionDetail::summary() const { return {slug, name, description, accent, previewIcons}; }
 
 core::Json IconCollectionDetail::toJson() const {
     core::Json json = summary().toJson();
-    json["icons"] = jsonList(icons);
+    json["icons"] = core::jsonArray(icons);
     return json;
 }
 
-IconCollectionDetail IconCollectionDetail::fromJson(const core::Json& json) {
-    IconCollectionSummary head = IconCollectionSummary::fromJson(json);
+IconCollectionDetail IconCollectionDetail::decode(const core::JSONObjectReader& object) {
+    IconCollectionSummary head = IconCollectionSummary::decode(object);
     return {std::move(head.slug),        std::move(head.name),
             std::move(head.description), std::move(head.accent),
-            std::move(head.previewIcons), requiredList<IconCollectionIcon>(json, "icons")};
+            std::move(head.previewIcons), decodeList<IconCollectionIcon>(object, "icons")};
 }
 
 core::Json IconCollectionsResponse::toJson() const {
     core::Json json;
-    json["collections"] = jsonList(collections);
+    json["collections"] = core::jsonArray(collections);
     return json;
 }
 
-IconCollectionsResponse IconCollectionsResponse::fromJson(const core::Json& json) {
-    return {requiredList<IconCollectionSummary>(json, "collections")};
+IconCollectionsResponse IconCollectionsResponse::decode(const core::JSONObjectReader& object) {
+    return {decodeList<IconCollectionSummary>(object, "collections")};
 }
 
 std::string encodedPathSegment(const std::string& slug) {

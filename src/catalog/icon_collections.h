@@ -4,19 +4,13 @@
 // is required and of its own type; unknown keys are ignored.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/json.h"
+#include "core/json_decoding.h"
 
 namespace mivora::catalog {
-
-// An answer that lacks a required key or holds a value of the wrong type.
-class CollectionDecodingError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct IconCollectionIcon {
     std::string appSlug; // the key by which icons are paired with applications
@@ -26,8 +20,8 @@ struct IconCollectionIcon {
     // "<appSlug>|<iconUrl>": a stable key per entry.
     std::string id() const;
     core::Json toJson() const;
-    // Throws CollectionDecodingError.
-    static IconCollectionIcon fromJson(const core::Json& json);
+    // Every key required; throws core::JSONDecodingError.
+    static IconCollectionIcon decode(const core::JSONObjectReader& object);
     bool operator==(const IconCollectionIcon&) const = default;
 };
 
@@ -39,7 +33,7 @@ struct IconCollectionSummary {
     std::vector<IconCollectionIcon> previewIcons;
 
     core::Json toJson() const;
-    static IconCollectionSummary fromJson(const core::Json& json);
+    static IconCollectionSummary decode(const core::JSONObjectReader& object);
     bool operator==(const IconCollectionSummary&) const = default;
 };
 
@@ -53,7 +47,7 @@ struct IconCollectionDetail {
 
     IconCollectionSummary summary() const;
     core::Json toJson() const;
-    static IconCollectionDetail fromJson(const core::Json& json);
+    static IconCollectionDetail decode(const core::JSONObjectReader& object);
     bool operator==(const IconCollectionDetail&) const = default;
 };
 
@@ -62,7 +56,7 @@ struct IconCollectionsResponse {
     std::vector<IconCollectionSummary> collections;
 
     core::Json toJson() const;
-    static IconCollectionsResponse fromJson(const core::Json& json);
+    static IconCollectionsResponse decode(const core::JSONObjectReader& object);
     bool operator==(const IconCollectionsResponse&) const = default;
 };
 

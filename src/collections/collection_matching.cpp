@@ -1,6 +1,6 @@
 #include "collections/collection_matching.h"
 
-#include "core/text.h"
+#include "collections/local_collection_store.h"
 #include "platform/filesystem.h"
 
 namespace mivora::collections {
@@ -12,17 +12,12 @@ core::Json CollectionMatch::toJson() const {
     return json;
 }
 
-std::string applicationSlug(std::string_view text) {
-    // The word rule of splitWords is exactly the slug's: letters, marks and numbers stay.
-    return core::joinStrings(core::splitWords(text), "-");
-}
-
 std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
                                                          const std::vector<core::InstalledApp>& apps) {
     for (const auto& app : apps) {
-        if (applicationSlug(app.name) == appSlug) return app;
+        if (slugifyWithoutLimit(app.name) == appSlug) return app;
         std::string fileName = platform::deletingPathExtension(platform::lastPathComponent(app.path));
-        if (applicationSlug(fileName) == appSlug) return app;
+        if (slugifyWithoutLimit(fileName) == appSlug) return app;
     }
     return std::nullopt;
 }

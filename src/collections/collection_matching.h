@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "catalog/icon_collections.h"
@@ -21,10 +20,6 @@ struct CollectionMatch {
     core::Json toJson() const;
     bool operator==(const CollectionMatch&) const = default;
 };
-
-// The application side of the comparison: lower-cased words (letters, marks,
-// numbers) joined by "-", with no length limit.
-std::string applicationSlug(std::string_view text);
 
 // The first application, in list order, whose name or bundle file name (the
 // last path component without its extension) slugs to `appSlug` exactly.

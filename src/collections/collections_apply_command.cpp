@@ -17,13 +17,6 @@ namespace mivora::collections {
 
 namespace {
 
-template <class Item>
-core::Json jsonList(const std::vector<Item>& items) {
-    core::Json list = core::Json::array();
-    for (const auto& item : items) list.push_back(item.toJson());
-    return list;
-}
-
 // Removes a downloaded icon when the item is done with it, however it ended.
 class DownloadedFile {
 public:
@@ -62,8 +55,8 @@ core::Json ApplyCollectionResponse::toJson() const {
     json["applied"] = applied;
     json["failed"] = failed;
     json["skipped"] = skipped;
-    if (matches) json["matches"] = jsonList(*matches);
-    json["results"] = jsonList(results);
+    if (matches) json["matches"] = core::jsonArray(*matches);
+    json["results"] = core::jsonArray(results);
     return json;
 }
 
@@ -93,7 +86,7 @@ CollectionApplyItemResult CollectionsApplyCommand::applyItem(const CollectionMat
     // Only a local collection's icons are files of this machine; an address that
     // the catalog gives is always fetched, never read from the disk.
     std::optional<std::string> localFile;
-    if (collection.isLocal) localFile = platform::filePathOfURL(match.icon.iconUrl);
+    if (collection.manifest) localFile = platform::filePathOfURL(match.icon.iconUrl);
     std::optional<DownloadedFile> downloaded;
     if (!localFile) downloaded.emplace(catalog::CatalogAPI::download(match.icon.iconUrl, "png"));
     const std::string& iconFile = localFile ? *localFile : downloaded->path();

@@ -2,17 +2,12 @@
 
 #include <exception>
 
+#include "collections/collection_source.h"
 #include "core/output.h"
 
 namespace mivora::collections {
 
 namespace {
-
-core::Json summaryList(const std::vector<catalog::IconCollectionSummary>& summaries) {
-    core::Json list = core::Json::array();
-    for (const auto& summary : summaries) list.push_back(summary.toJson());
-    return list;
-}
 
 void printEntry(const catalog::IconCollectionSummary& summary) {
     core::printLine("  " + summary.slug + " — " + summary.name);
@@ -22,9 +17,9 @@ void printEntry(const catalog::IconCollectionSummary& summary) {
 
 core::Json CollectionsListResponse::toJson() const {
     core::Json json;
-    json["collections"] = summaryList(collections);
+    json["collections"] = core::jsonArray(collections);
     json["count"] = count;
-    if (localCollections) json["localCollections"] = summaryList(*localCollections);
+    if (localCollections) json["localCollections"] = core::jsonArray(*localCollections);
     core::setOptional(json, "remoteError", remoteError);
     return json;
 }
@@ -41,7 +36,7 @@ void CollectionsListCommand::declare(core::Arguments& arguments) {
 }
 
 void CollectionsListCommand::run() {
-    std::vector<catalog::IconCollectionSummary> local = {};
+    std::vector<catalog::IconCollectionSummary> local = localCollectionSummaries();
     std::vector<catalog::IconCollectionSummary> remote;
     std::optional<std::string> remoteError;
     try {

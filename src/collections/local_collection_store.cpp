@@ -370,7 +370,9 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
 
 // --- slugs ---------------------------------------------------------------------
 
-std::string slugify(std::string_view text) {
+std::string slugify(std::string_view text) { return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters); }
+
+std::string slugifyWithoutLimit(std::string_view text) {
     std::string lower = core::lowercased(text);
     std::string dashed;
     forEachScalar(lower, [&](UChar32 c, std::string_view bytes) {
@@ -379,8 +381,7 @@ std::string slugify(std::string_view text) {
         else
             dashed += '-';
     });
-    std::string joined = core::joinStrings(core::splitString(dashed, '-', true), "-");
-    return prefixCharacters(joined, kMaxSlugCharacters);
+    return core::joinStrings(core::splitString(dashed, '-', true), "-");
 }
 
 std::string titleizeSlug(std::string_view slug) {

@@ -137,6 +137,8 @@ struct LocalCollectionManifest {
 // turned into one "-", no dash at either end, cut to 64 characters.
 // "  Notion — Beta!" gives "notion-beta".
 std::string slugify(std::string_view text);
+// The same without the cut: the form application names are matched in.
+std::string slugifyWithoutLimit(std::string_view text);
 // "visual-studio-code" gives "Visual Studio Code".
 std::string titleizeSlug(std::string_view slug);
 

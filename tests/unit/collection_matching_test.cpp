@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "collections/collection_matching.h"
+#include "collections/local_collection_store.h"
 
 namespace mivora::collections {
 namespace {
@@ -12,7 +13,7 @@ using core::InstalledApp;
 InstalledApp app(const std::string& name, const std::string& path) { return {name, path, std::nullopt, std::nullopt}; }
 IconCollectionIcon icon(const std::string& slug) { return {slug, "Name of " + slug, "https://cdn.example/" + slug}; }
 
-TEST(CollectionMatching, ApplicationSlugKeepsLettersMarksAndNumbers) {
+TEST(CollectionMatching, ApplicationNamesSlugWithoutALengthLimit) {
     struct Case {
         std::string text;
         std::string slug;
@@ -24,9 +25,12 @@ TEST(CollectionMatching, ApplicationSlugKeepsLettersMarksAndNumbers) {
         {"  Notion — Beta!", "notion-beta"},
         {"1Password 7", "1password-7"},
         {"---", ""},
+        {"\u24B6pp", "pp"}, // a circled letter is a symbol, not a letter
         {std::string(70, 'a') + " b", std::string(70, 'a') + "-b"}, // no length limit
     };
-    for (const auto& c : cases) EXPECT_EQ(applicationSlug(c.text), c.slug) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(slugifyWithoutLimit(c.text), c.slug) << c.text;
+    // The long name is still matched whole.
+    EXPECT_TRUE(findInstalledAppBySlug(std::string(70, 'a') + "-b", {app(std::string(70, 'a') + " b", "/A.app")}));
 }
 
 TEST(CollectionMatching, FirstApplicationByNameOrBundleFileNameWins) {
