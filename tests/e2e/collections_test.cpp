@@ -74,6 +74,29 @@ protected:
     std::string notes, mail, code;
 };
 
+TEST_F(Collections, GroupHelpListsItsSubcommandsInTheirOrderWithListAsDefault) {
+    // The fixed order; subcommands not built yet are simply absent.
+    const std::vector<std::string> order = {"list (default)", "show", "apply", "create", "add",
+                                            "mark", "status", "publish", "unpublish"};
+    auto result = sandbox.run({"collections", "--help"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("OVERVIEW: List, inspect, and apply Mivora style collections\n\n"
+                               "Collections are complete matching icon sets from catalog.mivora.example,\n",
+                               0),
+              0u)
+        << result.out;
+    auto section = result.out.substr(result.out.find("SUBCOMMANDS:\n"));
+    size_t last = 0;
+    for (const auto& name : order) {
+        auto at = section.find("\n  " + name + " ");
+        if (at == std::string::npos) continue;
+        EXPECT_GT(at, last) << name;
+        last = at;
+    }
+    EXPECT_NE(section.find("\n  list (default)          List available style collections\n"), std::string::npos);
+    EXPECT_TRUE(server.requests().empty());
+}
+
 TEST_F(Collections, ListShowsTheCatalogsCollectionsInItsOrder) {
     json collections = json::array(
         {{{"slug", "sunlight"}, {"name", "Sunlight"}, {"description", "Warm tones"}, {"accent", "#fa0"},
@@ -352,6 +375,202 @@ TEST_F(Collections, ApplyRecordsEngineErrorsPerItemAndNeverReadsLocalFilesForThe
                           "  ✗ Mail: Failed to download icon: HTTP 0\n");
     EXPECT_EQ(namesStartingWith(sandbox.tmp(), "mivora-"), std::vector<std::string>{});
     EXPECT_TRUE(sandbox.loggedCalls("killall.log").empty());
+}
+
+// The user's own collections, written as the local store writes them.
+class LocalCollections : public Collections {
+protected:
+    std::string root() const {
+        return sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/collections");
+    }
+
+    static json entry(const std::string& appName, const std::string& status, bool dark = false) {
+        return {{"appName", appName}, {"status", status}, {"attempts", 1}, {"dark", dark},
+                {"updatedAt", "2026-03-01T09:15:00Z"}};
+    }
+
+    void writeManifest(const std::string& folder, const std::string& slug, const std::string& name,
+                       const std::string& description, const json& icons) const {
+        json manifest = {{"schema", 1},         {"slug", slug},          {"name", name},
+                         {"description", description}, {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
+                         {"icons", icons},      {"publish", json::object()}};
+        sandbox.writeFile(root() + "/" + folder + "/manifest.json", manifest.dump(2));
+    }
+
+    std::string iconFile(const std::string& slug, const std::string& name) const {
+        std::string path = root() + "/" + slug + "/icons/" + name;
+        sandbox.writeFile(path, "PNG " + name);
+        return path;
+    }
+
+    json localIcon(const std::string& slug, const std::string& appSlug, const std::string& appName) const {
+        return icon(appSlug, appName, platform::fileURLString(root() + "/" + slug + "/icons/" + appSlug + ".png", false));
+    }
+
+    // alpha: two done icons of three; gamma (folder) holds the collection gamma-2
+    // with no done icon and no description; broken and empty are not collections.
+    void writeTwoCollections() const {
+        writeManifest("alpha", "alpha", "Alpha", "Hand drawn",
+                      {{"notes", entry("Notes", "done")}, {"mail", entry("Mail", "pending")},
+                       {"arc", entry("Arc", "done")}});
+        writeManifest("gamma", "gamma-2", "Gamma", "", {{"notes", entry("Notes", "rejected")}});
+        sandbox.writeFile(root() + "/broken/manifest.json", "{not json");
+        sandbox.writeFile(root() + "/empty/readme.txt", "no manifest");
+    }
+
+    json remoteList() const {
+        return json::array({{{"slug", "sunlight"}, {"name", "Sunlight"}, {"description", "Warm tones"},
+                             {"accent", "#fa0"}, {"previewIcons", json::array()}}});
+    }
+};
+
+TEST_F(LocalCollections, ListShowsLocalCollectionsFirstThenTheCatalogs) {
+    writeTwoCollections();
+    server.route("GET", "/api/collections", ScriptedResponse{200, json{{"collections", remoteList()}}.dump()});
+    auto result = sandbox.run({"collections"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Local collections (2):\n"
+                          "  alpha — Alpha\n"
+                          "    Hand drawn\n"
+                          "  gamma-2 — Gamma\n"
+                          "\n"
+                          "Collections (1):\n"
+                          "  sunlight — Sunlight\n"
+                          "    Warm tones\n");
+
+    auto listed = sandbox.run({"collections", "list", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    json alphaIcons = json::array({localIcon("alpha", "arc", "Arc"), localIcon("alpha", "notes", "Notes")});
+    json local = json::array(
+        {{{"slug", "alpha"}, {"name", "Alpha"}, {"description", "Hand drawn"}, {"accent", "#8b8b8b"},
+          {"previewIcons", alphaIcons}},
+         {{"slug", "gamma-2"}, {"name", "Gamma"}, {"description", ""}, {"accent", "#8b8b8b"},
+          {"previewIcons", json::array()}}});
+    EXPECT_EQ(json::parse(listed.out),
+              (json{{"collections", remoteList()}, {"count", 1}, {"localCollections", local}}));
+    EXPECT_NE(alphaIcons[0].at("iconUrl").get<std::string>().find("/Application%20Support/"), std::string::npos);
+    EXPECT_EQ(sandbox.run({"collections", "--json"}).out, listed.out);
+}
+
+TEST_F(LocalCollections, LocalCollectionsAreShownTogetherWithTheCatalogsError) {
+    writeTwoCollections();
+    server.route("GET", "/api/collections", ScriptedResponse{503, R"({"error":"down for maintenance"})"});
+    auto result = sandbox.run({"collections", "list"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "Local collections (2):\n"
+                          "  alpha — Alpha\n"
+                          "    Hand drawn\n"
+                          "  gamma-2 — Gamma\n"
+                          "\n"
+                          "Could not load remote collections: API error (HTTP 503): down for maintenance\n");
+
+    auto listed = sandbox.run({"collections", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    json reply = json::parse(listed.out);
+    EXPECT_EQ(reply.at("collections"), json::array());
+    EXPECT_EQ(reply.at("count"), 0);
+    EXPECT_EQ(reply.at("localCollections").size(), 2u);
+    EXPECT_EQ(reply.at("remoteError"), "API error (HTTP 503): down for maintenance");
+}
+
+TEST_F(LocalCollections, ShowPrefersTheLocalCollectionOfASlug) {
+    addApps();
+    writeManifest("sunlight", "sunlight", "My Sunlight", "Mine",
+                  {{"notes", entry("Notes", "done")}, {"mail", entry("Mail", "skipped")},
+                   {"safari", entry("Safari", "done")}});
+    serveSunlight(fourIcons());
+    json notesIcon = localIcon("sunlight", "notes", "Notes"), safariIcon = localIcon("sunlight", "safari", "Safari");
+
+    auto result = sandbox.run({"collections", "show", "sunlight"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "My Sunlight (sunlight)\nMine\nIcons (2):\n"
+                          "  Notes [notes]\n    " + notesIcon.at("iconUrl").get<std::string>() + "\n"
+                          "  Safari [safari]\n    " + safariIcon.at("iconUrl").get<std::string>() + "\n");
+    auto installed = sandbox.run({"collections", "show", "sunlight", "--installed", "--json"});
+    ASSERT_EQ(installed.status, 0) << installed.err;
+    EXPECT_EQ(json::parse(installed.out),
+              (json{{"slug", "sunlight"}, {"name", "My Sunlight"}, {"description", "Mine"}, {"accent", "#8b8b8b"},
+                    {"previewIcons", json::array({notesIcon, safariIcon})}, {"icons", json::array({notesIcon})}}));
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(LocalCollections, TheFirstFourDoneIconsArePreviewed) {
+    json icons = json::object();
+    for (const char* slug : {"f", "b", "e", "a", "d", "c"}) icons[slug] = entry(std::string("App ") + slug, "done");
+    icons["0"] = entry("Pending", "pending");
+    writeManifest("six", "six", "Six", "", icons);
+    auto shown = sandbox.run({"collections", "show", "six", "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    json reply = json::parse(shown.out);
+    std::vector<std::string> order, previews;
+    for (const auto& item : reply.at("icons")) order.push_back(item.at("appSlug"));
+    for (const auto& item : reply.at("previewIcons")) previews.push_back(item.at("appSlug"));
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d", "e", "f"}));
+    EXPECT_EQ(previews, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(reply.at("icons").at(0), localIcon("six", "a", "App a"));
+}
+
+TEST_F(LocalCollections, AnUnreadableLocalManifestEndsShowAndApply) {
+    serveSunlight(fourIcons());
+    sandbox.writeFile(root() + "/sunlight/manifest.json", R"({"schema":1,"slug":"sunlight"})");
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"collections", "show", "sunlight"}, {"collections", "apply", "sunlight", "--dry-run"}}) {
+        auto result = sandbox.run(arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("Error: Missing required key at ", 0), 0u) << result.err;
+    }
+    EXPECT_TRUE(server.requests().empty()); // no fall-back to the catalog's collection
+}
+
+TEST_F(LocalCollections, ApplyUsesTheStagedFilesAndTheirDarkVariants) {
+    addApps();
+    installEngine();
+    serveSunlight(fourIcons());
+    writeManifest("sunlight", "sunlight", "My Sunlight", "",
+                  {{"notes", entry("Notes", "done", true)},
+                   {"visual-studio-code", entry("Visual Studio Code", "done", true)}, // no dark file staged
+                   {"mail", entry("Mail", "pending", true)}});
+    std::string notesLight = iconFile("sunlight", "notes.png");
+    std::string notesDark = iconFile("sunlight", "notes@dark.png");
+    std::string codeLight = iconFile("sunlight", "visual-studio-code.png");
+    iconFile("sunlight", "mail.png");
+
+    auto reply = sandbox.run({"collections", "apply", "sunlight", "--no-refresh", "--json"});
+    ASSERT_EQ(reply.status, 0) << reply.err;
+    json document = json::parse(reply.out);
+    EXPECT_EQ(document.at("collection").at("name"), "My Sunlight");
+    EXPECT_EQ(document.at("applied"), 2);
+    EXPECT_EQ(document.at("skipped"), 0);
+    // The item shows its first apply: the light icon; the dark variant was only cached.
+    EXPECT_EQ(document.at("results").at(0).at("message"), "Applied light icon to Notes");
+    EXPECT_EQ(document.at("results").at(1).at("message"), "Applied light icon to Visual Studio Code");
+    EXPECT_EQ(sandbox.loggedCalls("helper.log"),
+              (Calls{{sandbox.rootPath("/usr/local/lib/mivora/fileicon"), notes, notesLight},
+                     {sandbox.rootPath("/usr/local/lib/mivora/fileicon"), code, codeLight}}));
+    json cache = json::parse(*sandbox.readFile(
+        sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/icon-cache.json")));
+    EXPECT_TRUE(cache.at(notes).contains("darkIconFileName"));
+    EXPECT_NE(cache.at(notes).at("darkIconFileName"), cache.at(notes).at("iconFileName"));
+    EXPECT_FALSE(cache.at(code).contains("darkIconFileName"));
+    // The collection's own files stay; nothing was fetched.
+    EXPECT_TRUE(platform::fileExists(notesLight) && platform::fileExists(notesDark));
+    EXPECT_TRUE(server.requests().empty());
+
+    EXPECT_TRUE(sandbox.loggedCalls("killall.log").empty());
+
+    // A named slot takes the main file only.
+    auto dark = sandbox.run({"collections", "apply", "sunlight", "--appearance", "dark", "--limit", "1", "--json"});
+    ASSERT_EQ(dark.status, 0) << dark.err;
+    json darkReply = json::parse(dark.out);
+    EXPECT_EQ(darkReply.at("appearance"), "dark");
+    EXPECT_EQ(darkReply.at("results").at(0).at("message"),
+              "Cached dark icon for Notes; will apply when macOS switches to dark mode (or run again in that mode)");
+    EXPECT_EQ(*sandbox.readFile(darkReply.at("results").at(0).at("cachedFile").get<std::string>()), "PNG notes.png");
+    EXPECT_EQ(sandbox.loggedCalls("helper.log").size(), 2u);
+    // An item that was only cached still counts as applied, so the batch refreshed.
+    EXPECT_EQ(sandbox.loggedCalls("killall.log"), (Calls{{"Dock"}}));
 }
 
 } // namespace
