@@ -7,8 +7,7 @@ namespace mivora::catalog {
 
 namespace {
 
-template <class Item>
-std::vector<Item> decodeList(const core::JSONObjectReader& object, const char* key) {
+template <class Item> std::vector<Item> decodeList(const core::JSONObjectReader& object, const char* key) {
     const core::JSONValue& value = object.member(key);
     std::string path = object.pathOf(key);
     if (!value.is_array()) core::throwJSONTypeMismatch("an array", path, value);
@@ -20,12 +19,12 @@ std::vector<Item> decodeList(const core::JSONObjectReader& object, const char* k
 }
 
 void resolveAssetURLs(std::vector<IconCollectionIcon>& icons) {
-    for (auto& icon : icons) icon.iconUrl = CatalogAPI::resolveAssetURL(icon.iconUrl);
+    for (auto& icon : icons)
+        icon.iconUrl = CatalogAPI::resolveAssetURL(icon.iconUrl);
 }
 
 // The body as a Record; an answer of any other shape is the service's fault.
-template <class Record>
-Record decodeAnswer(const std::string& body) {
+template <class Record> Record decodeAnswer(const std::string& body) {
     try {
         core::JSONValue json = core::parseJSONDocument(body);
         return Record::decode(core::JSONObjectReader(json, ""));
@@ -36,7 +35,9 @@ Record decodeAnswer(const std::string& body) {
 
 } // namespace
 
-std::string IconCollectionIcon::id() const { return appSlug + "|" + iconUrl; }
+std::string IconCollectionIcon::id() const {
+    return appSlug + "|" + iconUrl;
+}
 
 core::Json IconCollectionIcon::toJson() const {
     core::Json json;
@@ -61,11 +62,13 @@ core::Json IconCollectionSummary::toJson() const {
 }
 
 IconCollectionSummary IconCollectionSummary::decode(const core::JSONObjectReader& object) {
-    return {object.string("slug"), object.string("name"), object.string("description"), object.string("accent"),
-            decodeList<IconCollectionIcon>(object, "previewIcons")};
+    return {object.string("slug"), object.string("name"), object.string("description"),
+            object.string("accent"), decodeList<IconCollectionIcon>(object, "previewIcons")};
 }
 
-IconCollectionSummary IconCollectionDetail::summary() const { return {slug, name, description, accent, previewIcons}; }
+IconCollectionSummary IconCollectionDetail::summary() const {
+    return {slug, name, description, accent, previewIcons};
+}
 
 core::Json IconCollectionDetail::toJson() const {
     core::Json json = summary().toJson();
@@ -75,8 +78,8 @@ core::Json IconCollectionDetail::toJson() const {
 
 IconCollectionDetail IconCollectionDetail::decode(const core::JSONObjectReader& object) {
     IconCollectionSummary head = IconCollectionSummary::decode(object);
-    return {std::move(head.slug),        std::move(head.name),
-            std::move(head.description), std::move(head.accent),
+    return {std::move(head.slug),         std::move(head.name),
+            std::move(head.description),  std::move(head.accent),
             std::move(head.previewIcons), decodeList<IconCollectionIcon>(object, "icons")};
 }
 
@@ -98,12 +101,14 @@ std::string encodedPathSegment(const std::string& slug) {
 std::vector<IconCollectionSummary> listCollections() {
     std::string body = CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections");
     auto summaries = decodeAnswer<IconCollectionsResponse>(body).collections;
-    for (auto& summary : summaries) resolveAssetURLs(summary.previewIcons);
+    for (auto& summary : summaries)
+        resolveAssetURLs(summary.previewIcons);
     return summaries;
 }
 
 IconCollectionDetail getCollection(const std::string& slug) {
-    std::string body = CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections/" + encodedPathSegment(slug));
+    std::string body =
+        CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections/" + encodedPathSegment(slug));
     auto detail = decodeAnswer<IconCollectionDetail>(body);
     resolveAssetURLs(detail.previewIcons);
     resolveAssetURLs(detail.icons);

@@ -4,11 +4,11 @@
 // is required and of its own type; unknown keys are ignored.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "core/json.h"
 #include "core/json_decoding.h"
+
+#include <string>
+#include <vector>
 
 namespace mivora::catalog {
 

@@ -3,13 +3,13 @@
 // the icon's appSlug. Works on the two lists it is given; reads nothing.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "catalog/icon_collections.h"
 #include "core/installed_app.h"
 #include "core/json.h"
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace mivora::collections {
 

@@ -1,9 +1,9 @@
 #include "collections/collection_source.h"
 
+#include "platform/filesystem.h"
+
 #include <algorithm>
 #include <exception>
-
-#include "platform/filesystem.h"
 
 namespace mivora::collections {
 

@@ -3,12 +3,12 @@
 // collection of a slug is preferred to the remote one.
 #pragma once
 
+#include "catalog/icon_collections.h"
+#include "collections/local_collection_store.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "catalog/icon_collections.h"
-#include "collections/local_collection_store.h"
 
 namespace mivora::collections {
 

@@ -1,8 +1,5 @@
 #include "collections/collections_apply_command.h"
 
-#include <algorithm>
-#include <exception>
-
 #include "catalog/catalog_api.h"
 #include "collections/collection_source.h"
 #include "core/app_discovery.h"
@@ -12,6 +9,9 @@
 #include "icons/icon_applier.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+
+#include <algorithm>
+#include <exception>
 
 namespace mivora::collections {
 
@@ -74,7 +74,8 @@ void CollectionsApplyCommand::declare(core::Arguments& arguments) {
     arguments.flag("dock", dock, "Only apply to apps pinned in the Dock");
     arguments.flag("dry-run", dryRun, "Show matching apps without applying icons", {.shortName = 'd'});
     arguments.option("limit", limit, "Maximum number of matches to apply");
-    arguments.option("appearance", appearance, "Appearance slot: light or dark (default: current system appearance)");
+    arguments.option("appearance", appearance,
+                     "Appearance slot: light or dark (default: current system appearance)");
     arguments.flag("quit", quit, "Quit each app before applying");
     arguments.flag("no-refresh", noRefresh,
                    "Skip the post-apply refresh (run `mivora refresh-dock` once after batching)");
@@ -136,8 +137,8 @@ void CollectionsApplyCommand::run() {
             core::printJSON(response);
             return;
         }
-        core::printLine("Dry run: " + std::to_string(matches.size()) + " installed match(es) for " + detail.name +
-                        " [" + source + "]");
+        core::printLine("Dry run: " + std::to_string(matches.size()) + " installed match(es) for " +
+                        detail.name + " [" + source + "]");
         for (const auto& match : matches) {
             core::printLine("  " + match.app.name + " ← " + match.icon.appName);
             core::printLine("    " + match.app.path);
@@ -170,7 +171,8 @@ void CollectionsApplyCommand::run() {
     core::printLine("Applied " + std::to_string(response.applied) + " " + detail.name + " icon(s); " +
                     std::to_string(response.failed) + " failed.");
     for (const auto& item : response.results) {
-        if (!item.success) core::printLine("  ✗ " + item.app.name + ": " + item.error.value_or("unknown error"));
+        if (!item.success)
+            core::printLine("  ✗ " + item.app.name + ": " + item.error.value_or("unknown error"));
     }
 }
 

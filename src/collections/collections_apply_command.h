@@ -3,16 +3,16 @@
 // one batch that goes on after a failed item and refreshes once at the end.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "catalog/icon_collections.h"
 #include "collections/collection_matching.h"
 #include "core/command.h"
 #include "core/installed_app.h"
 #include "core/json.h"
 #include "icons/appearance.h"
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace mivora::collections {
 
@@ -54,7 +54,8 @@ public:
 
 private:
     // Downloads (or takes the local file of) one pair's icon and applies it. Throws on failure.
-    CollectionApplyItemResult applyItem(const CollectionMatch& match, const ResolvedCollection& collection) const;
+    CollectionApplyItemResult applyItem(const CollectionMatch& match,
+                                        const ResolvedCollection& collection) const;
 
     std::string slug;
     bool dock = false;

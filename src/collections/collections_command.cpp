@@ -11,7 +11,8 @@ core::CommandConfiguration CollectionsCommand::configuration() const {
     core::CommandConfiguration config;
     config.commandName = "collections";
     config.abstract = "List, inspect, and apply Mivora style collections";
-    config.discussion = std::string("Collections are complete matching icon sets from ") + catalog::kCatalogSiteHost +
+    config.discussion = std::string("Collections are complete matching icon sets from ") +
+                        catalog::kCatalogSiteHost +
                         ",\n"
                         "plus your own local collections (create/add/status/publish).\n"
                         "\n"

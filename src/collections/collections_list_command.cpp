@@ -1,9 +1,9 @@
 #include "collections/collections_list_command.h"
 
-#include <exception>
-
 #include "collections/collection_source.h"
 #include "core/output.h"
+
+#include <exception>
 
 namespace mivora::collections {
 

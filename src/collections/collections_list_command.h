@@ -2,13 +2,13 @@
 // the catalog's; the local ones are still shown when the catalog fails.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "catalog/icon_collections.h"
 #include "core/command.h"
 #include "core/json.h"
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace mivora::collections {
 

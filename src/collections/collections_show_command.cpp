@@ -26,7 +26,8 @@ void CollectionsShowCommand::run() {
     if (installed) {
         auto matches = matchCollectionIconsToApps(shown.icons, core::listInstalledApps(std::nullopt, dock));
         shown.icons.clear();
-        for (auto& match : matches) shown.icons.push_back(std::move(match.icon));
+        for (auto& match : matches)
+            shown.icons.push_back(std::move(match.icon));
     }
 
     if (json) {

@@ -3,9 +3,9 @@
 // match an installed (or Dock-pinned) application.
 #pragma once
 
-#include <string>
-
 #include "core/command.h"
+
+#include <string>
 
 namespace mivora::collections {
 

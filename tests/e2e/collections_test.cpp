@@ -1,15 +1,15 @@
 // The collections group against a local catalog service: list, show and apply
 // of remote collections in text and JSON, the batch's counts and its one
 // refresh, and the errors.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 #include "support/catalog_server.h"
 #include "support/dock_fixture.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace mivora::testing {
 namespace {
@@ -33,9 +33,12 @@ protected:
 
     // Serves /api/collections/sunlight with these icons, the first one previewed.
     json serveSunlight(const json& icons) {
-        json detail = {{"slug", "sunlight"},       {"name", "Sunlight"},
-                       {"description", "Warm tones"}, {"accent", "#ffaa00"},
-                       {"previewIcons", json::array({icons.at(0)})}, {"icons", icons},
+        json detail = {{"slug", "sunlight"},
+                       {"name", "Sunlight"},
+                       {"description", "Warm tones"},
+                       {"accent", "#ffaa00"},
+                       {"previewIcons", json::array({icons.at(0)})},
+                       {"icons", icons},
                        {"downloads", 12}};
         server.route("GET", "/api/collections/sunlight", ScriptedResponse{200, detail.dump()});
         detail.erase("downloads");
@@ -65,7 +68,8 @@ protected:
 
     std::vector<std::string> requestedPaths() const {
         std::vector<std::string> paths;
-        for (const auto& request : server.requests()) paths.push_back(request.path);
+        for (const auto& request : server.requests())
+            paths.push_back(request.path);
         return paths;
     }
 
@@ -76,8 +80,8 @@ protected:
 
 TEST_F(Collections, GroupHelpListsItsSubcommandsInTheirOrderWithListAsDefault) {
     // The fixed order; subcommands not built yet are simply absent.
-    const std::vector<std::string> order = {"list (default)", "show", "apply", "create", "add",
-                                            "mark", "status", "publish", "unpublish"};
+    const std::vector<std::string> order = {"list (default)", "show",   "apply",   "create",   "add",
+                                            "mark",           "status", "publish", "unpublish"};
     auto result = sandbox.run({"collections", "--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("OVERVIEW: List, inspect, and apply Mivora style collections\n\n"
@@ -93,15 +97,22 @@ TEST_F(Collections, GroupHelpListsItsSubcommandsInTheirOrderWithListAsDefault) {
         EXPECT_GT(at, last) << name;
         last = at;
     }
-    EXPECT_NE(section.find("\n  list (default)          List available style collections\n"), std::string::npos);
+    EXPECT_NE(section.find("\n  list (default)          List available style collections\n"),
+              std::string::npos);
     EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(Collections, ListShowsTheCatalogsCollectionsInItsOrder) {
     json collections = json::array(
-        {{{"slug", "sunlight"}, {"name", "Sunlight"}, {"description", "Warm tones"}, {"accent", "#fa0"},
+        {{{"slug", "sunlight"},
+          {"name", "Sunlight"},
+          {"description", "Warm tones"},
+          {"accent", "#fa0"},
           {"previewIcons", json::array({icon("notes", "Notes", "https://cdn.example/notes.png")})}},
-         {{"slug", "paper"}, {"name", "Paper"}, {"description", ""}, {"accent", "#fff"},
+         {{"slug", "paper"},
+          {"name", "Paper"},
+          {"description", ""},
+          {"accent", "#fff"},
           {"previewIcons", json::array()}}});
     server.route("GET", "/api/collections",
                  ScriptedResponse{200, json{{"collections", collections}, {"total", 2}}.dump()});
@@ -111,7 +122,8 @@ TEST_F(Collections, ListShowsTheCatalogsCollectionsInItsOrder) {
                              "    Warm tones\n"
                              "  paper — Paper\n"
                              "    \n";
-    for (const auto& arguments : std::vector<std::vector<std::string>>{{"collections", "list"}, {"collections"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"collections", "list"}, {"collections"}}) {
         auto result = sandbox.run(arguments);
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, text);
@@ -162,11 +174,13 @@ TEST_F(Collections, ShowPrintsTheIconsOptionallyOnlyThoseOfInstalledOrDockApps) 
     } cases[] = {
         {{}, all},
         {{"--dock"}, all}, // only read together with --installed
-        {{"--installed"}, "Sunlight (sunlight)\nWarm tones\nIcons (2):\n"
-                          "  Notes [notes]\n    https://cdn.example/notes.png\n"
-                          "  VS Code [visual-studio-code]\n    https://cdn.example/code.png\n"},
-        {{"--installed", "--dock"}, "Sunlight (sunlight)\nWarm tones\nIcons (1):\n"
-                                    "  VS Code [visual-studio-code]\n    https://cdn.example/code.png\n"},
+        {{"--installed"},
+         "Sunlight (sunlight)\nWarm tones\nIcons (2):\n"
+         "  Notes [notes]\n    https://cdn.example/notes.png\n"
+         "  VS Code [visual-studio-code]\n    https://cdn.example/code.png\n"},
+        {{"--installed", "--dock"},
+         "Sunlight (sunlight)\nWarm tones\nIcons (1):\n"
+         "  VS Code [visual-studio-code]\n    https://cdn.example/code.png\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = {"collections", "show", "sunlight"};
@@ -244,9 +258,12 @@ TEST_F(Collections, DryRunListsThePairsAfterTheLimitAndChangesNothing) {
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_EQ(text.out, "Dry run: 2 installed match(es) for Sunlight [applications]\n"
                         "  Notes ← Notes\n"
-                        "    " + notes + "\n"
-                        "  Visual Studio Code ← VS Code\n"
-                        "    " + code + "\n");
+                        "    " +
+                            notes +
+                            "\n"
+                            "  Visual Studio Code ← VS Code\n"
+                            "    " +
+                            code + "\n");
 
     auto reply = sandbox.run({"collections", "apply", "sunlight", "-d", "--json", "--appearance", "dark"});
     ASSERT_EQ(reply.status, 0) << reply.err;
@@ -254,9 +271,15 @@ TEST_F(Collections, DryRunListsThePairsAfterTheLimitAndChangesNothing) {
     json collection = detail;
     collection.erase("icons");
     EXPECT_EQ(document.at("collection"), collection);
-    for (auto [key, value] : std::vector<std::pair<std::string, json>>{
-             {"success", true}, {"appearance", "dark"}, {"source", "applications"}, {"dryRun", true},
-             {"matched", 3}, {"applied", 0}, {"failed", 0}, {"skipped", 1}, {"results", json::array()}})
+    for (auto [key, value] : std::vector<std::pair<std::string, json>>{{"success", true},
+                                                                       {"appearance", "dark"},
+                                                                       {"source", "applications"},
+                                                                       {"dryRun", true},
+                                                                       {"matched", 3},
+                                                                       {"applied", 0},
+                                                                       {"failed", 0},
+                                                                       {"skipped", 1},
+                                                                       {"results", json::array()}})
         EXPECT_EQ(document.at(key), value) << key;
     const auto& matches = document.at("matches");
     ASSERT_EQ(matches.size(), 3u);
@@ -267,10 +290,12 @@ TEST_F(Collections, DryRunListsThePairsAfterTheLimitAndChangesNothing) {
     }
 
     // Only the collection was fetched; nothing was downloaded, applied or refreshed.
-    EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/api/collections/sunlight", "/api/collections/sunlight"}));
+    EXPECT_EQ(requestedPaths(),
+              (std::vector<std::string>{"/api/collections/sunlight", "/api/collections/sunlight"}));
     EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
     EXPECT_TRUE(sandbox.loggedCalls("killall.log").empty());
-    EXPECT_FALSE(platform::fileExists(sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/icon-cache.json")));
+    EXPECT_FALSE(platform::fileExists(
+        sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/icon-cache.json")));
 }
 
 TEST_F(Collections, DryRunFromTheDockMatchesPinnedApplicationsOnly) {
@@ -281,7 +306,8 @@ TEST_F(Collections, DryRunFromTheDockMatchesPinnedApplicationsOnly) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "Dry run: 1 installed match(es) for Sunlight [dock]\n"
                           "  Code ← VS Code\n"
-                          "    " + code + "\n");
+                          "    " +
+                              code + "\n");
     auto reply = json::parse(sandbox.run({"collections", "apply", "sunlight", "--dock", "-d", "--json"}).out);
     EXPECT_EQ(reply.at("source"), "dock");
     EXPECT_EQ(reply.at("appearance"), "light");
@@ -297,9 +323,13 @@ TEST_F(Collections, ApplyGoesOnAfterAFailedItemAndRefreshesOnceAtTheEnd) {
     auto result = sandbox.run({"collections", "apply", "sunlight", "--json"});
     ASSERT_EQ(result.status, 0) << result.err;
     json reply = json::parse(result.out);
-    for (auto [key, value] : std::vector<std::pair<std::string, json>>{
-             {"success", false}, {"appearance", "light"}, {"dryRun", false}, {"matched", 3}, {"applied", 2},
-             {"failed", 1}, {"skipped", 1}})
+    for (auto [key, value] : std::vector<std::pair<std::string, json>>{{"success", false},
+                                                                       {"appearance", "light"},
+                                                                       {"dryRun", false},
+                                                                       {"matched", 3},
+                                                                       {"applied", 2},
+                                                                       {"failed", 1},
+                                                                       {"skipped", 1}})
         EXPECT_EQ(reply.at(key), value) << key;
     EXPECT_FALSE(reply.contains("matches"));
     const auto& results = reply.at("results");
@@ -340,8 +370,12 @@ TEST_F(Collections, ApplySummaryLines) {
     } cases[] = {
         {{"notes", "visual-studio-code"}, {"--no-refresh"}, "✓ Applied 2 Sunlight icon(s).\n"},
         {{"safari"}, {}, "✓ Applied 0 Sunlight icon(s).\n"},
-        {{"mail"}, {}, "Applied 0 Sunlight icon(s); 1 failed.\n  ✗ Mail: Failed to download icon: HTTP 404\n"},
-        {{"notes", "mail", "visual-studio-code"}, {"--limit", "1", "--no-refresh"}, "✓ Applied 1 Sunlight icon(s).\n"},
+        {{"mail"},
+         {},
+         "Applied 0 Sunlight icon(s); 1 failed.\n  ✗ Mail: Failed to download icon: HTTP 404\n"},
+        {{"notes", "mail", "visual-studio-code"},
+         {"--limit", "1", "--no-refresh"},
+         "✓ Applied 1 Sunlight icon(s).\n"},
     };
     json all = fourIcons();
     for (const auto& c : cases) {
@@ -366,8 +400,9 @@ TEST_F(Collections, ApplyRecordsEngineErrorsPerItemAndNeverReadsLocalFilesForThe
     sandbox.installFakeSudo(); // but no helper files
     installRecordingProgram(sandbox, "/usr/bin/killall", "killall.log");
     sandbox.writeFile(sandbox.dir() + "/private.png", "PRIVATE");
-    serveSunlight(json::array({icon("notes", "Notes", servedIcon("notes.png")),
-                               icon("mail", "Mail", platform::fileURLString(sandbox.dir() + "/private.png", false))}));
+    serveSunlight(
+        json::array({icon("notes", "Notes", servedIcon("notes.png")),
+                     icon("mail", "Mail", platform::fileURLString(sandbox.dir() + "/private.png", false))}));
     auto result = sandbox.run({"collections", "apply", "sunlight"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "Applied 0 Sunlight icon(s); 2 failed.\n"
@@ -385,14 +420,18 @@ protected:
     }
 
     static json entry(const std::string& appName, const std::string& status, bool dark = false) {
-        return {{"appName", appName}, {"status", status}, {"attempts", 1}, {"dark", dark},
+        return {{"appName", appName},
+                {"status", status},
+                {"attempts", 1},
+                {"dark", dark},
                 {"updatedAt", "2026-03-01T09:15:00Z"}};
     }
 
     void writeManifest(const std::string& folder, const std::string& slug, const std::string& name,
                        const std::string& description, const json& icons) const {
-        json manifest = {{"schema", 1},         {"slug", slug},          {"name", name},
-                         {"description", description}, {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
+        json manifest = {{"schema", 1},         {"slug", slug},
+                         {"name", name},        {"description", description},
+                         {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
                          {"icons", icons},      {"publish", json::object()}};
         sandbox.writeFile(root() + "/" + folder + "/manifest.json", manifest.dump(2));
     }
@@ -404,14 +443,16 @@ protected:
     }
 
     json localIcon(const std::string& slug, const std::string& appSlug, const std::string& appName) const {
-        return icon(appSlug, appName, platform::fileURLString(root() + "/" + slug + "/icons/" + appSlug + ".png", false));
+        return icon(appSlug, appName,
+                    platform::fileURLString(root() + "/" + slug + "/icons/" + appSlug + ".png", false));
     }
 
     // alpha: two done icons of three; gamma (folder) holds the collection gamma-2
     // with no done icon and no description; broken and empty are not collections.
     void writeTwoCollections() const {
         writeManifest("alpha", "alpha", "Alpha", "Hand drawn",
-                      {{"notes", entry("Notes", "done")}, {"mail", entry("Mail", "pending")},
+                      {{"notes", entry("Notes", "done")},
+                       {"mail", entry("Mail", "pending")},
                        {"arc", entry("Arc", "done")}});
         writeManifest("gamma", "gamma-2", "Gamma", "", {{"notes", entry("Notes", "rejected")}});
         sandbox.writeFile(root() + "/broken/manifest.json", "{not json");
@@ -419,14 +460,18 @@ protected:
     }
 
     json remoteList() const {
-        return json::array({{{"slug", "sunlight"}, {"name", "Sunlight"}, {"description", "Warm tones"},
-                             {"accent", "#fa0"}, {"previewIcons", json::array()}}});
+        return json::array({{{"slug", "sunlight"},
+                             {"name", "Sunlight"},
+                             {"description", "Warm tones"},
+                             {"accent", "#fa0"},
+                             {"previewIcons", json::array()}}});
     }
 };
 
 TEST_F(LocalCollections, ListShowsLocalCollectionsFirstThenTheCatalogs) {
     writeTwoCollections();
-    server.route("GET", "/api/collections", ScriptedResponse{200, json{{"collections", remoteList()}}.dump()});
+    server.route("GET", "/api/collections",
+                 ScriptedResponse{200, json{{"collections", remoteList()}}.dump()});
     auto result = sandbox.run({"collections"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "Local collections (2):\n"
@@ -441,14 +486,20 @@ TEST_F(LocalCollections, ListShowsLocalCollectionsFirstThenTheCatalogs) {
     auto listed = sandbox.run({"collections", "list", "--json"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     json alphaIcons = json::array({localIcon("alpha", "arc", "Arc"), localIcon("alpha", "notes", "Notes")});
-    json local = json::array(
-        {{{"slug", "alpha"}, {"name", "Alpha"}, {"description", "Hand drawn"}, {"accent", "#8b8b8b"},
-          {"previewIcons", alphaIcons}},
-         {{"slug", "gamma-2"}, {"name", "Gamma"}, {"description", ""}, {"accent", "#8b8b8b"},
-          {"previewIcons", json::array()}}});
+    json local = json::array({{{"slug", "alpha"},
+                               {"name", "Alpha"},
+                               {"description", "Hand drawn"},
+                               {"accent", "#8b8b8b"},
+                               {"previewIcons", alphaIcons}},
+                              {{"slug", "gamma-2"},
+                               {"name", "Gamma"},
+                               {"description", ""},
+                               {"accent", "#8b8b8b"},
+                               {"previewIcons", json::array()}}});
     EXPECT_EQ(json::parse(listed.out),
               (json{{"collections", remoteList()}, {"count", 1}, {"localCollections", local}}));
-    EXPECT_NE(alphaIcons[0].at("iconUrl").get<std::string>().find("/Application%20Support/"), std::string::npos);
+    EXPECT_NE(alphaIcons[0].at("iconUrl").get<std::string>().find("/Application%20Support/"),
+              std::string::npos);
     EXPECT_EQ(sandbox.run({"collections", "--json"}).out, listed.out);
 }
 
@@ -477,35 +528,46 @@ TEST_F(LocalCollections, LocalCollectionsAreShownTogetherWithTheCatalogsError) {
 TEST_F(LocalCollections, ShowPrefersTheLocalCollectionOfASlug) {
     addApps();
     writeManifest("sunlight", "sunlight", "My Sunlight", "Mine",
-                  {{"notes", entry("Notes", "done")}, {"mail", entry("Mail", "skipped")},
+                  {{"notes", entry("Notes", "done")},
+                   {"mail", entry("Mail", "skipped")},
                    {"safari", entry("Safari", "done")}});
     serveSunlight(fourIcons());
-    json notesIcon = localIcon("sunlight", "notes", "Notes"), safariIcon = localIcon("sunlight", "safari", "Safari");
+    json notesIcon = localIcon("sunlight", "notes", "Notes"),
+         safariIcon = localIcon("sunlight", "safari", "Safari");
 
     auto result = sandbox.run({"collections", "show", "sunlight"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "My Sunlight (sunlight)\nMine\nIcons (2):\n"
-                          "  Notes [notes]\n    " + notesIcon.at("iconUrl").get<std::string>() + "\n"
-                          "  Safari [safari]\n    " + safariIcon.at("iconUrl").get<std::string>() + "\n");
+                          "  Notes [notes]\n    " +
+                              notesIcon.at("iconUrl").get<std::string>() +
+                              "\n"
+                              "  Safari [safari]\n    " +
+                              safariIcon.at("iconUrl").get<std::string>() + "\n");
     auto installed = sandbox.run({"collections", "show", "sunlight", "--installed", "--json"});
     ASSERT_EQ(installed.status, 0) << installed.err;
-    EXPECT_EQ(json::parse(installed.out),
-              (json{{"slug", "sunlight"}, {"name", "My Sunlight"}, {"description", "Mine"}, {"accent", "#8b8b8b"},
-                    {"previewIcons", json::array({notesIcon, safariIcon})}, {"icons", json::array({notesIcon})}}));
+    EXPECT_EQ(json::parse(installed.out), (json{{"slug", "sunlight"},
+                                                {"name", "My Sunlight"},
+                                                {"description", "Mine"},
+                                                {"accent", "#8b8b8b"},
+                                                {"previewIcons", json::array({notesIcon, safariIcon})},
+                                                {"icons", json::array({notesIcon})}}));
     EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(LocalCollections, TheFirstFourDoneIconsArePreviewed) {
     json icons = json::object();
-    for (const char* slug : {"f", "b", "e", "a", "d", "c"}) icons[slug] = entry(std::string("App ") + slug, "done");
+    for (const char* slug : {"f", "b", "e", "a", "d", "c"})
+        icons[slug] = entry(std::string("App ") + slug, "done");
     icons["0"] = entry("Pending", "pending");
     writeManifest("six", "six", "Six", "", icons);
     auto shown = sandbox.run({"collections", "show", "six", "--json"});
     ASSERT_EQ(shown.status, 0) << shown.err;
     json reply = json::parse(shown.out);
     std::vector<std::string> order, previews;
-    for (const auto& item : reply.at("icons")) order.push_back(item.at("appSlug"));
-    for (const auto& item : reply.at("previewIcons")) previews.push_back(item.at("appSlug"));
+    for (const auto& item : reply.at("icons"))
+        order.push_back(item.at("appSlug"));
+    for (const auto& item : reply.at("previewIcons"))
+        previews.push_back(item.at("appSlug"));
     EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d", "e", "f"}));
     EXPECT_EQ(previews, (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(reply.at("icons").at(0), localIcon("six", "a", "App a"));
@@ -561,13 +623,16 @@ TEST_F(LocalCollections, ApplyUsesTheStagedFilesAndTheirDarkVariants) {
     EXPECT_TRUE(sandbox.loggedCalls("killall.log").empty());
 
     // A named slot takes the main file only.
-    auto dark = sandbox.run({"collections", "apply", "sunlight", "--appearance", "dark", "--limit", "1", "--json"});
+    auto dark =
+        sandbox.run({"collections", "apply", "sunlight", "--appearance", "dark", "--limit", "1", "--json"});
     ASSERT_EQ(dark.status, 0) << dark.err;
     json darkReply = json::parse(dark.out);
     EXPECT_EQ(darkReply.at("appearance"), "dark");
     EXPECT_EQ(darkReply.at("results").at(0).at("message"),
-              "Cached dark icon for Notes; will apply when macOS switches to dark mode (or run again in that mode)");
-    EXPECT_EQ(*sandbox.readFile(darkReply.at("results").at(0).at("cachedFile").get<std::string>()), "PNG notes.png");
+              "Cached dark icon for Notes; will apply when macOS switches to dark mode (or run again in that "
+              "mode)");
+    EXPECT_EQ(*sandbox.readFile(darkReply.at("results").at(0).at("cachedFile").get<std::string>()),
+              "PNG notes.png");
     EXPECT_EQ(sandbox.loggedCalls("helper.log").size(), 2u);
     // An item that was only cached still counts as applied, so the batch refreshed.
     EXPECT_EQ(sandbox.loggedCalls("killall.log"), (Calls{{"Dock"}}));

@@ -2,11 +2,11 @@
 // application list.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "platform/property_list.h"
 #include "support/sandbox.h"
+
+#include <string>
+#include <vector>
 
 namespace mivora::testing {
 

@@ -1,8 +1,8 @@
 // Pairing collection icons with applications by slug, in candidate-list order.
-#include <gtest/gtest.h>
-
 #include "collections/collection_matching.h"
 #include "collections/local_collection_store.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::collections {
 namespace {
@@ -10,8 +10,12 @@ namespace {
 using catalog::IconCollectionIcon;
 using core::InstalledApp;
 
-InstalledApp app(const std::string& name, const std::string& path) { return {name, path, std::nullopt, std::nullopt}; }
-IconCollectionIcon icon(const std::string& slug) { return {slug, "Name of " + slug, "https://cdn.example/" + slug}; }
+InstalledApp app(const std::string& name, const std::string& path) {
+    return {name, path, std::nullopt, std::nullopt};
+}
+IconCollectionIcon icon(const std::string& slug) {
+    return {slug, "Name of " + slug, "https://cdn.example/" + slug};
+}
 
 TEST(CollectionMatching, ApplicationNamesSlugWithoutALengthLimit) {
     struct Case {
@@ -28,9 +32,11 @@ TEST(CollectionMatching, ApplicationNamesSlugWithoutALengthLimit) {
         {"\u24B6pp", "pp"}, // a circled letter is a symbol, not a letter
         {std::string(70, 'a') + " b", std::string(70, 'a') + "-b"}, // no length limit
     };
-    for (const auto& c : cases) EXPECT_EQ(slugifyWithoutLimit(c.text), c.slug) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(slugifyWithoutLimit(c.text), c.slug) << c.text;
     // The long name is still matched whole.
-    EXPECT_TRUE(findInstalledAppBySlug(std::string(70, 'a') + "-b", {app(std::string(70, 'a') + " b", "/A.app")}));
+    EXPECT_TRUE(
+        findInstalledAppBySlug(std::string(70, 'a') + "-b", {app(std::string(70, 'a') + " b", "/A.app")}));
 }
 
 TEST(CollectionMatching, FirstApplicationByNameOrBundleFileNameWins) {
@@ -45,14 +51,10 @@ TEST(CollectionMatching, FirstApplicationByNameOrBundleFileNameWins) {
         std::string slug;
         std::optional<size_t> app;
     } cases[] = {
-        {"code", 0},
-        {"visual-studio-code", 0},
-        {"foo-bar", 1},
-        {"notion", 3},   // an earlier file-name match beats a later name match
-        {"Notion", {}},  // the collection's slug is compared as given
-        {"other", 3},
-        {"missing", {}},
-        {"", {}},
+        {"code", 0},    {"visual-studio-code", 0}, {"foo-bar", 1},
+        {"notion", 3},  // an earlier file-name match beats a later name match
+        {"Notion", {}}, // the collection's slug is compared as given
+        {"other", 3},   {"missing", {}},           {"", {}},
     };
     for (const auto& c : cases) {
         auto found = findInstalledAppBySlug(c.slug, apps);

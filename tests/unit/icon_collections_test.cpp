@@ -1,12 +1,12 @@
 // Style collections from the catalog: strict decoding of the two answers, the
 // slug as one path segment, and the rewrite of legacy icon addresses.
-#include <cstdlib>
-#include <gtest/gtest.h>
-
 #include "catalog/catalog_api.h"
 #include "catalog/catalog_constants.h"
 #include "catalog/icon_collections.h"
 #include "support/catalog_server.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace mivora::catalog {
 namespace {
@@ -22,7 +22,9 @@ public:
     CatalogServer server;
 };
 
-std::string legacy(const std::string& path) { return std::string(kLegacyOriginPrefixes[1]) + path; }
+std::string legacy(const std::string& path) {
+    return std::string(kLegacyOriginPrefixes[1]) + path;
+}
 
 const std::string kIcon = R"({"appSlug":"notion","appName":"Notion","iconUrl":"https://cdn.example/n.png"})";
 
@@ -35,7 +37,9 @@ TEST(IconCollections, ListDecodesStrictlyAndIgnoresUnknownKeys) {
         std::string body;
         bool decodes;
     } cases[] = {
-        {R"({"collections":[)" + summary(R"(,"previewIcons":[)" + kIcon + R"(],"count":3,"updatedAt":"x")") + "]}", true},
+        {R"({"collections":[)" + summary(R"(,"previewIcons":[)" + kIcon + R"(],"count":3,"updatedAt":"x")") +
+             "]}",
+         true},
         {R"({"collections":[)" + summary(R"(,"previewIcons":[])") + "]}", true},
         {R"({"collections":[],"total":0})", true},
         // A summary without "accent".
@@ -43,10 +47,12 @@ TEST(IconCollections, ListDecodesStrictlyAndIgnoresUnknownKeys) {
         {R"({"collections":[)" + summary("") + "]}", false}, // no previewIcons
         {R"({"collections":[)" + summary(R"(,"previewIcons":null)") + "]}", false},
         {R"({"collections":[)" + summary(R"(,"previewIcons":[{"appSlug":"a","appName":"A"}])") + "]}", false},
-        {R"({"collections":[)" + summary(R"(,"previewIcons":[{"appSlug":"a","appName":"A","iconUrl":7}])") + "]}",
+        {R"({"collections":[)" + summary(R"(,"previewIcons":[{"appSlug":"a","appName":"A","iconUrl":7}])") +
+             "]}",
          false},
         {R"({"collections":[)" + summary(R"(,"previewIcons":["x"])") + "]}", false},
-        {R"({"collections":[{"slug":null,"name":"n","description":"d","accent":"a","previewIcons":[]}]})", false},
+        {R"({"collections":[{"slug":null,"name":"n","description":"d","accent":"a","previewIcons":[]}]})",
+         false},
         {R"({"collections":{}})", false},
         {R"({"items":[]})", false},
         {R"([])", false},
@@ -69,11 +75,11 @@ TEST(IconCollections, ListDecodesStrictlyAndIgnoresUnknownKeys) {
 
 TEST(IconCollections, ListKeepsTheServicesOrderAndRewritesLegacyPreviewAddresses) {
     ServedCatalog catalog;
-    catalog.server.route(
-        "GET", "/api/collections",
-        ScriptedResponse{200, R"({"collections":[
+    catalog.server.route("GET", "/api/collections",
+                         ScriptedResponse{200, R"({"collections":[
             {"slug":"paper","name":"Paper","description":"","accent":"#fff","extra":1,"previewIcons":[
-                {"appSlug":"notes","appName":"Notes","iconUrl":")" + legacy("/icons/notes.png") + R"("},
+                {"appSlug":"notes","appName":"Notes","iconUrl":")" +
+                                                   legacy("/icons/notes.png") + R"("},
                 {"appSlug":"mail","appName":"Mail","iconUrl":"https://cdn.example/mail.png"}]},
             {"slug":"anime","name":"Anime","description":"Bold","accent":"#f00","previewIcons":[]}]})"});
     auto collections = listCollections();
@@ -91,10 +97,11 @@ TEST(IconCollections, ListKeepsTheServicesOrderAndRewritesLegacyPreviewAddresses
 
 TEST(IconCollections, DetailRewritesEveryIconAndRequiresItsIconList) {
     ServedCatalog catalog;
-    std::string head = R"("slug":"sunlight","name":"Sunlight","description":"Warm","accent":"#fa0","previewIcons":[
-        {"appSlug":"notes","appName":"Notes","iconUrl":")" + legacy("/p/notes.png") + R"("}])";
-    catalog.server.route("GET", "/api/collections/sunlight",
-                         ScriptedResponse{200, "{" + head + R"(,"icons":[
+    std::string head =
+        R"("slug":"sunlight","name":"Sunlight","description":"Warm","accent":"#fa0","previewIcons":[
+        {"appSlug":"notes","appName":"Notes","iconUrl":")" +
+        legacy("/p/notes.png") + R"("}])";
+    catalog.server.route("GET", "/api/collections/sunlight", ScriptedResponse{200, "{" + head + R"(,"icons":[
         {"appSlug":"notes","appName":"Notes","iconUrl":")" + legacy("/i/notes.png") + R"("},
         {"appSlug":"visual-studio-code","appName":"VS Code","iconUrl":"https://cdn.example/code.png"}]})"});
     catalog.server.route("GET", "/api/collections/empty",
@@ -124,16 +131,15 @@ TEST(IconCollections, SlugIsRequestedAsOnePathSegment) {
         std::string slug;
         std::string segment;
     } cases[] = {
-        {"a b/c", "a%20b%2Fc"},
-        {"sunlight", "sunlight"},
-        {"café", "caf%C3%A9"},
-        {"50%?#", "50%25%3F%23"},
-        {"a-b_c.d~e:f@g", "a-b_c.d~e:f@g"},
+        {"a b/c", "a%20b%2Fc"},   {"sunlight", "sunlight"},           {"café", "caf%C3%A9"},
+        {"50%?#", "50%25%3F%23"}, {"a-b_c.d~e:f@g", "a-b_c.d~e:f@g"},
     };
-    for (const auto& c : cases) EXPECT_EQ(encodedPathSegment(c.slug), c.segment) << c.slug;
+    for (const auto& c : cases)
+        EXPECT_EQ(encodedPathSegment(c.slug), c.segment) << c.slug;
 
     ServedCatalog catalog;
-    catalog.server.route("GET", "/api/collections/a b/c", ScriptedResponse{404, R"({"statusMessage":"Not Found"})"});
+    catalog.server.route("GET", "/api/collections/a b/c",
+                         ScriptedResponse{404, R"({"statusMessage":"Not Found"})"});
     try {
         getCollection("a b/c");
         ADD_FAILURE() << "a 404 was taken for a collection";
