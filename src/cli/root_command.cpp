@@ -5,6 +5,7 @@
 #include "cli/apps_command.h"
 #include "cli/completions_command.h"
 #include "cli/quit_app_command.h"
+#include "collections/collections_command.h"
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
 #include "icons/commands/extract_icon.h"
@@ -34,6 +35,7 @@ core::CommandConfiguration MivoraCLI::configuration() const {
         core::makeCommand<QuitAppCommand>,
         core::makeCommand<catalog::SearchIconsCommand>,
         core::makeCommand<catalog::ApplyFromCatalogCommand>,
+        core::makeCommand<collections::CollectionsCommand>,
         core::makeCommand<icons::SetIconCommand>,
         core::makeCommand<icons::RemoveIconCommand>,
         core::makeCommand<icons::RemoveDarkIconCommand>,

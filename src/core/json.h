@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace mivora::core {
 
@@ -33,6 +34,14 @@ constexpr double kReferenceDateUnixOffset = 978307200.0;
 template <class T>
 void setOptional(Json& object, const char* key, const std::optional<T>& value) {
     if (value) object[key] = *value;
+}
+
+// The toJson() of each record, in order; an empty list gives [].
+template <class Record>
+Json jsonArray(const std::vector<Record>& records) {
+    Json array = Json::array();
+    for (const auto& record : records) array.push_back(record.toJson());
+    return array;
 }
 
 // Prints a reply record (anything with a toJson() member) pretty on standard

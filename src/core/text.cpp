@@ -115,16 +115,42 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
     return result == UCOL_LESS ? -1 : (result == UCOL_EQUAL ? 0 : 1);
 }
 
-size_t characterCount(std::string_view text) {
+std::vector<std::string> characters(std::string_view text) {
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> iterator(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    if (U_FAILURE(status) || !iterator) return static_cast<size_t>(unicode.countChar32());
+    std::vector<std::string> pieces;
+    auto append = [&](int32_t start, int32_t end) {
+        std::string piece;
+        unicode.tempSubStringBetween(start, end).toUTF8String(piece);
+        pieces.push_back(std::move(piece));
+    };
+    if (U_FAILURE(status) || !iterator) {
+        // Without break rules every scalar stands alone.
+        for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1))
+            append(i, unicode.moveIndex32(i, 1));
+        return pieces;
+    }
     iterator->setText(unicode);
-    size_t count = 0;
-    for (int32_t p = iterator->next(); p != icu::BreakIterator::DONE; p = iterator->next()) ++count;
-    return count;
+    int32_t start = iterator->first();
+    for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE; end = iterator->next()) {
+        append(start, end);
+        start = end;
+    }
+    return pieces;
+}
+
+size_t characterCount(std::string_view text) { return characters(text).size(); }
+
+std::string uppercased(std::string_view text) {
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    unicode.toUpper(icu::Locale::getRoot());
+    std::string result;
+    unicode.toUTF8String(result);
+    return result;
 }
 
 } // namespace mivora::core

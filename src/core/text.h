@@ -12,6 +12,8 @@ bool isValidUTF8(std::string_view text);
 
 // Full Unicode lower-casing (locale-independent, like the platform's default).
 std::string lowercased(std::string_view text);
+// Full Unicode upper-casing ("ß" becomes "SS"), locale-independent.
+std::string uppercased(std::string_view text);
 
 // Lower-cases, then cuts at every character that is neither a letter nor a
 // number (by Unicode category), dropping empty pieces.
@@ -28,5 +30,7 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 
 // Number of user-perceived characters (grapheme clusters).
 size_t characterCount(std::string_view text);
+// The user-perceived characters of a text, in order.
+std::vector<std::string> characters(std::string_view text);
 
 } // namespace mivora::core

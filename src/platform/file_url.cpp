@@ -6,28 +6,9 @@
 
 namespace mivora::platform {
 
-namespace {
-
-// Unreserved characters, the sub-delimiters, ":", "@" and "/" stand as they are.
-bool keptInPath(unsigned char c) {
-    return std::isalnum(c) ||
-           std::string_view("-._~!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-} // namespace
-
 std::string fileURLString(std::string_view path, bool isDirectory) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path) {
-        if (keptInPath(c)) {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += digits[c >> 4];
-            url += digits[c & 0x0F];
-        }
-    }
+    // Unreserved characters, the sub-delimiters, ":", "@" and "/" stand as they are.
+    std::string url = "file://" + percentEncoded(path, "-._~!$&'()*+,;=:@/");
     if (isDirectory && (url.size() == 7 || url.back() != '/')) url += '/';
     return url;
 }

@@ -233,7 +233,7 @@ bool tryCreateDirectories(const std::string& path) noexcept {
     }
 }
 
-void writeFileAtomically(const std::string& path, std::string_view bytes) {
+void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions) {
     std::string folder = parentPath(path);
     if (folder.empty()) folder = ".";
     std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
@@ -255,15 +255,20 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
         data += wrote;
         left -= static_cast<size_t>(wrote);
     }
-    // The temporary file is created 0600; give it the usual permissions.
-    ::fchmod(fd, 0644);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int error = errno;
+    // The temporary file is created 0600, so the bytes are never readable by
+    // others before the file gets its final permissions.
+    bool written = ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 && ::fsync(fd) == 0;
+    int error = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
         ::unlink(name.data());
         fail("Cannot write", path, error);
     }
     if (::rename(name.data(), path.c_str()) != 0) {
-        int error = errno;
+        error = errno;
         ::unlink(name.data());
         fail("Cannot write", path, error);
     }

@@ -46,8 +46,9 @@ std::optional<std::string> resolveSymbolicLinks(const std::string& path);
 // --- changes (throw FileSystemError) ---------------------------------------
 void createDirectories(const std::string& path);
 bool tryCreateDirectories(const std::string& path) noexcept;
-// Writes a temporary file in the same folder, syncs it and renames it into place.
-void writeFileAtomically(const std::string& path, std::string_view bytes);
+// Writes a temporary file in the same folder, syncs it and renames it into
+// place, with the given permissions from the start.
+void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions = 0644);
 void copyFile(const std::string& from, const std::string& to);
 void moveItem(const std::string& from, const std::string& to);
 void removeItem(const std::string& path); // recursive

@@ -68,7 +68,6 @@ bool isValidURL(const std::string& text);
 std::string urlPath(const std::string& url);
 // Percent escapes decoded; nothing when an escape is malformed.
 std::optional<std::string> percentDecoded(const std::string& text);
-
 // The punctuation the platform leaves unescaped in a URL query (besides ASCII
 // letters and digits).
 inline constexpr std::string_view kURLQueryAllowedPunctuation = "!$&'()*+,-./:;=?@_~";

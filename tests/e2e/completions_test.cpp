@@ -86,6 +86,17 @@ TEST_F(Completions, BashOffersSubcommandsOptionsAndValues) {
     EXPECT_FALSE(has(values, "completions"));
 }
 
+TEST_F(Completions, BashOffersTheNestedSubcommandsOfAGroup) {
+    auto nested = bashOffers(sandbox, script("bash"), "mivora collections ''");
+    for (const char* name : {"list", "show", "apply"}) EXPECT_TRUE(has(nested, name)) << name;
+    EXPECT_FALSE(has(nested, "collections"));
+    EXPECT_FALSE(has(nested, "set-icon"));
+    auto options = bashOffers(sandbox, script("bash"), "mivora collections apply --app");
+    EXPECT_EQ(options, std::vector<std::string>{"--appearance"});
+    auto values = bashOffers(sandbox, script("bash"), "mivora collections apply x --appearance ''");
+    EXPECT_TRUE(has(values, "light") && has(values, "dark"));
+}
+
 TEST_F(Completions, FishOffersSubcommandsAndValues) {
     auto ask = [&](const std::string& line) {
         auto result = sandbox.runProgram(
@@ -100,6 +111,9 @@ TEST_F(Completions, FishOffersSubcommandsAndValues) {
     EXPECT_TRUE(has(values, "zsh") && has(values, "fish"));
     EXPECT_FALSE(has(values, "completions"));
     EXPECT_TRUE(has(ask("mivora completions --"), "--help"));
+    auto nested = ask("mivora collections ");
+    for (const char* name : {"list", "show", "apply"}) EXPECT_TRUE(has(nested, name)) << name;
+    EXPECT_FALSE(has(nested, "set-icon"));
 }
 
 TEST_F(Completions, ZshScriptDefinesAFunctionPerCommand) {

@@ -19,6 +19,7 @@ struct CatalogServer::Impl {
         LoggedRequest logged;
         logged.method = request.method;
         logged.path = request.path;
+        logged.target = request.target;
         auto question = request.target.find('?');
         if (question != std::string::npos) logged.query = request.target.substr(question + 1);
         for (const auto& [name, value] : request.headers) logged.headers[name] = value;

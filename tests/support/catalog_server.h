@@ -21,7 +21,8 @@ struct ScriptedResponse {
 
 struct LoggedRequest {
     std::string method;
-    std::string path;  // without the query
+    std::string path;   // without the query, percent escapes decoded
+    std::string target; // as sent: the path with its percent escapes, and the query
     std::string query; // raw, without "?"
     std::map<std::string, std::string> headers;
     std::string body;

@@ -1,0 +1,72 @@
+// Strict decoding of the JSON files the tool reads into its records: a parse
+// that refuses empty, malformed and absurdly deep text with a line and column,
+// and an object reader whose errors say what is wrong and where
+// ("Missing required key at icons.notion.status").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace mivora::core {
+
+using JSONValue = nlohmann::json;
+
+class JSONDecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Arrays and objects nested deeper than this are refused before parsing.
+inline constexpr size_t kDefaultMaxJSONNesting = 256;
+
+// Throws JSONDecodingError: "Not valid JSON: the file is empty",
+// "Not valid JSON at line 2, column 16: <reason>".
+JSONValue parseJSONDocument(std::string_view bytes, size_t maxNesting = kDefaultMaxJSONNesting);
+
+// "null", "an object", "a string", "a number", ...
+std::string jsonTypeDescription(const JSONValue& value);
+
+// "<path>.<key>", or the key alone at the top level.
+std::string jsonChildPath(const std::string& path, std::string_view key);
+// "<path>[<index>]"
+std::string jsonElementPath(const std::string& path, size_t index);
+
+// "Expected <expected> at <path> but found <kind of found>"
+[[noreturn]] void throwJSONTypeMismatch(std::string_view expected, const std::string& path,
+                                        const JSONValue& found);
+
+// The members of one object, read by key. Every accessor throws JSONDecodingError.
+class JSONObjectReader {
+public:
+    // `path` names the object in messages; empty for the top level. Throws unless `value` is an object.
+    JSONObjectReader(const JSONValue& value, std::string path);
+
+    const JSONValue& value() const { return value_; }
+    const std::string& path() const { return path_; }
+    std::string pathOf(std::string_view key) const { return jsonChildPath(path_, key); }
+
+    // The member, which must be there.
+    const JSONValue& member(const char* key) const;
+    // The member, or nothing when it is absent or null.
+    const JSONValue* optionalMember(const char* key) const;
+
+    std::string string(const char* key) const;
+    std::optional<std::string> optionalString(const char* key) const;
+    bool boolean(const char* key) const;
+    // A whole number (written with or without a fraction of zero) that fits 64 bits.
+    int64_t integer(const char* key) const;
+    // Any finite number.
+    double number(const char* key, std::string_view expected = "a number") const;
+    JSONObjectReader object(const char* key) const;
+
+private:
+    const JSONValue& value_;
+    std::string path_;
+};
+
+} // namespace mivora::core
