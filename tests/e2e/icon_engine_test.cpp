@@ -2,9 +2,6 @@
 // bundle or is only cached, the checks before anything is touched, quitting,
 // Apple system applications through their Dock proxy, and the rollback that
 // leaves the Dock and the proxy folder as they were when a step fails.
-#include <chrono>
-#include <gtest/gtest.h>
-
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
@@ -14,6 +11,9 @@
 #include "support/icons_driver.h"
 #include "support/running_app.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -35,10 +35,14 @@ enum class Shape { noEntry, noDarkSlot, sameFileInBoth, differentDark };
 
 const char* describe(Shape shape) {
     switch (shape) {
-    case Shape::noEntry: return "no entry";
-    case Shape::noDarkSlot: return "no dark slot";
-    case Shape::sameFileInBoth: return "same file in both slots";
-    case Shape::differentDark: return "different dark file";
+    case Shape::noEntry:
+        return "no entry";
+    case Shape::noDarkSlot:
+        return "no dark slot";
+    case Shape::sameFileInBoth:
+        return "same file in both slots";
+    case Shape::differentDark:
+        return "different dark file";
     }
     return "";
 }
@@ -46,8 +50,10 @@ const char* describe(Shape shape) {
 TEST(IconEngine, AppliesOrOnlyCachesBySlotAppearanceAndEntry) {
     for (std::string slot : {"light", "dark"}) {
         for (bool dark : {false, true}) {
-            for (Shape shape : {Shape::noEntry, Shape::noDarkSlot, Shape::sameFileInBoth, Shape::differentDark}) {
-                SCOPED_TRACE(slot + " requested, system " + (dark ? "dark" : "light") + ", " + describe(shape));
+            for (Shape shape :
+                 {Shape::noEntry, Shape::noDarkSlot, Shape::sameFileInBoth, Shape::differentDark}) {
+                SCOPED_TRACE(slot + " requested, system " + (dark ? "dark" : "light") + ", " +
+                             describe(shape));
                 Sandbox sandbox;
                 prepareIconCommands(sandbox, dark);
                 std::string app = sandbox.addApp({.name = "Notes"});
@@ -60,9 +66,10 @@ TEST(IconEngine, AppliesOrOnlyCachesBySlotAppearanceAndEntry) {
                     writeCachedImages(sandbox, {entry});
                 }
 
-                bool applies = slot == (dark ? "dark" : "light") ||
-                               (slot == "light" && shape != Shape::differentDark);
-                auto result = sandbox.run({"set-icon", app, icon, "--appearance", slot, "--json", "--no-refresh"});
+                bool applies =
+                    slot == (dark ? "dark" : "light") || (slot == "light" && shape != Shape::differentDark);
+                auto result =
+                    sandbox.run({"set-icon", app, icon, "--appearance", slot, "--json", "--no-refresh"});
                 ASSERT_EQ(result.status, 0) << result.err;
                 EXPECT_EQ(result.err, "");
                 auto reply = core::Json::parse(result.out);
@@ -70,9 +77,11 @@ TEST(IconEngine, AppliesOrOnlyCachesBySlotAppearanceAndEntry) {
                 EXPECT_EQ(reply.at("app"), core::Json({{"name", "Notes"}, {"path", app}}));
                 EXPECT_EQ(reply.at("appearance"), slot);
                 EXPECT_EQ(reply.at("appliedToBundle"), applies);
-                EXPECT_EQ(reply.at("message"), applies ? appliedMessage(slot, "Notes") : cachedMessage(slot, "Notes"));
+                EXPECT_EQ(reply.at("message"),
+                          applies ? appliedMessage(slot, "Notes") : cachedMessage(slot, "Notes"));
 
-                EXPECT_EQ(sandbox.loggedCalls("helper.log"), applies ? Calls{helperCall(sandbox, app, icon)} : Calls{});
+                EXPECT_EQ(sandbox.loggedCalls("helper.log"),
+                          applies ? Calls{helperCall(sandbox, app, icon)} : Calls{});
                 Calls sudoCalls;
                 if (applies) sudoCalls.push_back({"-n", helperIn(sandbox), fileiconIn(sandbox), app, icon});
                 EXPECT_EQ(sandbox.loggedCalls("sudo.log"), sudoCalls);
@@ -149,7 +158,8 @@ TEST(IconEngine, QuitStopsARunningAppAndPausesOnlyThen) {
 }
 
 TEST(IconEngine, MissingHelperFilesStopEverythingFirst) {
-    for (auto [helper, fileicon] : {std::pair{true, false}, std::pair{false, true}, std::pair{false, false}}) {
+    for (auto [helper, fileicon] :
+         {std::pair{true, false}, std::pair{false, true}, std::pair{false, false}}) {
         SCOPED_TRACE(std::string("helper.sh ") + (helper ? "present" : "missing") + ", fileicon " +
                      (fileicon ? "present" : "missing"));
         Sandbox sandbox;
@@ -157,9 +167,10 @@ TEST(IconEngine, MissingHelperFilesStopEverythingFirst) {
         sandbox.installHelperFiles(helper, fileicon);
         setDarkAppearance(sandbox, false);
         // An application that the engine would otherwise refuse: the helper check comes first.
-        std::string app = sandbox.addApp({.name = "Arc",
-                                          .bundleId = "company.thebrowser.Browser",
-                                          .extraStrings = {{"NSDockTilePlugIn", "ArcDockTile.docktileplugin"}}});
+        std::string app =
+            sandbox.addApp({.name = "Arc",
+                            .bundleId = "company.thebrowser.Browser",
+                            .extraStrings = {{"NSDockTilePlugIn", "ArcDockTile.docktileplugin"}}});
         std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
         auto result = sandbox.run({"set-icon", app, icon, "--no-refresh"});
         EXPECT_EQ(result.status, 1);
@@ -172,8 +183,9 @@ TEST(IconEngine, MissingHelperFilesStopEverythingFirst) {
 }
 
 TEST(IconEngine, AppsThatDrawTheirOwnDockIconAreRefused) {
-    const std::string refusal = " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on "
-                                "every launch), so macOS ignores custom icons for it. Mivora can't change it.";
+    const std::string refusal =
+        " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on "
+        "every launch), so macOS ignores custom icons for it. Mivora can't change it.";
     struct Case {
         AppBundle bundle;
         std::string message;
@@ -185,7 +197,8 @@ TEST(IconEngine, AppsThatDrawTheirOwnDockIconAreRefused) {
         {{.name = "Painter",
           .bundleId = "com.example.painter",
           .executable = "Painter",
-          .executableBytes = "\x7f" "ELF...applicationIconImage...",
+          .executableBytes = "\x7f"
+                             "ELF...applicationIconImage...",
           .extraStrings = {{"NSDockTilePlugIn", "PainterTile.docktileplugin"}}},
          "Painter" + refusal + " Look for an icon picker in the app's own settings instead."},
     };
@@ -211,12 +224,14 @@ TEST(IconEngine, AppleSystemAppGoesThroughItsDockProxy) {
         prepareIconCommands(sandbox, false);
         auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
         std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
-        auto result = sandbox.run({"set-icon", safari.path, icon, "--appearance", slot, "--json", "--no-refresh"});
+        auto result =
+            sandbox.run({"set-icon", safari.path, icon, "--appearance", slot, "--json", "--no-refresh"});
         ASSERT_EQ(result.status, 0) << result.err;
         bool applies = slot == "light";
         auto reply = core::Json::parse(result.out);
         EXPECT_EQ(reply.at("app"), core::Json({{"name", "Safari"}, {"path", safari.path}}));
-        EXPECT_EQ(reply.at("message"), applies ? appliedMessage(slot, "Safari") : cachedMessage(slot, "Safari"));
+        EXPECT_EQ(reply.at("message"),
+                  applies ? appliedMessage(slot, "Safari") : cachedMessage(slot, "Safari"));
         EXPECT_EQ(sandbox.loggedCalls("helper.log"),
                   applies ? Calls{helperCall(sandbox, safari.proxy, icon)} : Calls{});
 
@@ -230,7 +245,8 @@ TEST(IconEngine, AppleSystemAppGoesThroughItsDockProxy) {
         auto dock = readDock(sandbox);
         auto tile = dock.view()["persistent-apps"].at(1);
         EXPECT_EQ(tile["tile-data"]["file-label"].string(), "Safari");
-        EXPECT_EQ(tile["tile-data"]["file-data"]["_CFURLString"].string(), platform::fileURLString(safari.proxy, true));
+        EXPECT_EQ(tile["tile-data"]["file-data"]["_CFURLString"].string(),
+                  platform::fileURLString(safari.proxy, true));
         auto records = systemProxyRecords(sandbox);
         ASSERT_TRUE(records.contains(safari.path)) << records.dump();
         EXPECT_EQ(records.at(safari.path).at("proxyPath"), safari.proxy);
@@ -270,7 +286,8 @@ TEST(IconEngine, FailureAfterTheProxyWasPreparedRollsItBack) {
                             .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
             sandbox.writeFile(safari.path + "/Contents/Resources/AppIcon.icns", typicalIcns());
             sandbox.writeFile(
-                sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/compose/compose_dock_icon.py"),
+                sandbox.homePath(
+                    "Library/Application Support/com.quartelmisko.Mivora/compose/compose_dock_icon.py"),
                 "# composes\n");
             sandbox.writeScript(sandbox.bin() + "/uv", "echo 'composition broke' >&2\nexit 3\n");
         }

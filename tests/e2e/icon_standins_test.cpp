@@ -2,16 +2,16 @@
 // application's helper pair (standins/helper.sh and fileicon), behind a
 // pass-through sudo: the icon really lands in <target>/Icon\r with the
 // custom-icon flag in the Finder information, and really goes again.
+#include "platform/filesystem.h"
+#include "support/icon_cache_fixture.h"
+#include "support/icon_commands_fixture.h"
+#include "support/sandbox.h"
+
 #include <array>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-
-#include "platform/filesystem.h"
-#include "support/icon_cache_fixture.h"
-#include "support/icon_commands_fixture.h"
-#include "support/sandbox.h"
 
 namespace mivora::testing {
 namespace {

@@ -1,13 +1,13 @@
 // `mivora remove-dark-icon`: its three outcomes, the light icon put back on the
 // bundle (or the proxy) only while the system shows dark, and the images kept.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include "platform/filesystem.h"
+#include "support/dock_fixture.h"
 #include "support/icon_cache_fixture.h"
 #include "support/icon_commands_fixture.h"
-#include "support/dock_fixture.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace mivora::testing {
 namespace {
@@ -69,8 +69,9 @@ TEST(RemoveDarkIcon, OutcomesBySlotsAndAppearance) {
         }
 
         EXPECT_EQ(sandbox.loggedCalls("helper.log"),
-                  c.outcome == Outcome::reapplied ? Calls{helperCall(sandbox, notes, cachedImage(sandbox, "notes.png"))}
-                                                  : Calls{});
+                  c.outcome == Outcome::reapplied
+                      ? Calls{helperCall(sandbox, notes, cachedImage(sandbox, "notes.png"))}
+                      : Calls{});
         if (removed) {
             entry.darkIconFileName.reset();
             EXPECT_EQ(*iconCacheDocument(sandbox), iconCacheJson({entry}));
@@ -90,8 +91,10 @@ TEST(RemoveDarkIcon, HelperFilesMatterOnlyWhenTheLightIconIsReapplied) {
         sandbox.installFakeSudo();
         setDarkAppearance(sandbox, darkMode);
         std::string notes = sandbox.addApp({.name = "Notes"});
-        FixtureCacheEntry entry{
-            .appPath = notes, .appName = "Notes", .iconFileName = "notes.png", .darkIconFileName = "notes-dark.png"};
+        FixtureCacheEntry entry{.appPath = notes,
+                                .appName = "Notes",
+                                .iconFileName = "notes.png",
+                                .darkIconFileName = "notes-dark.png"};
         writeIconCache(sandbox, {entry});
         writeCachedImages(sandbox, {entry});
         auto cacheBefore = sandbox.readFile(iconCacheFile(sandbox));
@@ -104,7 +107,8 @@ TEST(RemoveDarkIcon, HelperFilesMatterOnlyWhenTheLightIconIsReapplied) {
         } else {
             EXPECT_EQ(result.status, 1);
             EXPECT_EQ(result.out, "");
-            EXPECT_EQ(result.err, "Error: Helper files not found. Run the Mivora app to complete setup first.\n");
+            EXPECT_EQ(result.err,
+                      "Error: Helper files not found. Run the Mivora app to complete setup first.\n");
             // Nothing is dropped that could not be put right on the bundle.
             EXPECT_EQ(sandbox.readFile(iconCacheFile(sandbox)), cacheBefore);
             EXPECT_EQ(cachedImageNames(sandbox), (std::vector<std::string>{"notes-dark.png", "notes.png"}));
@@ -119,7 +123,8 @@ TEST(RemoveDarkIcon, AppleSystemAppGetsTheLightIconOnItsProxy) {
     auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
     std::string light = writeIcon(sandbox, sandbox.tmp() + "/light.png");
     std::string dark = writeIcon(sandbox, sandbox.tmp() + "/dark.png");
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status, 0);
+    ASSERT_EQ(sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status,
+              0);
     ASSERT_EQ(sandbox.run({"set-icon", safari.path, dark, "--appearance", "dark", "--no-refresh"}).status, 0);
     std::string lightName = iconCacheDocument(sandbox)->at(safari.proxy).at("iconFileName");
     platform::removeItem(sandbox.tmp() + "/helper.log");

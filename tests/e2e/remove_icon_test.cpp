@@ -1,14 +1,14 @@
 // `mivora remove-icon`: the helper's removal line for a bundle or folder, the
 // cache entry forgotten with its images, the refresh, and Apple system
 // applications restored through their proxy instead of the helper.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
 #include "support/icon_cache_fixture.h"
 #include "support/icon_commands_fixture.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace mivora::testing {
 namespace {
@@ -55,7 +55,8 @@ TEST(RemoveIcon, FolderThroughTheHelperWithAndWithoutACacheEntry) {
         }
         writeIconCache(sandbox, entries);
         writeCachedImages(sandbox, entries);
-        auto appearanceBefore = sandbox.readFile(sandbox.homePath("Library/Preferences/.GlobalPreferences.plist"));
+        auto appearanceBefore =
+            sandbox.readFile(sandbox.homePath("Library/Preferences/.GlobalPreferences.plist"));
 
         std::vector<std::string> arguments = {"remove-icon", folder};
         arguments.insert(arguments.end(), c.flags.begin(), c.flags.end());

@@ -1,10 +1,6 @@
 // `mivora set-icon`: the icon path (local or downloaded from the catalog
 // server), its check before the application's, the slot, the output and the
 // refresh that follows only an icon that reached the bundle.
-#include <chrono>
-#include <gtest/gtest.h>
-#include <regex>
-
 #include "platform/filesystem.h"
 #include "support/catalog_server.h"
 #include "support/icon_cache_fixture.h"
@@ -12,6 +8,10 @@
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <regex>
 
 namespace mivora::testing {
 namespace {
@@ -52,7 +52,8 @@ TEST_F(SetIcon, OnlyLowerCaseHttpAndHttpsAreDownloaded) {
         {"Https://" + host + "/icon.png", sandbox.dir() + "/Https:/" + host + "/icon.png"},
         {"ftp://" + host + "/icon.png", sandbox.dir() + "/ftp:/" + host + "/icon.png"},
     };
-    server.route("GET", "/icon.png", ScriptedResponse{.body = solidPNG(4, 4, kIconRed), .contentType = "image/png"});
+    server.route("GET", "/icon.png",
+                 ScriptedResponse{.body = solidPNG(4, 4, kIconRed), .contentType = "image/png"});
     for (const auto& c : cases) {
         auto result = sandbox.run({"set-icon", "Notes", c.typed});
         EXPECT_EQ(result.status, 1) << c.typed;
@@ -91,14 +92,16 @@ TEST_F(SetIcon, IconAddressesAreDownloadedIntoTheTemporaryFolder) {
             if (std::find(before.begin(), before.end(), name) == before.end()) file = name;
         EXPECT_TRUE(std::regex_match(file, std::regex("mivora-[0-9A-F-]{36}\\.png"))) << file;
         EXPECT_EQ(sandbox.readFile(sandbox.tmp() + "/" + file), png);
-        EXPECT_EQ(sandbox.loggedCalls("helper.log"), Calls{helperCall(sandbox, notes, sandbox.tmp() + "/" + file)});
+        EXPECT_EQ(sandbox.loggedCalls("helper.log"),
+                  Calls{helperCall(sandbox, notes, sandbox.tmp() + "/" + file)});
     }
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(server.requests()[1].path, "/icons/c9bBrhoXuB.png");
 }
 
 TEST_F(SetIcon, FailedDownloadsEndTheCommandAndLeaveNoFile) {
-    server.route("GET", "/gone.png", ScriptedResponse{.status = 404, .body = R"({"message":"No such icon"})"});
+    server.route("GET", "/gone.png",
+                 ScriptedResponse{.status = 404, .body = R"({"message":"No such icon"})"});
     server.route("GET", "/empty.png", ScriptedResponse{.status = 200, .body = ""});
     server.route("GET", "/nothing.png", ScriptedResponse{.status = 204, .body = ""});
     struct Case {
@@ -127,8 +130,9 @@ TEST_F(SetIcon, CachedOnlyDarkIconIsNotRefreshed) {
     auto result = sandbox.run({"set-icon", "Notes", icon, "--appearance", "dark"});
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "✓ Cached dark icon for Notes; will apply when macOS switches to dark mode (or run again "
-                          "in that mode)\n");
+    EXPECT_EQ(result.out,
+              "✓ Cached dark icon for Notes; will apply when macOS switches to dark mode (or run again "
+              "in that mode)\n");
     EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
     EXPECT_TRUE(sandbox.loggedCalls("killall.log").empty());
     EXPECT_LT(seconds, 1.5);
@@ -178,7 +182,8 @@ TEST_F(SetIcon, SlotDefaultsToTheCurrentAppearance) {
     auto wrong = sandbox.run({"set-icon", "Notes", icon, "--appearance", "Dark"});
     EXPECT_EQ(wrong.status, 64);
     EXPECT_EQ(wrong.err.substr(0, wrong.err.find('\n')),
-              "Error: The value 'Dark' is invalid for '--appearance <appearance>'. Please provide one of 'light' or "
+              "Error: The value 'Dark' is invalid for '--appearance <appearance>'. Please provide one of "
+              "'light' or "
               "'dark'.");
 }
 

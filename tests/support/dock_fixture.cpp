@@ -1,9 +1,9 @@
 #include "support/dock_fixture.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/file_url.h"
 #include "support/icons_driver.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 
@@ -64,27 +64,31 @@ std::string dockTilesXML(const Sandbox& sandbox) {
 }
 
 core::Json systemProxyRecords(const Sandbox& sandbox) {
-    auto preferences =
-        platform::readPropertyListDictionary(sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"));
+    auto preferences = platform::readPropertyListDictionary(
+        sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"));
     if (!preferences) return core::Json::object();
     auto data = preferences->view()["com.mivora.systemAppProxies"].data();
     if (!data) return core::Json::object();
     return core::Json::parse(*data);
 }
 
-PinnedSystemApp addPinnedSystemApp(const Sandbox& sandbox, const std::string& name, const std::string& bundleId) {
+PinnedSystemApp addPinnedSystemApp(const Sandbox& sandbox, const std::string& name,
+                                   const std::string& bundleId) {
     PinnedSystemApp app;
-    app.path = sandbox.addApp(
-        {.name = name, .folder = sandbox.rootPath("/System/Applications"), .bundleId = bundleId, .executable = name});
+    app.path = sandbox.addApp({.name = name,
+                               .folder = sandbox.rootPath("/System/Applications"),
+                               .bundleId = bundleId,
+                               .executable = name});
     app.proxyFolder = sandbox.homePath("Applications/Mivora System Apps");
     app.proxy = app.proxyFolder + "/" + name + ".app";
     installRecordingProgram(sandbox,
                             "/System/Library/Frameworks/CoreServices.framework/Frameworks/"
                             "LaunchServices.framework/Support/lsregister",
                             "lsregister.log");
-    writeDock(sandbox, {dockTile(sandbox.rootPath("/Applications/Notes.app"), "Notes", "com.example.notes", 1),
-                        dockTile(app.path, name, bundleId, 2),
-                        dockTile(sandbox.rootPath("/Applications/Mail.app"), "Mail", "com.apple.mail", 3)});
+    writeDock(sandbox,
+              {dockTile(sandbox.rootPath("/Applications/Notes.app"), "Notes", "com.example.notes", 1),
+               dockTile(app.path, name, bundleId, 2),
+               dockTile(sandbox.rootPath("/Applications/Mail.app"), "Mail", "com.apple.mail", 3)});
     return app;
 }
 

@@ -2,13 +2,13 @@
 // the desktop application write them, for tests of Apple system applications.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "core/json.h"
 #include "platform/property_list.h"
 #include "support/sandbox.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace mivora::testing {
 
@@ -36,6 +36,7 @@ struct PinnedSystemApp {
     std::string proxyFolder; // ~/Applications/Mivora System Apps
     std::string proxy;       // its proxy bundle in there
 };
-PinnedSystemApp addPinnedSystemApp(const Sandbox& sandbox, const std::string& name, const std::string& bundleId);
+PinnedSystemApp addPinnedSystemApp(const Sandbox& sandbox, const std::string& name,
+                                   const std::string& bundleId);
 
 } // namespace mivora::testing

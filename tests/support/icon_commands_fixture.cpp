@@ -1,12 +1,12 @@
 #include "support/icon_commands_fixture.h"
 
-#include <algorithm>
-#include <filesystem>
-
 #include "platform/filesystem.h"
 #include "support/icon_cache_fixture.h"
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
+
+#include <algorithm>
+#include <filesystem>
 
 namespace mivora::testing {
 
@@ -22,10 +22,15 @@ std::string writeIcon(const Sandbox& sandbox, const std::string& path) {
     return path;
 }
 
-std::string fileiconIn(const Sandbox& sandbox) { return sandbox.rootPath("/usr/local/lib/mivora/fileicon"); }
-std::string helperIn(const Sandbox& sandbox) { return sandbox.rootPath("/usr/local/lib/mivora/helper.sh"); }
+std::string fileiconIn(const Sandbox& sandbox) {
+    return sandbox.rootPath("/usr/local/lib/mivora/fileicon");
+}
+std::string helperIn(const Sandbox& sandbox) {
+    return sandbox.rootPath("/usr/local/lib/mivora/helper.sh");
+}
 
-std::vector<std::string> helperCall(const Sandbox& sandbox, const std::string& target, const std::string& icon) {
+std::vector<std::string> helperCall(const Sandbox& sandbox, const std::string& target,
+                                    const std::string& icon) {
     return {fileiconIn(sandbox), target, icon};
 }
 
@@ -42,10 +47,11 @@ std::vector<std::string> cachedImageNames(const Sandbox& sandbox) {
 }
 
 void installNulRecordingHelper(const Sandbox& sandbox, const std::string& logName) {
-    sandbox.writeScript(helperIn(sandbox), "log=\"" + sandbox.tmp() + "/" + logName +
-                                               "\"\n"
-                                               "for a in \"$@\"; do printf '%s\\000' \"$a\" >> \"$log\"; done\n"
-                                               "printf '\\000' >> \"$log\"\n");
+    sandbox.writeScript(helperIn(sandbox),
+                        "log=\"" + sandbox.tmp() + "/" + logName +
+                            "\"\n"
+                            "for a in \"$@\"; do printf '%s\\000' \"$a\" >> \"$log\"; done\n"
+                            "printf '\\000' >> \"$log\"\n");
 }
 
 Calls nulSeparatedCalls(const Sandbox& sandbox, const std::string& logName) {

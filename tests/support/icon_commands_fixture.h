@@ -3,12 +3,12 @@
 // a recording killall; icon images; and the state the commands leave behind.
 #pragma once
 
+#include "core/json.h"
+#include "support/sandbox.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/json.h"
-#include "support/sandbox.h"
 
 namespace mivora::testing {
 
@@ -26,7 +26,8 @@ std::string fileiconIn(const Sandbox& sandbox);
 std::string helperIn(const Sandbox& sandbox);
 
 // What the recording helper got for setting `icon` (or "--remove") on `target`.
-std::vector<std::string> helperCall(const Sandbox& sandbox, const std::string& target, const std::string& icon);
+std::vector<std::string> helperCall(const Sandbox& sandbox, const std::string& target,
+                                    const std::string& icon);
 
 // icon-cache.json as JSON; nothing when the file is missing.
 std::optional<core::Json> iconCacheDocument(const Sandbox& sandbox);

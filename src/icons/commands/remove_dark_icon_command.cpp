@@ -42,14 +42,15 @@ void RemoveDarkIconCommand::run() {
 
     // The light icon goes onto the bundle before the dark slot is dropped, so
     // that a missing or failing helper leaves the cache and its images as they were.
-    std::optional<std::string> lightIcon = cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
+    std::optional<std::string> lightIcon =
+        cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
     bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
     if (reapply) {
         if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
             throw core::CLIError::setupIncomplete(
                 "Helper files not found. Run the Mivora app to complete setup first.");
-        core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon),
-                       15);
+        core::runShell(
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }
     removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
 
