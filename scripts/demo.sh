@@ -18,7 +18,7 @@ echo "Sandbox: $sandbox"
 run --version
 run --help
 step "mivora completions zsh | head"
-"$mivora" completions zsh | head
+"$mivora" completions zsh | head || true  # head closes the pipe early
 
 # --- Icons on a sample app, in light and dark mode ---------------------------
 # The desktop application's privileged helper pair is played by our Linux
