@@ -172,7 +172,9 @@ private:
         // Leftovers: unknown options and arguments nobody takes, nearest first.
         for (const CommandNode* node = selected; node; node = node->parent) {
             for (const std::string& extra : parser.apps[node]->remaining(false)) {
-                if (extra.size() > 1 && extra[0] == '-' && extra != "--") {
+                // "--" only ends the options: what follows it is positional.
+                if (extra == "--") continue;
+                if (extra.size() > 1 && extra[0] == '-') {
                     std::string name = extra.substr(0, extra.find('='));
                     return UsageProblem{selected, "Unknown option '" + name + "'"};
                 }

@@ -5,6 +5,7 @@
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
+#include "support/dock_fixture.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
 
@@ -13,37 +14,6 @@ namespace {
 
 using platform::Plist;
 
-const char* kLaunchServicesRegister = "/System/Library/Frameworks/CoreServices.framework/Frameworks/"
-                                      "LaunchServices.framework/Support/lsregister";
-
-// A Dock tile as the Dock writes one, with values of every property-list type.
-Plist dockTile(const std::string& path, const std::string& label, const std::string& bundleId, int64_t guid) {
-    auto fileData = Plist::dictionary();
-    fileData.set("_CFURLString", Plist::string(platform::fileURLString(path, true)));
-    fileData.set("_CFURLStringType", Plist::integer(15));
-    auto tileData = Plist::dictionary();
-    tileData.set("file-data", std::move(fileData));
-    tileData.set("file-label", Plist::string(label));
-    tileData.set("bundle-identifier", Plist::string(bundleId));
-    tileData.set("book", Plist::data(std::string("book\0data\xff", 10)));
-    tileData.set("file-mod-date", Plist::integer(3790000000));
-    tileData.set("parent-mod-date", Plist::integer(-42));
-    tileData.set("file-type", Plist::integer(41));
-    tileData.set("dock-extra", Plist::boolean(false));
-    tileData.set("is-beta", Plist::boolean(true));
-    auto tile = Plist::dictionary();
-    tile.set("tile-data", std::move(tileData));
-    tile.set("GUID", Plist::integer(guid));
-    tile.set("tile-type", Plist::string("file-tile"));
-    tile.set("last-used", Plist::date(756543210.25));
-    tile.set("scale", Plist::real(0.75));
-    auto nested = Plist::array();
-    nested.append(Plist::string("ünïcode ✓"));
-    nested.append(Plist::array());
-    tile.set("extra", std::move(nested));
-    return tile;
-}
-
 std::string xml(platform::PlistView view) {
     return Plist::copyOf(view).toXML();
 }
@@ -51,51 +21,20 @@ std::string xml(platform::PlistView view) {
 class SystemAppProxies : public ::testing::Test {
 protected:
     void SetUp() override {
-        safari = sandbox.addApp({.name = "Safari",
-                                 .folder = sandbox.rootPath("/System/Applications"),
-                                 .bundleId = "com.apple.Safari",
-                                 .executable = "Safari"});
+        auto pinned = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
+        safari = pinned.path;
+        proxyFolder = pinned.proxyFolder;
+        proxy = pinned.proxy;
         notes = sandbox.addApp({.name = "Notes", .bundleId = "com.example.notes"});
-        proxyFolder = sandbox.homePath("Applications/Mivora System Apps");
-        proxy = proxyFolder + "/Safari.app";
-        installRecordingProgram(sandbox, kLaunchServicesRegister, "lsregister.log");
-        writeDock({dockTile(notes, "Notes", "com.example.notes", 1),
-                   dockTile(safari, "Safari", "com.apple.Safari", 2),
-                   dockTile(sandbox.rootPath("/Applications/Mail.app"), "Mail", "com.apple.mail", 3)});
     }
 
-    std::string dockPath() const { return sandbox.homePath("Library/Preferences/com.apple.dock.plist"); }
+    std::string dockPath() const { return dockPreferencesPath(sandbox); }
     std::string appPreferencesPath() const {
         return sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist");
     }
-
-    void writeDock(std::vector<Plist> tiles) {
-        auto array = Plist::array();
-        for (auto& tile : tiles)
-            array.append(std::move(tile));
-        auto dock = Plist::dictionary();
-        dock.set("persistent-apps", std::move(array));
-        dock.set("tilesize", Plist::real(48));
-        dock.set("mod-count", Plist::integer(12));
-        dock.set("autohide", Plist::boolean(true));
-        dock.set("persistent-others", Plist::array());
-        sandbox.writePlist(dockPath(), dock, true);
-    }
-
-    Plist readDock() const {
-        auto dock = platform::readPropertyListDictionary(dockPath());
-        EXPECT_TRUE(dock.has_value());
-        return dock ? *dock : Plist::dictionary();
-    }
-
-    // The proxy records as stored: compact JSON in a data value.
-    core::Json records() const {
-        auto preferences = platform::readPropertyListDictionary(appPreferencesPath());
-        if (!preferences) return core::Json::object();
-        auto data = preferences->view()["com.mivora.systemAppProxies"].data();
-        if (!data) return core::Json::object();
-        return core::Json::parse(*data);
-    }
+    void writeDock(std::vector<Plist> tiles) { testing::writeDock(sandbox, std::move(tiles)); }
+    Plist readDock() const { return testing::readDock(sandbox); }
+    core::Json records() const { return systemProxyRecords(sandbox); }
 
     // Safari's record as another writer may leave it: no original tile, and
     // beside it a value of the desktop application's own.

@@ -185,6 +185,20 @@ TEST(Frame, UsageErrorsNameTheProblemAndExit64) {
     }
 }
 
+TEST(Frame, DoubleDashEndsTheOptions) {
+    // Operands that begin with "-" (a file named "-rf.app") are reachable after "--".
+    auto r = run({"pick", "--json", "--", "-rf.app", "--verbose"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(seen.app, "-rf.app");
+    EXPECT_EQ(seen.icon, "--verbose");
+    EXPECT_TRUE(seen.json);
+    EXPECT_FALSE(seen.verbose);
+
+    auto extra = run({"pick", "--", "a", "b", "c"});
+    EXPECT_EQ(extra.status, 64);
+    EXPECT_EQ(extra.err.substr(0, extra.err.find('\n')), "Error: Unexpected argument 'c'");
+}
+
 TEST(Frame, HelpFlagAnywhereWinsOverUsageErrors) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"pick", "--help"}, {"pick", "--foo", "-h"}, {"help", "pick"}, {"pick", "a", "b", "c", "--help"}}) {

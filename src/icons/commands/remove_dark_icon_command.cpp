@@ -29,28 +29,35 @@ void RemoveDarkIconCommand::declare(core::Arguments& arguments) {
 void RemoveDarkIconCommand::run() {
     core::InstalledApp app = core::resolveAppArgument(target);
     core::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
-    RemovedDarkIcon removed = removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
 
     RemoveIconResult result{true, app, false, false, false, ""};
-    if (!removed.removed) {
+    IconCache cache = loadIconCache();
+    auto entry = cache.find(cacheApp.path);
+    if (entry == cache.end() || !entry->second.darkIconFileName) {
         result.message = "No dark icon variant cached for " + app.name;
         if (json) core::printJSON(result);
         else core::printLine(result.message);
         return;
     }
-    result.removedCache = result.removedDarkVariant = true;
-    if (currentAppearance() == IconAppearance::dark && removed.lightIconFile) {
+
+    // The light icon goes onto the bundle before the dark slot is dropped, so
+    // that a missing or failing helper leaves the cache and its images as they were.
+    std::optional<std::string> lightIcon =
+        cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
+    bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
+    if (reapply) {
         if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
             throw core::CLIError::setupIncomplete(
                 "Helper files not found. Run the Mivora app to complete setup first.");
         core::runShell(
-            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *removed.lightIconFile),
-            15);
-        result.removedFromBundle = true;
-        result.message = "Removed dark icon variant for " + app.name + " and reapplied the light icon";
-    } else {
-        result.message = "Removed dark icon variant for " + app.name;
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }
+    removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
+
+    result.removedCache = result.removedDarkVariant = true;
+    result.removedFromBundle = reapply;
+    result.message = reapply ? "Removed dark icon variant for " + app.name + " and reapplied the light icon"
+                             : "Removed dark icon variant for " + app.name;
     if (json) core::printJSON(result);
     else core::printLine("✓ " + result.message);
 }
