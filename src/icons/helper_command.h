@@ -11,4 +11,13 @@ namespace mivora::icons {
 std::string helperCommandLine(const std::string& helperScript, const std::string& fileicon,
                               const std::string& target, const std::string& lastOperand);
 
+// The setup messages when a helper file is missing: the engine's, and the other icon commands'.
+inline constexpr const char* kEngineHelperFilesMissing = "Helper files not found. Run Mivora once to complete setup.";
+inline constexpr const char* kHelperFilesMissing = "Helper files not found. Run the Mivora app to complete setup first.";
+
+// Throws CLIError::setupIncomplete with `message` unless both helper files exist
+// (the script is tested first).
+void requireHelperFiles(const std::string& helperScript, const std::string& fileicon,
+                        const char* message = kHelperFilesMissing);
+
 } // namespace mivora::icons

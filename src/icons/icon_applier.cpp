@@ -47,8 +47,7 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std:
 ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
                           const std::string& cacheDirectory, const std::string& helperScript,
                           const std::string& fileicon, bool quit) {
-    if (!platform::fileExists(helperScript) || !platform::fileExists(fileicon))
-        throw core::CLIError::setupIncomplete("Helper files not found. Run Mivora once to complete setup.");
+    requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
 
     if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
         throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));

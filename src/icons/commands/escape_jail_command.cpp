@@ -70,10 +70,7 @@ void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool
 }
 
 void EscapeJailCommand::run() {
-    if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath())) {
-        throw core::CLIError::setupIncomplete(
-            "Helper files not found. Run the Mivora app to complete setup first.");
-    }
+    requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
     if (appPath) {
         // A completing shell leaves a "/" after a bundle folder; the bundle is the same.
         std::string path = platform::droppingTrailingSlash(core::resolveAppPath(*appPath));

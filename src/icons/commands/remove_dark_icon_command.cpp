@@ -46,9 +46,7 @@ void RemoveDarkIconCommand::run() {
         cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
     bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
     if (reapply) {
-        if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
-            throw core::CLIError::setupIncomplete(
-                "Helper files not found. Run the Mivora app to complete setup first.");
+        requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }

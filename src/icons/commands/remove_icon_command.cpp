@@ -40,8 +40,7 @@ void RemoveIconCommand::declare(core::Arguments& arguments) {
 
 void RemoveIconCommand::run() {
     core::InstalledApp app = core::resolveAppArgument(target);
-    if (!platform::fileExists(core::helperScriptPath()) || !platform::fileExists(core::fileiconPath()))
-        throw core::CLIError::setupIncomplete("Helper files not found. Run the Mivora app to complete setup first.");
+    requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
 
     bool removedCache = false;
     if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {

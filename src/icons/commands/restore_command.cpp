@@ -65,10 +65,7 @@ void RestoreCommand::run() {
     }
     const std::string& helperScript = core::helperScriptPath();
     const std::string& fileicon = core::fileiconPath();
-    if (!platform::fileExists(helperScript) || !platform::fileExists(fileicon)) {
-        throw core::CLIError::setupIncomplete(
-            "Helper files not found. Run the Mivora app to complete setup first.");
-    }
+    requireHelperFiles(helperScript, fileicon);
 
     int restored = 0, failed = 0, skipped = 0;
     for (const auto& entry : chooseEntries(cache, target)) {
