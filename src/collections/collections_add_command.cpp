@@ -1,12 +1,12 @@
 #include "collections/collections_add_command.h"
 
-#include <algorithm>
-
 #include "collections/local_collection_icon_stager.h"
 #include "collections/local_collection_store.h"
 #include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/output.h"
+
+#include <algorithm>
 
 namespace mivora::collections {
 
@@ -54,7 +54,8 @@ core::CommandConfiguration CollectionsAddCommand::configuration() const {
 void CollectionsAddCommand::declare(core::Arguments& arguments) {
     arguments.positional("slug", slug, "Collection slug");
     arguments.positional("app", app, "App name or path (used for slug + footprint reference)");
-    arguments.positional("image", image, "Path to the styled image (light variant)", {.completesFiles = true});
+    arguments.positional("image", image, "Path to the styled image (light variant)",
+                         {.completesFiles = true});
     arguments.option("dark-image", darkImage, "Optional dark-mode variant image", {.completesFiles = true});
     arguments.flag("raw", raw, "Skip Dock normalization (image is already composed)");
     arguments.flag("force", force, "Stage even if the icon fails Dock-readiness checks");
@@ -81,10 +82,12 @@ void CollectionsAddCommand::run() {
     const std::string folder = LocalCollectionManifest::collectionDirectory(slug);
     const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;
-    if (darkImage) dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
+    if (darkImage)
+        dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
 
     LocalCollectionIconEntry entry;
-    if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end()) entry = existing->second;
+    if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())
+        entry = existing->second;
     entry.appName = appName;
     entry.status = LocalCollectionIconStatus::done;
     entry.attempts += 1;
@@ -112,7 +115,8 @@ void CollectionsAddCommand::run() {
     std::string text = "✓ Staged " + appName + " → " + slug + "/icons/" + appSlug + ".png\n";
     if (dark) text += "  Dark variant: " + dark->outputURL + "\n";
     if (light.warning) text += "  ⚠ " + *light.warning + "\n";
-    text += "  Progress: " + std::to_string(reply.done) + " done, " + std::to_string(reply.pending) + " pending\n";
+    text += "  Progress: " + std::to_string(reply.done) + " done, " + std::to_string(reply.pending) +
+            " pending\n";
     core::printText(text);
 }
 

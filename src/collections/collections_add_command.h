@@ -4,11 +4,11 @@
 // application's entry marked done.
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "core/command.h"
 #include "core/json.h"
+
+#include <optional>
+#include <string>
 
 namespace mivora::collections {
 

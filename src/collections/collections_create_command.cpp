@@ -40,7 +40,8 @@ std::vector<core::InstalledApp> namedApps(const std::string& list) {
 std::string readPromptFile(const std::string& argument) {
     std::string path = core::resolveAppPath(argument);
     std::string text = platform::readFileContents(path);
-    if (!core::isValidUTF8(text)) throw platform::FileSystemError("Cannot read " + path + ": the file is not UTF-8 text");
+    if (!core::isValidUTF8(text))
+        throw platform::FileSystemError("Cannot read " + path + ": the file is not UTF-8 text");
     return core::trimWhitespace(text);
 }
 
@@ -74,13 +75,17 @@ core::CommandConfiguration CollectionsCreateCommand::configuration() const {
 }
 
 void CollectionsCreateCommand::declare(core::Arguments& arguments) {
-    arguments.positional("slug", slug,
-                         "Collection slug (lowercase letters, digits, dashes). Derived from --name when omitted.");
+    arguments.positional(
+        "slug", slug,
+        "Collection slug (lowercase letters, digits, dashes). Derived from --name when omitted.");
     arguments.option("name", name, "Display name (defaults to the titleized slug)");
-    arguments.option("description", description, "One-line description shown in the catalog", {.hasDefault = true});
+    arguments.option("description", description, "One-line description shown in the catalog",
+                     {.hasDefault = true});
     arguments.option("accent", accent, "Accent color as #rrggbb", {.hasDefault = true});
-    arguments.option("prompt", prompt, "Style prompt to record in the manifest (style only — never app names)");
-    arguments.option("prompt-file", promptFile, "Read the style prompt from a file", {.completesFiles = true});
+    arguments.option("prompt", prompt,
+                     "Style prompt to record in the manifest (style only — never app names)");
+    arguments.option("prompt-file", promptFile, "Read the style prompt from a file",
+                     {.completesFiles = true});
     arguments.option("provider", provider, "Provider label to record (metaai, openai, agent, ...)");
     arguments.flag("dock", dock, "Seed pending entries for every app pinned in the Dock");
     arguments.flag("all-apps", allApps, "Seed pending entries for every installed app");
@@ -112,9 +117,12 @@ void CollectionsCreateCommand::run() {
     manifest.createdAt = manifestNow();
 
     std::vector<core::InstalledApp> seeds;
-    if (dock) seeds = core::listInstalledApps(std::nullopt, true);
-    else if (allApps) seeds = core::listInstalledApps(std::nullopt, false);
-    else if (apps) seeds = namedApps(*apps);
+    if (dock)
+        seeds = core::listInstalledApps(std::nullopt, true);
+    else if (allApps)
+        seeds = core::listInstalledApps(std::nullopt, false);
+    else if (apps)
+        seeds = namedApps(*apps);
     for (const auto& seed : seeds) {
         LocalCollectionIconEntry entry;
         entry.appName = seed.name;
@@ -140,7 +148,8 @@ void CollectionsCreateCommand::run() {
     text += "  Folder: " + reply.directory + "\n";
     if (reply.seededApps != 0) text += "  Seeded " + std::to_string(reply.seededApps) + " pending app(s).\n";
     text += "\nNext steps:\n";
-    for (const auto& step : reply.nextSteps) text += "  " + step + "\n";
+    for (const auto& step : reply.nextSteps)
+        text += "  " + step + "\n";
     core::printText(text);
 }
 

@@ -4,12 +4,12 @@
 // application, and prints where it lives and what to run next.
 #pragma once
 
+#include "core/command.h"
+#include "core/json.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/command.h"
-#include "core/json.h"
 
 namespace mivora::collections {
 

@@ -13,12 +13,13 @@ core::CommandConfiguration CollectionsMarkCommand::configuration() const {
     core::CommandConfiguration config;
     config.commandName = "mark";
     config.abstract = "Mark an app entry as pending, rejected, or skipped";
-    config.discussion = "Lets an agent (or you) record why an icon is not done yet, so a resumed\n"
-                        "session knows what to retry.\n"
-                        "\n"
-                        "Examples:\n"
-                        "  mivora collections mark naruto Notion --status rejected --reason \"logo mutated\"\n"
-                        "  mivora collections mark naruto Xcode --status skipped --reason \"no extractable icon\"";
+    config.discussion =
+        "Lets an agent (or you) record why an icon is not done yet, so a resumed\n"
+        "session knows what to retry.\n"
+        "\n"
+        "Examples:\n"
+        "  mivora collections mark naruto Notion --status rejected --reason \"logo mutated\"\n"
+        "  mivora collections mark naruto Xcode --status skipped --reason \"no extractable icon\"";
     return config;
 }
 
@@ -33,7 +34,8 @@ void CollectionsMarkCommand::declare(core::Arguments& arguments) {
 void CollectionsMarkCommand::run() {
     auto newStatus = localCollectionIconStatus(status);
     if (!newStatus || *newStatus == LocalCollectionIconStatus::done)
-        throw core::ValidationError("--status must be pending, rejected, or skipped (use `add` to mark done).");
+        throw core::ValidationError(
+            "--status must be pending, rejected, or skipped (use `add` to mark done).");
 
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
     LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);

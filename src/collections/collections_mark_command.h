@@ -3,10 +3,10 @@
 // skipped), so that a resumed session knows what to retry.
 #pragma once
 
+#include "core/command.h"
+
 #include <optional>
 #include <string>
-
-#include "core/command.h"
 
 namespace mivora::collections {
 

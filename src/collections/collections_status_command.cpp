@@ -1,11 +1,11 @@
 #include "collections/collections_status_command.h"
 
-#include <algorithm>
-
 #include "collections/local_collection_store.h"
 #include "core/app_discovery.h"
 #include "core/output.h"
 #include "core/text.h"
+
+#include <algorithm>
 
 namespace mivora::collections {
 
@@ -23,7 +23,8 @@ const char* statusMark(const std::string& status) {
 
 } // namespace
 
-CollectionStatusItem CollectionStatusItem::of(const std::string& appSlug, const LocalCollectionIconEntry& entry) {
+CollectionStatusItem CollectionStatusItem::of(const std::string& appSlug,
+                                              const LocalCollectionIconEntry& entry) {
     return {appSlug, entry.appName, rawValue(entry.status), entry.dark, entry.reason};
 }
 
@@ -49,7 +50,8 @@ core::Json CollectionStatusResponse::toJson() const {
     json["rejected"] = rejected;
     json["skipped"] = skipped;
     core::Json items = core::Json::array();
-    for (const auto& item : icons) items.push_back(item.toJson());
+    for (const auto& item : icons)
+        items.push_back(item.toJson());
     json["icons"] = std::move(items);
     json["installedAppsWithoutEntry"] = installedAppsWithoutEntry;
     json["published"] = published;
@@ -81,10 +83,18 @@ void CollectionsStatusCommand::run() {
     for (const auto& [key, entry] : manifest.icons) {
         reply.icons.push_back(CollectionStatusItem::of(key, entry));
         switch (entry.status) {
-        case LocalCollectionIconStatus::done: ++reply.done; break;
-        case LocalCollectionIconStatus::pending: ++reply.pending; break;
-        case LocalCollectionIconStatus::rejected: ++reply.rejected; break;
-        case LocalCollectionIconStatus::skipped: ++reply.skipped; break;
+        case LocalCollectionIconStatus::done:
+            ++reply.done;
+            break;
+        case LocalCollectionIconStatus::pending:
+            ++reply.pending;
+            break;
+        case LocalCollectionIconStatus::rejected:
+            ++reply.rejected;
+            break;
+        case LocalCollectionIconStatus::skipped:
+            ++reply.skipped;
+            break;
         }
     }
     reply.total = static_cast<int64_t>(manifest.icons.size());
@@ -114,7 +124,8 @@ void CollectionsStatusCommand::run() {
     }
     const auto& missing = reply.installedAppsWithoutEntry;
     if (!missing.empty()) {
-        std::vector<std::string> shown(missing.begin(), missing.begin() + std::min(missing.size(), kNamesShown));
+        std::vector<std::string> shown(missing.begin(),
+                                       missing.begin() + std::min(missing.size(), kNamesShown));
         text += std::string("  ") + (dock ? "Dock" : "Installed") + " apps without an entry (" +
                 std::to_string(missing.size()) + "): " + core::joinStrings(shown, ", ");
         if (missing.size() > kNamesShown) text += ", …";

@@ -3,12 +3,12 @@
 // publication, and the applications that have no entry yet.
 #pragma once
 
+#include "core/command.h"
+#include "core/json.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/command.h"
-#include "core/json.h"
 
 namespace mivora::collections {
 

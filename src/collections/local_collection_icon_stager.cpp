@@ -1,8 +1,5 @@
 #include "collections/local_collection_icon_stager.h"
 
-#include <array>
-#include <utility>
-
 #include "collections/local_collection_store.h"
 #include "core/paths.h"
 #include "icons/icon_extraction.h"
@@ -13,6 +10,9 @@
 #include "platform/image/jpeg.h"
 #include "platform/image/png.h"
 #include "platform/uuid.h"
+
+#include <array>
+#include <utility>
 
 namespace mivora::collections {
 
@@ -26,7 +26,8 @@ struct DecodedBitmap {
 // The staged bytes as a bitmap: a PNG, or a JPEG (which never has alpha).
 std::optional<DecodedBitmap> decodeBitmap(std::string_view bytes) {
     try {
-        if (image::hasPNGSignature(bytes)) return DecodedBitmap{image::decodePNG(bytes), image::pngHasAlpha(bytes)};
+        if (image::hasPNGSignature(bytes))
+            return DecodedBitmap{image::decodePNG(bytes), image::pngHasAlpha(bytes)};
         if (image::hasJPEGSignature(bytes)) return DecodedBitmap{image::decodeJPEG(bytes), false};
     } catch (const image::ImageError&) {
     }
@@ -46,14 +47,15 @@ std::optional<std::string> LocalCollectionIconStager::validate(std::string_view 
     if (!decoded) return "Staged image is not a decodable PNG.";
     const image::Bitmap& bitmap = decoded->bitmap;
     if (bitmap.width != kRequiredSide || bitmap.height != kRequiredSide) {
-        return "Icon is " + std::to_string(bitmap.width) + "x" + std::to_string(bitmap.height) + ", expected " +
-               std::to_string(kRequiredSide) + "x" + std::to_string(kRequiredSide) + ".";
+        return "Icon is " + std::to_string(bitmap.width) + "x" + std::to_string(bitmap.height) +
+               ", expected " + std::to_string(kRequiredSide) + "x" + std::to_string(kRequiredSide) + ".";
     }
     if (!decoded->hasAlpha) return "Icon has no alpha channel — it would show as a square tile in the Dock.";
     const int w = bitmap.width;
     const std::array<std::pair<int, int>, 4> corners = {{{0, 0}, {w - 1, 0}, {0, w - 1}, {w - 1, w - 1}}};
     bool allOpaque = true;
-    for (const auto& [x, y] : corners) allOpaque = allOpaque && isOpaque(bitmap, x, y);
+    for (const auto& [x, y] : corners)
+        allOpaque = allOpaque && isOpaque(bitmap, x, y);
     if (allOpaque) {
         return "Icon corners are fully opaque — it would show as a square tile in the Dock (missing squircle "
                "alpha clip).";
@@ -62,8 +64,8 @@ std::optional<std::string> LocalCollectionIconStager::validate(std::string_view 
 }
 
 std::optional<image::Image> LocalCollectionIconStager::referenceImage(const core::InstalledApp& app) {
-    std::string temporary =
-        platform::joinPath(platform::temporaryDirectory(), "mivora-bundled-" + platform::newUUIDString() + ".png");
+    std::string temporary = platform::joinPath(platform::temporaryDirectory(),
+                                               "mivora-bundled-" + platform::newUUIDString() + ".png");
     std::optional<image::Image> reference;
     try {
         icons::extractAppIcon(app, temporary, kRequiredSide);
@@ -75,11 +77,10 @@ std::optional<image::Image> LocalCollectionIconStager::referenceImage(const core
     return reference;
 }
 
-LocalCollectionIconStager::StagedIcon LocalCollectionIconStager::stage(const std::string& imagePath,
-                                                                       const std::string& collectionDirectory,
-                                                                       const std::string& appSlug, bool dark,
-                                                                       bool raw, bool force,
-                                                                       const std::optional<image::Image>& reference) {
+LocalCollectionIconStager::StagedIcon
+LocalCollectionIconStager::stage(const std::string& imagePath, const std::string& collectionDirectory,
+                                 const std::string& appSlug, bool dark, bool raw, bool force,
+                                 const std::optional<image::Image>& reference) {
     const std::string fileName = appSlug + (dark ? "@dark.png" : ".png");
     const std::string path = core::resolveAppPath(imagePath);
     std::optional<image::Image> loaded = image::loadImage(path);
@@ -88,8 +89,8 @@ LocalCollectionIconStager::StagedIcon LocalCollectionIconStager::stage(const std
     // The untouched input, for debugging a bad result; only when raw/ is there.
     if (auto rawBytes = icons::LocalCollectionIconStager::renderPNG(*loaded, std::nullopt)) {
         try {
-            platform::writeFileAtomically(platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName),
-                                          *rawBytes);
+            platform::writeFileAtomically(
+                platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), *rawBytes);
         } catch (const platform::FileSystemError&) {
         }
     }
@@ -100,7 +101,8 @@ LocalCollectionIconStager::StagedIcon LocalCollectionIconStager::stage(const std
 
     std::optional<std::string> warning = validate(*png);
     if (warning && !force)
-        throw LocalCollectionError::badImage(*warning + " Re-generate the icon, or pass --force to stage it anyway.");
+        throw LocalCollectionError::badImage(*warning +
+                                             " Re-generate the icon, or pass --force to stage it anyway.");
 
     const std::string iconsFolder = platform::joinPath(collectionDirectory, "icons");
     platform::createDirectories(iconsFolder);

@@ -5,12 +5,12 @@
 // engine's (icons::normalizeIconImage, icons::LocalCollectionIconStager::renderPNG).
 #pragma once
 
+#include "core/installed_app.h"
+#include "platform/image/image.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "core/installed_app.h"
-#include "platform/image/image.h"
 
 namespace mivora::collections {
 
@@ -20,8 +20,8 @@ struct LocalCollectionIconStager {
     static constexpr double kOpaqueCornerAlpha = 0.85;
 
     struct StagedIcon {
-        std::string outputURL; // path of icons/<appSlug>.png, or icons/<appSlug>@dark.png
-        bool normalized = true; // false when the image was taken as it is (--raw)
+        std::string outputURL;              // path of icons/<appSlug>.png, or icons/<appSlug>@dark.png
+        bool normalized = true;             // false when the image was taken as it is (--raw)
         std::optional<std::string> warning; // the gate's finding, staged anyway with --force
     };
 

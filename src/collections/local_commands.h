@@ -3,9 +3,9 @@
 // group's own list, show and apply).
 #pragma once
 
-#include <vector>
-
 #include "core/command.h"
+
+#include <vector>
 
 namespace mivora::collections {
 

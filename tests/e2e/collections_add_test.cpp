@@ -1,12 +1,12 @@
 // `mivora collections add`: staging through the normalisation and the quality
 // gate, the raw copies, the dark variant, the manifest entry, and every refusal
 // with what it leaves on disk.
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
 #include "support/collection_fixture.h"
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -28,8 +28,9 @@ image::Bitmap onWhite(int side) {
     return bitmap;
 }
 
-const std::string kOpaqueCorners = "Icon corners are fully opaque — it would show as a square tile in the Dock "
-                                   "(missing squircle alpha clip).";
+const std::string kOpaqueCorners =
+    "Icon corners are fully opaque — it would show as a square tile in the Dock "
+    "(missing squircle alpha clip).";
 
 class CollectionsAdd : public ::testing::Test {
 protected:
@@ -55,12 +56,15 @@ protected:
     }
 
     std::string manifestBytes() { return *sandbox.readFile(folder + "/manifest.json"); }
-    std::vector<std::string> bundledTemporaries() { return namesStartingWith(sandbox.tmp(), "mivora-bundled-"); }
+    std::vector<std::string> bundledTemporaries() {
+        return namesStartingWith(sandbox.tmp(), "mivora-bundled-");
+    }
 };
 
 TEST_F(CollectionsAdd, StagesThroughTheAppsFootprintAndMarksTheEntryDone) {
     installRecordingStandin(sandbox, "iconutil");
-    auto result = sandbox.run({"collections", "add", "naruto", "notion", image("notion.png", quadrants(600))});
+    auto result =
+        sandbox.run({"collections", "add", "naruto", "notion", image("notion.png", quadrants(600))});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "✓ Staged Notion → naruto/icons/notion.png\n"
                           "  Progress: 1 done, 1 pending\n");
@@ -80,7 +84,8 @@ TEST_F(CollectionsAdd, StagesThroughTheAppsFootprintAndMarksTheEntryDone) {
     EXPECT_EQ(pixelOf(raw, 5, 5).alpha, 255);
 
     core::Json entry = readManifest(sandbox, "naruto")["icons"]["notion"];
-    EXPECT_EQ(keysOf(entry), (std::vector<std::string>{"appName", "attempts", "dark", "status", "updatedAt"}));
+    EXPECT_EQ(keysOf(entry),
+              (std::vector<std::string>{"appName", "attempts", "dark", "status", "updatedAt"}));
     EXPECT_EQ(entry["status"], "done"); // the earlier rejection and its reason are gone
     EXPECT_EQ(entry["attempts"], 2);
     EXPECT_EQ(entry["dark"], false);
@@ -90,11 +95,13 @@ TEST_F(CollectionsAdd, StagesThroughTheAppsFootprintAndMarksTheEntryDone) {
 TEST_F(CollectionsAdd, JSONWithADarkVariantThenAgainWithoutIt) {
     std::string light = image("light.png", onWhite(512));
     std::string dark = image("dark.png", quadrants(512));
-    auto result = sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", dark, "--json"});
+    auto result =
+        sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", dark, "--json"});
     ASSERT_EQ(result.status, 0) << result.err;
     core::Json reply = core::Json::parse(result.out);
-    EXPECT_EQ(keysOf(reply), (std::vector<std::string>{"appName", "appSlug", "darkIconPath", "done", "iconPath",
-                                                        "normalized", "pending", "slug", "success"}));
+    EXPECT_EQ(keysOf(reply),
+              (std::vector<std::string>{"appName", "appSlug", "darkIconPath", "done", "iconPath",
+                                        "normalized", "pending", "slug", "success"}));
     EXPECT_EQ(reply["success"], true);
     EXPECT_EQ(reply["slug"], "naruto");
     EXPECT_EQ(reply["appSlug"], "notion");
@@ -141,7 +148,8 @@ TEST_F(CollectionsAdd, AnAppThatIsNotInstalledIsStagedByItsTextWithoutAReference
     // Without the footprint of an installed app, an image with no flat background stays a square tile.
     auto refused = sandbox.run({"collections", "add", "naruto", "Cool App", image("q.png", quadrants(300))});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "Error: " + kOpaqueCorners + " Re-generate the icon, or pass --force to stage it anyway.\n");
+    EXPECT_EQ(refused.err,
+              "Error: " + kOpaqueCorners + " Re-generate the icon, or pass --force to stage it anyway.\n");
 }
 
 TEST_F(CollectionsAdd, RawSkipsNormalisationButNotTheRedrawOrTheGate) {
@@ -150,7 +158,8 @@ TEST_F(CollectionsAdd, RawSkipsNormalisationButNotTheRedrawOrTheGate) {
     auto refused = sandbox.run({"collections", "add", "naruto", "Notion", opaque, "--raw"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_EQ(refused.err, "Error: " + kOpaqueCorners + " Re-generate the icon, or pass --force to stage it anyway.\n");
+    EXPECT_EQ(refused.err,
+              "Error: " + kOpaqueCorners + " Re-generate the icon, or pass --force to stage it anyway.\n");
     EXPECT_TRUE(platform::fileExists(folder + "/raw/notion.png")); // the raw copy is kept for debugging
     EXPECT_FALSE(platform::fileExists(folder + "/icons/notion.png"));
     EXPECT_EQ(manifestBytes(), before);
@@ -175,8 +184,9 @@ TEST_F(CollectionsAdd, RawSkipsNormalisationButNotTheRedrawOrTheGate) {
 TEST_F(CollectionsAdd, AFailingDarkImageLeavesTheLightIconButNotTheManifest) {
     std::string light = image("light.png", onWhite(256));
     const std::string before = manifestBytes();
-    auto result = sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", "missing-dark.png"},
-                              sandbox.home());
+    auto result =
+        sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", "missing-dark.png"},
+                    sandbox.home());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "Error: Could not read image at " + sandbox.home() + "/missing-dark.png\n");
     EXPECT_TRUE(platform::fileExists(folder + "/icons/notion.png"));
@@ -196,18 +206,30 @@ TEST_F(CollectionsAdd, RefusalsBeforeAnythingIsStaged) {
         std::string errorStart;
     };
     const std::vector<Case> cases = {
-        {"no collection", {"collections", "add", "nope", "Notion", light}, 1,
+        {"no collection",
+         {"collections", "add", "nope", "Notion", light},
+         1,
          "Error: No local collection named 'nope'. Run `mivora collections create` first.\n"},
-        {"a path is no collection", {"collections", "add", "../collections/naruto", "Notion", light}, 1,
+        {"a path is no collection",
+         {"collections", "add", "../collections/naruto", "Notion", light},
+         1,
          "Error: No local collection named '../collections/naruto'."},
         // The slug is checked before any image is read.
-        {"no slug from the name", {"collections", "add", "naruto", "---", "/no/such.png"}, 64,
+        {"no slug from the name",
+         {"collections", "add", "naruto", "---", "/no/such.png"},
+         64,
          "Error: Could not derive an app slug from \"---\".\nUsage: mivora collections add"},
-        {"missing image", {"collections", "add", "naruto", "Notion", "~/art/gone.png"}, 1,
+        {"missing image",
+         {"collections", "add", "naruto", "Notion", "~/art/gone.png"},
+         1,
          "Error: Could not read image at " + sandbox.home() + "/art/gone.png\n"},
-        {"not an image", {"collections", "add", "naruto", "Notion", sandbox.homePath("art/not-an-image.png")}, 1,
+        {"not an image",
+         {"collections", "add", "naruto", "Notion", sandbox.homePath("art/not-an-image.png")},
+         1,
          "Error: Could not read image at " + sandbox.home() + "/art/not-an-image.png\n"},
-        {"missing image argument", {"collections", "add", "naruto", "Notion"}, 64,
+        {"missing image argument",
+         {"collections", "add", "naruto", "Notion"},
+         64,
          "Error: Missing expected argument '<image>'"},
     };
     for (const auto& c : cases) {
@@ -235,7 +257,8 @@ TEST_F(CollectionsAdd, WritesBackIntoTheFolderItLoadedFrom) {
     // copy must not overwrite the original's manifest.
     writeCollection(sandbox, "naruto-copy", manifestDocument("naruto", "Naruto copy"));
     const std::string original = manifestBytes();
-    auto result = sandbox.run({"collections", "add", "naruto-copy", "Notion", image("light.png", onWhite(256))});
+    auto result =
+        sandbox.run({"collections", "add", "naruto-copy", "Notion", image("light.png", onWhite(256))});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.substr(0, result.out.find('\n')), "✓ Staged Notion → naruto-copy/icons/notion.png");
     EXPECT_EQ(manifestBytes(), original);

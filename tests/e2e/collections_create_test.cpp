@@ -1,12 +1,12 @@
 // `mivora collections create`: the slug and name rules, the folders and the
 // manifest it writes, seeding from the Dock, the installed applications or a
 // named list, and its text and JSON forms.
-#include <gtest/gtest.h>
-#include <regex>
-
 #include "platform/filesystem.h"
 #include "support/collection_fixture.h"
 #include "support/dock_fixture.h"
+
+#include <gtest/gtest.h>
+#include <regex>
 
 namespace mivora::testing {
 namespace {
@@ -31,7 +31,9 @@ protected:
                slug + "   # share on catalog.mivora.example\n";
     }
 
-    std::vector<std::string> entryKeys(const std::string& slug) { return keysOf(readManifest(sandbox, slug)["icons"]); }
+    std::vector<std::string> entryKeys(const std::string& slug) {
+        return keysOf(readManifest(sandbox, slug)["icons"]);
+    }
 };
 
 TEST_F(CollectionsCreate, NameGivesTheSlugAndTheFoldersAndManifestAreWritten) {
@@ -48,8 +50,8 @@ TEST_F(CollectionsCreate, NameGivesTheSlugAndTheFoldersAndManifestAreWritten) {
     std::string bytes = *sandbox.readFile(folder + "/manifest.json");
     core::Json manifest = core::Json::parse(bytes);
     // Pretty-printed with sorted keys; absent optionals are left out.
-    EXPECT_EQ(keysOf(manifest), (std::vector<std::string>{"accent", "createdAt", "description", "icons", "name",
-                                                           "publish", "schema", "slug"}));
+    EXPECT_EQ(keysOf(manifest), (std::vector<std::string>{"accent", "createdAt", "description", "icons",
+                                                          "name", "publish", "schema", "slug"}));
     EXPECT_NE(bytes.find("\n  \"accent\" : \"#8b8b8b\",\n"), std::string::npos) << bytes;
     EXPECT_EQ(manifest["schema"], 1);
     EXPECT_EQ(manifest["slug"], "deep-sea");
@@ -67,7 +69,8 @@ TEST_F(CollectionsCreate, SlugGivesTheNameAndJSONIsTheOnlyOutput) {
     ASSERT_EQ(result.status, 0) << result.err;
     core::Json reply = core::Json::parse(result.out);
     std::string folder = collectionFolder(sandbox, "deep-sea");
-    nlohmann::json expected = nlohmann::json::parse(R"({"success": true, "slug": "deep-sea", "name": "Deep Sea",
+    nlohmann::json expected =
+        nlohmann::json::parse(R"({"success": true, "slug": "deep-sea", "name": "Deep Sea",
         "seededApps": 0, "nextSteps": [
         "mivora extract-icon <App> --out /tmp/<app>-source.png   # source for image-edit",
         "mivora collections add deep-sea <App> <styled.png>   # validate + stage",
@@ -77,16 +80,16 @@ TEST_F(CollectionsCreate, SlugGivesTheNameAndJSONIsTheOnlyOutput) {
     expected["directory"] = folder;
     expected["manifest"] = folder + "/manifest.json";
     EXPECT_EQ(nlohmann::json::parse(result.out), expected);
-    EXPECT_EQ(keysOf(reply), (std::vector<std::string>{"directory", "manifest", "name", "nextSteps", "seededApps",
-                                                        "slug", "success"}));
+    EXPECT_EQ(keysOf(reply), (std::vector<std::string>{"directory", "manifest", "name", "nextSteps",
+                                                       "seededApps", "slug", "success"}));
     EXPECT_EQ(readManifest(sandbox, "deep-sea")["name"], "Deep Sea");
 }
 
 TEST_F(CollectionsCreate, RecordsEveryValueAsTyped) {
     sandbox.writeFile(sandbox.homePath("prompt.txt"), "\n  ink wash, soft grain \n\n");
     auto result = sandbox.run({"collections", "create", "ink", "--name", "Ink & Paper", "--description",
-                               "Brush strokes", "--accent", "red", "--provider", "agent", "--prompt", "ignored",
-                               "--prompt-file", "~/prompt.txt"});
+                               "Brush strokes", "--accent", "red", "--provider", "agent", "--prompt",
+                               "ignored", "--prompt-file", "~/prompt.txt"});
     ASSERT_EQ(result.status, 0) << result.err;
     core::Json manifest = readManifest(sandbox, "ink");
     EXPECT_EQ(manifest["name"], "Ink & Paper");
@@ -95,10 +98,12 @@ TEST_F(CollectionsCreate, RecordsEveryValueAsTyped) {
     EXPECT_EQ(manifest["provider"], "agent");
     EXPECT_EQ(manifest["stylePrompt"], "ink wash, soft grain");
 
-    ASSERT_EQ(sandbox.run({"collections", "create", "plain", "--prompt", "bold anime cel-shading"}).status, 0);
+    ASSERT_EQ(sandbox.run({"collections", "create", "plain", "--prompt", "bold anime cel-shading"}).status,
+              0);
     EXPECT_EQ(readManifest(sandbox, "plain")["stylePrompt"], "bold anime cel-shading");
     sandbox.writeFile(sandbox.homePath("empty.txt"), "");
-    ASSERT_EQ(sandbox.run({"collections", "create", "empty", "--prompt-file", sandbox.homePath("empty.txt")}).status,
+    ASSERT_EQ(sandbox.run({"collections", "create", "empty", "--prompt-file", sandbox.homePath("empty.txt")})
+                  .status,
               0);
     EXPECT_EQ(readManifest(sandbox, "empty")["stylePrompt"], "");
 }
@@ -106,16 +111,19 @@ TEST_F(CollectionsCreate, RecordsEveryValueAsTyped) {
 TEST_F(CollectionsCreate, SeedsANamedListByLookupOrByItsText) {
     sandbox.addApp({.name = "Notion"});
     sandbox.addApp({.name = "Visual Studio Code"});
-    auto result = sandbox.run({"collections", "create", "mix", "--apps", " notion , ,\tvisual studio code,Cool App, "});
+    auto result =
+        sandbox.run({"collections", "create", "mix", "--apps", " notion , ,\tvisual studio code,Cool App, "});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("\n  Seeded 3 pending app(s).\n\nNext steps:\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\n  Seeded 3 pending app(s).\n\nNext steps:\n"), std::string::npos)
+        << result.out;
     core::Json icons = readManifest(sandbox, "mix")["icons"];
     EXPECT_EQ(keysOf(icons), (std::vector<std::string>{"cool-app", "notion", "visual-studio-code"}));
     EXPECT_EQ(icons["notion"]["appName"], "Notion"); // the application's own name
     EXPECT_EQ(icons["visual-studio-code"]["appName"], "Visual Studio Code");
     EXPECT_EQ(icons["cool-app"]["appName"], "Cool App"); // not installed: its text
     for (const auto& [key, entry] : icons.items()) {
-        EXPECT_EQ(keysOf(entry), (std::vector<std::string>{"appName", "attempts", "dark", "status", "updatedAt"}));
+        EXPECT_EQ(keysOf(entry),
+                  (std::vector<std::string>{"appName", "attempts", "dark", "status", "updatedAt"}));
         EXPECT_EQ(entry["status"], "pending");
         EXPECT_EQ(entry["attempts"], 0);
         EXPECT_EQ(entry["dark"], false);
@@ -135,7 +143,8 @@ TEST_F(CollectionsCreate, DockWinsOverAllAppsWhichWinsOverTheList) {
     std::string notion = sandbox.addApp({.name = "Notion"});
     sandbox.addApp({.name = "Safari"});
     writeDock(sandbox, {dockTile("file://" + notion + "/", "Notion", "")});
-    ASSERT_EQ(sandbox.run({"collections", "create", "dock", "--dock", "--all-apps", "--apps", "Xcode"}).status, 0);
+    ASSERT_EQ(
+        sandbox.run({"collections", "create", "dock", "--dock", "--all-apps", "--apps", "Xcode"}).status, 0);
     EXPECT_EQ(entryKeys("dock"), (std::vector<std::string>{"notion"}));
     ASSERT_EQ(sandbox.run({"collections", "create", "all", "--all-apps", "--apps", "Xcode"}).status, 0);
     EXPECT_EQ(entryKeys("all"), (std::vector<std::string>{"notion", "safari"}));
@@ -151,17 +160,30 @@ TEST_F(CollectionsCreate, ErrorsEndWithTheirMessages) {
         std::string errorStart;
     };
     const std::vector<Case> cases = {
-        {"neither slug nor name", {"collections", "create", "--dock"}, 64,
+        {"neither slug nor name",
+         {"collections", "create", "--dock"},
+         64,
          "Error: Provide a slug argument or --name.\nUsage: mivora collections create"},
-        {"capitals are not lowered", {"collections", "create", "Deep"}, 1,
-         "Error: Invalid collection slug 'Deep'. Use lowercase letters, digits, and dashes (max 64 chars).\n"},
-        {"a name without letters", {"collections", "create", "--name", "---"}, 1,
+        {"capitals are not lowered",
+         {"collections", "create", "Deep"},
+         1,
+         "Error: Invalid collection slug 'Deep'. Use lowercase letters, digits, and dashes (max 64 "
+         "chars).\n"},
+        {"a name without letters",
+         {"collections", "create", "--name", "---"},
+         1,
          "Error: Invalid collection slug ''. Use lowercase letters, digits, and dashes (max 64 chars).\n"},
-        {"a path is no slug", {"collections", "create", "../escape"}, 1,
+        {"a path is no slug",
+         {"collections", "create", "../escape"},
+         1,
          "Error: Invalid collection slug '../escape'."},
-        {"existing collection", {"collections", "create", "taken", "--apps", "Notion"}, 1,
+        {"existing collection",
+         {"collections", "create", "taken", "--apps", "Notion"},
+         1,
          "Error: A local collection named 'taken' already exists.\n"},
-        {"missing prompt file", {"collections", "create", "p", "--prompt-file", "/nowhere/prompt.txt"}, 1,
+        {"missing prompt file",
+         {"collections", "create", "p", "--prompt-file", "/nowhere/prompt.txt"},
+         1,
          "Error: Cannot read /nowhere/prompt.txt: No such file or directory\n"},
     };
     for (const auto& c : cases) {

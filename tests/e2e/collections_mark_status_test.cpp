@@ -1,11 +1,11 @@
 // `mivora collections mark` and `mivora collections status`: recording why an
 // icon is not done, and reporting a collection's progress against the
 // installed or Dock applications.
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
 #include "support/collection_fixture.h"
 #include "support/dock_fixture.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -17,19 +17,20 @@ protected:
     void SetUp() override {
         sandbox.addApp({.name = "Notion"});
         sandbox.addApp({.name = "Visual Studio Code"});
-        writeCollection(sandbox, "naruto",
-                        manifestDocument("naruto", "Naruto",
-                                         {{.key = "notion", .appName = "Notion", .status = "done", .attempts = 3,
-                                           .dark = true},
-                                          {.key = "code", .appName = "Code", .reason = "old reason"}}));
+        writeCollection(
+            sandbox, "naruto",
+            manifestDocument(
+                "naruto", "Naruto",
+                {{.key = "notion", .appName = "Notion", .status = "done", .attempts = 3, .dark = true},
+                 {.key = "code", .appName = "Code", .reason = "old reason"}}));
     }
 
     core::Json entry(const std::string& key) { return readManifest(sandbox, "naruto")["icons"][key]; }
 };
 
 TEST_F(CollectionsMark, SetsStatusAndReasonAndKeepsTheRest) {
-    auto result =
-        sandbox.run({"collections", "mark", "naruto", "Notion", "--status", "rejected", "--reason", "logo mutated"});
+    auto result = sandbox.run(
+        {"collections", "mark", "naruto", "Notion", "--status", "rejected", "--reason", "logo mutated"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "✓ Notion: rejected — logo mutated\n");
     core::Json notion = entry("notion");
@@ -62,7 +63,8 @@ TEST_F(CollectionsMark, KeysByTheAppsSlugThenByTheArgumentThenMakesANewEntry) {
     EXPECT_EQ(entry("code")["appName"], "Code");
     EXPECT_FALSE(readManifest(sandbox, "naruto")["icons"].contains("visual-studio-code"));
 
-    auto fresh = sandbox.run({"collections", "mark", "naruto", "Cool App", "--status", "rejected", "--reason", "x"});
+    auto fresh =
+        sandbox.run({"collections", "mark", "naruto", "Cool App", "--status", "rejected", "--reason", "x"});
     ASSERT_EQ(fresh.status, 0) << fresh.err;
     EXPECT_EQ(fresh.out, "✓ Cool App: rejected — x\n");
     core::Json made = entry("cool-app");
@@ -77,8 +79,8 @@ TEST_F(CollectionsMark, KeysByTheAppsSlugThenByTheArgumentThenMakesANewEntry) {
 
 TEST_F(CollectionsMark, RefusesDoneAndUnknownStatusesBeforeLookingAtTheCollection) {
     const std::string before = *sandbox.readFile(collectionFolder(sandbox, "naruto") + "/manifest.json");
-    const std::string statusMessage =
-        "Error: --status must be pending, rejected, or skipped (use `add` to mark done).\nUsage: mivora collections mark";
+    const std::string statusMessage = "Error: --status must be pending, rejected, or skipped (use `add` to "
+                                      "mark done).\nUsage: mivora collections mark";
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -88,8 +90,11 @@ TEST_F(CollectionsMark, RefusesDoneAndUnknownStatusesBeforeLookingAtTheCollectio
         {{"collections", "mark", "naruto", "Notion", "--status", "done"}, 64, statusMessage},
         {{"collections", "mark", "naruto", "Notion", "--status", "Rejected"}, 64, statusMessage},
         {{"collections", "mark", "nowhere", "Notion", "--status", "done"}, 64, statusMessage},
-        {{"collections", "mark", "naruto", "Notion"}, 64, "Error: Missing expected argument '--status <status>'"},
-        {{"collections", "mark", "nowhere", "Notion", "--status", "skipped"}, 1,
+        {{"collections", "mark", "naruto", "Notion"},
+         64,
+         "Error: Missing expected argument '--status <status>'"},
+        {{"collections", "mark", "nowhere", "Notion", "--status", "skipped"},
+         1,
          "Error: No local collection named 'nowhere'. Run `mivora collections create` first.\n"},
     };
     for (const auto& c : cases) {
@@ -103,12 +108,13 @@ TEST_F(CollectionsMark, RefusesDoneAndUnknownStatusesBeforeLookingAtTheCollectio
 
 TEST(CollectionsMarkManifest, AManifestThatDoesNotDecodeIsAnError) {
     Sandbox sandbox;
-    core::Json broken = manifestDocument("naruto", "Naruto", {{.key = "a", .appName = "A", .status = "finished"}});
+    core::Json broken =
+        manifestDocument("naruto", "Naruto", {{.key = "a", .appName = "A", .status = "finished"}});
     writeCollection(sandbox, "naruto", broken);
     auto result = sandbox.run({"collections", "mark", "naruto", "A", "--status", "pending"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              "Error: Unknown status \"finished\" at icons.a.status (expected pending, done, rejected or skipped)\n");
+    EXPECT_EQ(result.err, "Error: Unknown status \"finished\" at icons.a.status (expected pending, done, "
+                          "rejected or skipped)\n");
     auto status = sandbox.run({"collections", "status", "naruto"});
     EXPECT_EQ(status.status, 1);
     EXPECT_EQ(status.err, result.err);
@@ -122,13 +128,13 @@ protected:
 TEST_F(CollectionsStatus, ReportsEntriesInNameOrderAndTheAppsWithoutAnEntry) {
     for (const char* name : {"zoom", "Xcode", "Arc", "Visual Studio Code", "beta"})
         sandbox.addApp({.name = name});
-    core::Json manifest =
-        manifestDocument("naruto", "Naruto",
-                         {{.key = "beta", .appName = "beta", .status = "done", .dark = true},
-                          {.key = "alpha-2", .appName = "Alpha", .status = "rejected", .reason = "logo mutated"},
-                          {.key = "alpha", .appName = "alpha"},
-                          {.key = "visual-studio-code", .appName = "VS Code", .status = "skipped"},
-                          {.key = "xcode-old", .appName = "Xcode", .status = "skipped", .reason = "no extractable icon"}});
+    core::Json manifest = manifestDocument(
+        "naruto", "Naruto",
+        {{.key = "beta", .appName = "beta", .status = "done", .dark = true},
+         {.key = "alpha-2", .appName = "Alpha", .status = "rejected", .reason = "logo mutated"},
+         {.key = "alpha", .appName = "alpha"},
+         {.key = "visual-studio-code", .appName = "VS Code", .status = "skipped"},
+         {.key = "xcode-old", .appName = "Xcode", .status = "skipped", .reason = "no extractable icon"}});
     manifest["publish"] = {{"remoteSlug", "naruto-2"}, {"publishedAt", "2026-03-02T10:00:00Z"}};
     writeCollection(sandbox, "naruto", manifest);
 
@@ -144,14 +150,16 @@ TEST_F(CollectionsStatus, ReportsEntriesInNameOrderAndTheAppsWithoutAnEntry) {
                              "  Installed apps without an entry (3): Arc, Xcode, zoom\n";
     const std::string alphaFirst = "  ✗ Alpha — logo mutated\n  … alpha\n";
     const std::string lowerFirst = "  … alpha\n  ✗ Alpha — logo mutated\n";
-    EXPECT_TRUE(result.out == head + alphaFirst + tail || result.out == head + lowerFirst + tail) << result.out;
+    EXPECT_TRUE(result.out == head + alphaFirst + tail || result.out == head + lowerFirst + tail)
+        << result.out;
 
     auto json = sandbox.run({"collections", "status", "naruto", "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
     core::Json reply = core::Json::parse(json.out);
-    EXPECT_EQ(keysOf(reply), (std::vector<std::string>{"directory", "done", "icons", "installedAppsWithoutEntry",
-                                                        "kind", "name", "pending", "published", "rejected",
-                                                        "remoteSlug", "skipped", "slug", "total"}));
+    EXPECT_EQ(keysOf(reply),
+              (std::vector<std::string>{"directory", "done", "icons", "installedAppsWithoutEntry", "kind",
+                                        "name", "pending", "published", "rejected", "remoteSlug", "skipped",
+                                        "slug", "total"}));
     EXPECT_EQ(reply["directory"], collectionFolder(sandbox, "naruto"));
     EXPECT_EQ(reply["kind"], "local");
     EXPECT_EQ(reply["total"], 5);
@@ -166,7 +174,8 @@ TEST_F(CollectionsStatus, ReportsEntriesInNameOrderAndTheAppsWithoutAnEntry) {
 }
 
 TEST_F(CollectionsStatus, AnEmptyCollectionListsEveryAppAndCutsTheListAtTwelve) {
-    for (int i = 1; i <= 13; ++i) sandbox.addApp({.name = "App" + std::string(i < 10 ? "0" : "") + std::to_string(i)});
+    for (int i = 1; i <= 13; ++i)
+        sandbox.addApp({.name = "App" + std::string(i < 10 ? "0" : "") + std::to_string(i)});
     writeCollection(sandbox, "empty", manifestDocument("empty", "Empty"));
     auto result = sandbox.run({"collections", "status", "empty"});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -177,7 +186,7 @@ TEST_F(CollectionsStatus, AnEmptyCollectionListsEveryAppAndCutsTheListAtTwelve) 
     platform::removeItem(sandbox.rootPath("/Applications/App13.app"));
     auto twelve = sandbox.run({"collections", "status", "empty"});
     EXPECT_EQ(twelve.out.substr(twelve.out.find("(12)")), "(12): App01, App02, App03, App04, App05, App06, "
-                                                           "App07, App08, App09, App10, App11, App12\n");
+                                                          "App07, App08, App09, App10, App11, App12\n");
     auto json = sandbox.run({"collections", "status", "empty", "--json"});
     core::Json reply = core::Json::parse(json.out);
     EXPECT_EQ(reply["published"], false);
@@ -189,13 +198,15 @@ TEST_F(CollectionsStatus, AnEmptyCollectionListsEveryAppAndCutsTheListAtTwelve) 
 TEST_F(CollectionsStatus, DockComparisonAndNoAppsAtAll) {
     std::string notion = sandbox.addApp({.name = "Notion"});
     std::string safari = sandbox.addApp({.name = "Safari"});
-    writeCollection(sandbox, "naruto", manifestDocument("naruto", "Naruto", {{.key = "safari", .appName = "Safari"}}));
+    writeCollection(sandbox, "naruto",
+                    manifestDocument("naruto", "Naruto", {{.key = "safari", .appName = "Safari"}}));
     auto noDock = sandbox.run({"collections", "status", "naruto", "--dock"});
     ASSERT_EQ(noDock.status, 0) << noDock.err;
     EXPECT_EQ(noDock.out, "Naruto (naruto) — local collection\n"
                           "  0 done · 1 pending · 0 rejected · 0 skipped\n"
                           "  … Safari\n");
-    writeDock(sandbox, {dockTile("file://" + notion + "/", "Notion", ""), dockTile("file://" + safari + "/", "Safari", "")});
+    writeDock(sandbox, {dockTile("file://" + notion + "/", "Notion", ""),
+                        dockTile("file://" + safari + "/", "Safari", "")});
     auto dock = sandbox.run({"collections", "status", "naruto", "--dock"});
     EXPECT_EQ(dock.out.substr(dock.out.rfind("  Dock")), "  Dock apps without an entry (1): Notion\n");
     auto json = sandbox.run({"collections", "status", "naruto", "--dock", "--json"});
@@ -206,7 +217,8 @@ TEST_F(CollectionsStatus, AMissingCollectionIsAnError) {
     auto result = sandbox.run({"collections", "status", "nowhere", "--json"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Error: No local collection named 'nowhere'. Run `mivora collections create` first.\n");
+    EXPECT_EQ(result.err,
+              "Error: No local collection named 'nowhere'. Run `mivora collections create` first.\n");
 }
 
 } // namespace

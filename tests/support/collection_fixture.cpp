@@ -1,8 +1,8 @@
 #include "support/collection_fixture.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 
@@ -26,14 +26,10 @@ core::Json manifestDocument(const std::string& slug, const std::string& name,
         if (entry.reason) json["reason"] = *entry.reason;
         icons[entry.key] = json;
     }
-    return {{"schema", 1},
-            {"slug", slug},
-            {"name", name},
-            {"description", ""},
-            {"accent", "#8b8b8b"},
-            {"createdAt", "2026-03-01T09:15:00Z"},
-            {"icons", icons},
-            {"publish", core::Json::object()}};
+    return {{"schema", 1},         {"slug", slug},
+            {"name", name},        {"description", ""},
+            {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
+            {"icons", icons},      {"publish", core::Json::object()}};
 }
 
 void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest) {

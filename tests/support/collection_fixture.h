@@ -2,12 +2,12 @@
 // tests check the on-disk form itself: the folder layout and manifest.json.
 #pragma once
 
+#include "core/json.h"
+#include "support/sandbox.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/json.h"
-#include "support/sandbox.h"
 
 namespace mivora::testing {
 

@@ -1,9 +1,9 @@
 // The quality gate of collection icons: size, alpha channel and the four
 // corners, each refusal with its own message.
-#include <gtest/gtest.h>
-
 #include "collections/local_collection_icon_stager.h"
 #include "support/icns_writer.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -32,11 +32,13 @@ TEST(QualityGate, FindingsInOrder) {
     };
     const std::vector<Case> cases = {
         {"not an image", "just some text", "Staged image is not a decodable PNG."},
-        {"damaged PNG", solidPNG(1024, 1024, {0, 0, 0, 0}).substr(0, 60), "Staged image is not a decodable PNG."},
+        {"damaged PNG", solidPNG(1024, 1024, {0, 0, 0, 0}).substr(0, 60),
+         "Staged image is not a decodable PNG."},
         {"small with alpha", solidPNG(512, 512, {0, 0, 0, 0}), "Icon is 512x512, expected 1024x1024."},
         {"not square", solidPNG(1024, 512, {0, 0, 0, 0}), "Icon is 1024x512, expected 1024x1024."},
         // The size is checked before the alpha channel.
-        {"small without alpha", rgbPNGBytes(solidBitmap(16, 16, {1, 2, 3, 255})), "Icon is 16x16, expected 1024x1024."},
+        {"small without alpha", rgbPNGBytes(solidBitmap(16, 16, {1, 2, 3, 255})),
+         "Icon is 16x16, expected 1024x1024."},
         {"no alpha channel", rgbPNGBytes(icon(255)), noAlpha},
         {"JPEG", jpegBytes(icon(255)), noAlpha},
         {"all corners at 0.86", pngBytes(icon(219)), opaque},
@@ -45,7 +47,8 @@ TEST(QualityGate, FindingsInOrder) {
         {"one transparent corner", pngBytes(onlyFarCornerClear), std::nullopt},
         {"clipped icon", pngBytes(icon(0)), std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(LocalCollectionIconStager::validate(c.bytes), c.finding) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(LocalCollectionIconStager::validate(c.bytes), c.finding) << c.name;
 }
 
 } // namespace
