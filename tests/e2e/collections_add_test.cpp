@@ -199,45 +199,34 @@ TEST_F(CollectionsAdd, RefusalsBeforeAnythingIsStaged) {
     std::string light = image("light.png", onWhite(256));
     sandbox.writeFile(sandbox.homePath("art/not-an-image.png"), "plain text");
     const std::string before = manifestBytes();
-    struct Case {
-        const char* name;
-        std::vector<std::string> arguments;
-        int status;
-        std::string errorStart;
-    };
-    const std::vector<Case> cases = {
-        {"no collection",
-         {"collections", "add", "nope", "Notion", light},
-         1,
-         "Error: No local collection named 'nope'. Run `mivora collections create` first.\n"},
-        {"a path is no collection",
-         {"collections", "add", "../collections/naruto", "Notion", light},
-         1,
-         "Error: No local collection named '../collections/naruto'."},
-        // The slug is checked before any image is read.
-        {"no slug from the name",
-         {"collections", "add", "naruto", "---", "/no/such.png"},
-         64,
-         "Error: Could not derive an app slug from \"---\".\nUsage: mivora collections add"},
-        {"missing image",
-         {"collections", "add", "naruto", "Notion", "~/art/gone.png"},
-         1,
-         "Error: Could not read image at " + sandbox.home() + "/art/gone.png\n"},
-        {"not an image",
-         {"collections", "add", "naruto", "Notion", sandbox.homePath("art/not-an-image.png")},
-         1,
-         "Error: Could not read image at " + sandbox.home() + "/art/not-an-image.png\n"},
-        {"missing image argument",
-         {"collections", "add", "naruto", "Notion"},
-         64,
-         "Error: Missing expected argument '<image>'"},
-    };
-    for (const auto& c : cases) {
-        auto result = sandbox.run(c.arguments);
-        EXPECT_EQ(result.status, c.status) << c.name;
-        EXPECT_EQ(result.out, "") << c.name;
-        EXPECT_EQ(result.err.substr(0, c.errorStart.size()), c.errorStart) << c.name << "\n" << result.err;
-    }
+    expectRefusals(sandbox,
+                   {
+                       {"no collection",
+                        {"collections", "add", "nope", "Notion", light},
+                        1,
+                        "Error: No local collection named 'nope'. Run `mivora collections create` first.\n"},
+                       {"a path is no collection",
+                        {"collections", "add", "../collections/naruto", "Notion", light},
+                        1,
+                        "Error: No local collection named '../collections/naruto'."},
+                       // The slug is checked before any image is read.
+                       {"no slug from the name",
+                        {"collections", "add", "naruto", "---", "/no/such.png"},
+                        64,
+                        "Error: Could not derive an app slug from \"---\".\nUsage: mivora collections add"},
+                       {"missing image",
+                        {"collections", "add", "naruto", "Notion", "~/art/gone.png"},
+                        1,
+                        "Error: Could not read image at " + sandbox.home() + "/art/gone.png\n"},
+                       {"not an image",
+                        {"collections", "add", "naruto", "Notion", sandbox.homePath("art/not-an-image.png")},
+                        1,
+                        "Error: Could not read image at " + sandbox.home() + "/art/not-an-image.png\n"},
+                       {"missing image argument",
+                        {"collections", "add", "naruto", "Notion"},
+                        64,
+                        "Error: Missing expected argument '<image>'"},
+                   });
     EXPECT_EQ(manifestBytes(), before);
     EXPECT_EQ(platform::listDirectory(folder + "/icons"), std::vector<std::string>{});
     EXPECT_EQ(bundledTemporaries(), std::vector<std::string>{});

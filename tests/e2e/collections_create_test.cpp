@@ -153,45 +153,36 @@ TEST_F(CollectionsCreate, DockWinsOverAllAppsWhichWinsOverTheList) {
 TEST_F(CollectionsCreate, ErrorsEndWithTheirMessages) {
     writeCollection(sandbox, "taken", manifestDocument("taken", "Taken"));
     const std::string taken = *sandbox.readFile(collectionFolder(sandbox, "taken") + "/manifest.json");
-    struct Case {
-        const char* name;
-        std::vector<std::string> arguments;
-        int status;
-        std::string errorStart;
-    };
-    const std::vector<Case> cases = {
-        {"neither slug nor name",
-         {"collections", "create", "--dock"},
-         64,
-         "Error: Provide a slug argument or --name.\nUsage: mivora collections create"},
-        {"capitals are not lowered",
-         {"collections", "create", "Deep"},
-         1,
-         "Error: Invalid collection slug 'Deep'. Use lowercase letters, digits, and dashes (max 64 "
-         "chars).\n"},
-        {"a name without letters",
-         {"collections", "create", "--name", "---"},
-         1,
-         "Error: Invalid collection slug ''. Use lowercase letters, digits, and dashes (max 64 chars).\n"},
-        {"a path is no slug",
-         {"collections", "create", "../escape"},
-         1,
-         "Error: Invalid collection slug '../escape'."},
-        {"existing collection",
-         {"collections", "create", "taken", "--apps", "Notion"},
-         1,
-         "Error: A local collection named 'taken' already exists.\n"},
-        {"missing prompt file",
-         {"collections", "create", "p", "--prompt-file", "/nowhere/prompt.txt"},
-         1,
-         "Error: Cannot read /nowhere/prompt.txt: No such file or directory\n"},
-    };
-    for (const auto& c : cases) {
-        auto result = sandbox.run(c.arguments);
-        EXPECT_EQ(result.status, c.status) << c.name;
-        EXPECT_EQ(result.out, "") << c.name;
-        EXPECT_EQ(result.err.substr(0, c.errorStart.size()), c.errorStart) << c.name << "\n" << result.err;
-    }
+    expectRefusals(
+        sandbox,
+        {
+            {"neither slug nor name",
+             {"collections", "create", "--dock"},
+             64,
+             "Error: Provide a slug argument or --name.\nUsage: mivora collections create"},
+            {"capitals are not lowered",
+             {"collections", "create", "Deep"},
+             1,
+             "Error: Invalid collection slug 'Deep'. Use lowercase letters, digits, and dashes (max 64 "
+             "chars).\n"},
+            {"a name without letters",
+             {"collections", "create", "--name", "---"},
+             1,
+             "Error: Invalid collection slug ''. Use lowercase letters, digits, and dashes (max 64 "
+             "chars).\n"},
+            {"a path is no slug",
+             {"collections", "create", "../escape"},
+             1,
+             "Error: Invalid collection slug '../escape'."},
+            {"existing collection",
+             {"collections", "create", "taken", "--apps", "Notion"},
+             1,
+             "Error: A local collection named 'taken' already exists.\n"},
+            {"missing prompt file",
+             {"collections", "create", "p", "--prompt-file", "/nowhere/prompt.txt"},
+             1,
+             "Error: Cannot read /nowhere/prompt.txt: No such file or directory\n"},
+        });
     EXPECT_EQ(*sandbox.readFile(collectionFolder(sandbox, "taken") + "/manifest.json"), taken);
     auto names = platform::listDirectory(collectionsRoot(sandbox));
     EXPECT_EQ(names, std::vector<std::string>{"taken"});

@@ -81,28 +81,27 @@ TEST_F(CollectionsMark, RefusesDoneAndUnknownStatusesBeforeLookingAtTheCollectio
     const std::string before = *sandbox.readFile(collectionFolder(sandbox, "naruto") + "/manifest.json");
     const std::string statusMessage = "Error: --status must be pending, rejected, or skipped (use `add` to "
                                       "mark done).\nUsage: mivora collections mark";
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        std::string errorStart;
-    };
-    const std::vector<Case> cases = {
-        {{"collections", "mark", "naruto", "Notion", "--status", "done"}, 64, statusMessage},
-        {{"collections", "mark", "naruto", "Notion", "--status", "Rejected"}, 64, statusMessage},
-        {{"collections", "mark", "nowhere", "Notion", "--status", "done"}, 64, statusMessage},
-        {{"collections", "mark", "naruto", "Notion"},
-         64,
-         "Error: Missing expected argument '--status <status>'"},
-        {{"collections", "mark", "nowhere", "Notion", "--status", "skipped"},
-         1,
-         "Error: No local collection named 'nowhere'. Run `mivora collections create` first.\n"},
-    };
-    for (const auto& c : cases) {
-        auto result = sandbox.run(c.arguments);
-        EXPECT_EQ(result.status, c.status) << c.arguments[2] << " " << c.arguments.back();
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err.substr(0, c.errorStart.size()), c.errorStart) << result.err;
-    }
+    expectRefusals(
+        sandbox,
+        {
+            {"done", {"collections", "mark", "naruto", "Notion", "--status", "done"}, 64, statusMessage},
+            {"capitalised",
+             {"collections", "mark", "naruto", "Notion", "--status", "Rejected"},
+             64,
+             statusMessage},
+            {"done, no collection",
+             {"collections", "mark", "nowhere", "Notion", "--status", "done"},
+             64,
+             statusMessage},
+            {"no status",
+             {"collections", "mark", "naruto", "Notion"},
+             64,
+             "Error: Missing expected argument '--status <status>'"},
+            {"no collection",
+             {"collections", "mark", "nowhere", "Notion", "--status", "skipped"},
+             1,
+             "Error: No local collection named 'nowhere'. Run `mivora collections create` first.\n"},
+        });
     EXPECT_EQ(*sandbox.readFile(collectionFolder(sandbox, "naruto") + "/manifest.json"), before);
 }
 

@@ -45,6 +45,16 @@ core::Json readManifest(const Sandbox& sandbox, const std::string& slug) {
     return bytes ? core::Json::parse(*bytes) : core::Json();
 }
 
+void expectRefusals(const Sandbox& sandbox, const std::vector<Refusal>& refusals) {
+    for (const auto& refusal : refusals) {
+        auto result = sandbox.run(refusal.arguments);
+        EXPECT_EQ(result.status, refusal.status) << refusal.name;
+        EXPECT_EQ(result.out, "") << refusal.name;
+        EXPECT_EQ(result.err.substr(0, refusal.errorStart.size()), refusal.errorStart) << refusal.name << "\n"
+                                                                                       << result.err;
+    }
+}
+
 std::vector<std::string> keysOf(const core::Json& object) {
     std::vector<std::string> keys;
     for (const auto& item : object.items())

@@ -32,6 +32,16 @@ core::Json manifestDocument(const std::string& slug, const std::string& name,
 void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest);
 core::Json readManifest(const Sandbox& sandbox, const std::string& slug);
 
+// A command line that must fail: its exit status and how standard error begins
+// (standard output stays empty).
+struct Refusal {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string errorStart;
+};
+void expectRefusals(const Sandbox& sandbox, const std::vector<Refusal>& refusals);
+
 // The keys of a JSON object in document order.
 std::vector<std::string> keysOf(const core::Json& object);
 
