@@ -49,10 +49,7 @@ core::Json CollectionStatusResponse::toJson() const {
     json["pending"] = pending;
     json["rejected"] = rejected;
     json["skipped"] = skipped;
-    core::Json items = core::Json::array();
-    for (const auto& item : icons)
-        items.push_back(item.toJson());
-    json["icons"] = std::move(items);
+    json["icons"] = core::jsonArray(icons);
     json["installedAppsWithoutEntry"] = installedAppsWithoutEntry;
     json["published"] = published;
     core::setOptional(json, "remoteSlug", remoteSlug);
