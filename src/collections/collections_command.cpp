@@ -4,6 +4,7 @@
 #include "collections/collections_apply_command.h"
 #include "collections/collections_list_command.h"
 #include "collections/collections_show_command.h"
+#include "collections/local_commands.h"
 
 namespace mivora::collections {
 
@@ -30,6 +31,7 @@ core::CommandConfiguration CollectionsCommand::configuration() const {
         core::makeCommand<CollectionsShowCommand>,
         core::makeCommand<CollectionsApplyCommand>,
     };
+    for (core::CommandFactory local : localCollectionCommandFactories()) config.subcommands.push_back(local);
     config.defaultSubcommand = 0;
     return config;
 }

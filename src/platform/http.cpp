@@ -128,8 +128,14 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     if (configuration_.maximumBodyBytes > 0)
         c.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(configuration_.maximumBodyBytes));
 
+    // A POST or PUT without a body still says so (Content-Length: 0): servers
+    // may otherwise wait for one, or refuse the request.
+    const bool emptyUpload = !request.body && (request.method == "POST" || request.method == "PUT");
     struct curl_slist* headers = nullptr;
     for (const auto& [name, value] : request.headers) headers = c.slist_append(headers, (name + ": " + value).c_str());
+    // ...and carries no form content type of curl's own.
+    if (emptyUpload && !request.headers.contains("Content-Type"))
+        headers = c.slist_append(headers, "Content-Type:");
     // No "Expect: 100-continue" pause before a body.
     headers = c.slist_append(headers, "Expect:");
     c.easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -141,6 +147,9 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     if (request.body) {
         c.easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
         c.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+    } else if (emptyUpload) {
+        c.easy_setopt(curl, CURLOPT_POSTFIELDS, "");
+        c.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
     }
 
     CURLcode code = c.easy_perform(curl);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <png.h>
 #include <stdexcept>
 
 extern "C" {
@@ -43,6 +44,27 @@ RGBA pixelOf(const image::Bitmap& bitmap, int x, int y) {
 
 std::string pngBytes(const image::Bitmap& bitmap) {
     return image::encodePNG(bitmap);
+}
+
+std::string rgbPNGBytes(const image::Bitmap& bitmap) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(bitmap.width);
+    png.height = static_cast<png_uint_32>(bitmap.height);
+    png.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb;
+    rgb.reserve(static_cast<size_t>(bitmap.width) * bitmap.height * 3);
+    for (size_t i = 0; i + 3 < bitmap.pixels.size(); i += 4)
+        rgb.insert(rgb.end(), &bitmap.pixels[i], &bitmap.pixels[i] + 3);
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png, nullptr, &size, 0, rgb.data(), 0, nullptr))
+        throw std::runtime_error(png.message);
+    std::string bytes(size, '\0');
+    if (!png_image_write_to_memory(&png, bytes.data(), &size, 0, rgb.data(), 0, nullptr))
+        throw std::runtime_error(png.message);
+    bytes.resize(size);
+    return bytes;
 }
 
 std::string solidPNG(int width, int height, RGBA colour) {

@@ -24,6 +24,8 @@ void fillRect(image::Bitmap& bitmap, int x, int y, int width, int height, RGBA c
 RGBA pixelOf(const image::Bitmap& bitmap, int x, int y); // the stored (premultiplied) bytes
 
 std::string pngBytes(const image::Bitmap& bitmap);
+// An 8-bit RGB PNG (no alpha channel) of the bitmap's colour bytes.
+std::string rgbPNGBytes(const image::Bitmap& bitmap);
 std::string solidPNG(int width, int height, RGBA colour);
 
 // Opaque baseline JPEG (libjpeg) and JPEG 2000 (through libicns's encoder) of a bitmap.

@@ -7,32 +7,15 @@
 #include "catalog/catalog_api.h"
 #include "catalog/catalog_constants.h"
 #include "platform/filesystem.h"
+#include "support/base_address.h"
 #include "support/catalog_server.h"
 
 namespace mivora::catalog {
 namespace {
 
+using testing::BaseAddress;
 using testing::CatalogServer;
 using testing::ScriptedResponse;
-
-// Sets or clears the two base-address variables for one test.
-class BaseAddress {
-public:
-    BaseAddress(const char* primary, const char* fallback) {
-        set("MIVORA_API_BASE_URL", primary);
-        set("VANTORQUELL_API_BASE_URL", fallback);
-    }
-    ~BaseAddress() {
-        ::unsetenv("MIVORA_API_BASE_URL");
-        ::unsetenv("VANTORQUELL_API_BASE_URL");
-    }
-
-private:
-    static void set(const char* name, const char* value) {
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-};
 
 TEST(CatalogAPI, BaseAddressOverridePrecedenceAndTrimming) {
     EXPECT_EQ(std::string(kDefaultBaseURL).size(), 34u);

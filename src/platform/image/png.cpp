@@ -51,6 +51,17 @@ Bitmap decodePNG(std::string_view bytes) {
     return bitmap;
 }
 
+bool pngHasAlpha(std::string_view bytes) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) return false;
+    // The header's colour type, or a transparency chunk, gives the image an alpha channel.
+    bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    png_image_free(&png);
+    return alpha;
+}
+
 namespace {
 
 void appendToString(png_structp png, png_bytep data, size_t length) {

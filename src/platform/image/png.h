@@ -12,6 +12,9 @@ bool hasPNGSignature(std::string_view bytes);
 // Any PNG (palette, grey, 16-bit, with or without alpha) as a premultiplied
 // bitmap; throws ImageError for a damaged or oversized file.
 Bitmap decodePNG(std::string_view bytes);
+// Whether the PNG carries an alpha channel (an alpha colour type, or a
+// transparency chunk); false for bytes whose header does not read.
+bool pngHasAlpha(std::string_view bytes);
 // An 8-bit RGBA PNG of the bitmap (alpha un-premultiplied); throws ImageError.
 std::string encodePNG(const Bitmap& bitmap);
 

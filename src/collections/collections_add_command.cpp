@@ -1,0 +1,123 @@
+#include "collections/collections_add_command.h"
+
+#include "collections/local_collection_icon_stager.h"
+#include "collections/local_collection_store.h"
+#include "core/app_lookup.h"
+#include "core/errors.h"
+#include "core/output.h"
+
+#include <algorithm>
+
+namespace mivora::collections {
+
+namespace {
+
+int64_t countWithStatus(const LocalCollectionManifest& manifest, LocalCollectionIconStatus status) {
+    return std::count_if(manifest.icons.begin(), manifest.icons.end(),
+                         [status](const auto& item) { return item.second.status == status; });
+}
+
+} // namespace
+
+core::Json AddCollectionIconResponse::toJson() const {
+    core::Json json;
+    json["success"] = success;
+    json["slug"] = slug;
+    json["appSlug"] = appSlug;
+    json["appName"] = appName;
+    json["iconPath"] = iconPath;
+    core::setOptional(json, "darkIconPath", darkIconPath);
+    json["normalized"] = normalized;
+    core::setOptional(json, "warning", warning);
+    json["done"] = done;
+    json["pending"] = pending;
+    return json;
+}
+
+core::CommandConfiguration CollectionsAddCommand::configuration() const {
+    core::CommandConfiguration config;
+    config.commandName = "add";
+    config.abstract = "Validate, normalize, and stage one app's icon into a local collection";
+    config.discussion = "The quality gate for generated icons. The image is normalized for the Dock\n"
+                        "(1024x1024 RGBA, 824px footprint, squircle alpha clip) and rejected if it\n"
+                        "would render as a broken square tile. Raw input is kept under raw/ for\n"
+                        "debugging.\n"
+                        "\n"
+                        "Examples:\n"
+                        "  mivora collections add naruto Notion /tmp/notion-styled.png\n"
+                        "  mivora collections add naruto Notion /tmp/notion-light.png --dark-image "
+                        "/tmp/notion-dark.png\n"
+                        "  mivora collections add naruto \"Cool App\" icon.png --raw --force";
+    return config;
+}
+
+void CollectionsAddCommand::declare(core::Arguments& arguments) {
+    arguments.positional("slug", slug, "Collection slug");
+    arguments.positional("app", app, "App name or path (used for slug + footprint reference)");
+    arguments.positional("image", image, "Path to the styled image (light variant)",
+                         {.completesFiles = true});
+    arguments.option("dark-image", darkImage, "Optional dark-mode variant image", {.completesFiles = true});
+    arguments.flag("raw", raw, "Skip Dock normalization (image is already composed)");
+    arguments.flag("force", force, "Stage even if the icon fails Dock-readiness checks");
+    arguments.flag("json", json, "Output JSON for agents");
+}
+
+void CollectionsAddCommand::run() {
+    if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
+    LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
+
+    std::optional<core::InstalledApp> application;
+    try {
+        application = core::findApp(app);
+    } catch (const std::exception&) {
+        // Not installed here: the entry is still made, named as typed.
+    }
+    const std::string appName = application ? application->name : app;
+    const std::string appSlug = slugify(appName);
+    if (appSlug.empty()) throw core::ValidationError("Could not derive an app slug from \"" + app + "\".");
+
+    std::optional<image::Image> reference;
+    if (application) reference = LocalCollectionIconStager::referenceImage(*application);
+
+    const std::string folder = LocalCollectionManifest::collectionDirectory(slug);
+    const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
+    std::optional<LocalCollectionIconStager::StagedIcon> dark;
+    if (darkImage)
+        dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
+
+    LocalCollectionIconEntry entry;
+    if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())
+        entry = existing->second;
+    entry.appName = appName;
+    entry.status = LocalCollectionIconStatus::done;
+    entry.attempts += 1;
+    entry.dark = dark.has_value();
+    entry.reason.reset();
+    entry.updatedAt = manifestNow();
+    manifest.icons.insert_or_assign(appSlug, entry);
+    // Back into the folder it was loaded from, whatever slug the manifest itself records.
+    LocalCollectionManifest::save(manifest, slug);
+
+    AddCollectionIconResponse reply;
+    reply.slug = slug;
+    reply.appSlug = appSlug;
+    reply.appName = appName;
+    reply.iconPath = light.outputURL;
+    if (dark) reply.darkIconPath = dark->outputURL;
+    reply.normalized = light.normalized;
+    reply.warning = light.warning;
+    reply.done = countWithStatus(manifest, LocalCollectionIconStatus::done);
+    reply.pending = countWithStatus(manifest, LocalCollectionIconStatus::pending);
+    if (json) {
+        core::printJSON(reply);
+        return;
+    }
+    std::string text = "✓ Staged " + appName + " → " + slug + "/icons/" + appSlug + ".png\n";
+    if (dark) text += "  Dark variant: " + dark->outputURL + "\n";
+    if (light.warning) text += "  ⚠ " + *light.warning + "\n";
+    text += "  Progress: " + std::to_string(reply.done) + " done, " + std::to_string(reply.pending) +
+            " pending\n";
+    core::printText(text);
+}
+
+} // namespace mivora::collections

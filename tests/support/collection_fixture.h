@@ -1,0 +1,48 @@
+// Local collections inside a sandbox, written and read as plain files so that
+// tests check the on-disk form itself: the folder layout and manifest.json.
+#pragma once
+
+#include "core/json.h"
+#include "support/sandbox.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mivora::testing {
+
+// <home>/Library/Application Support/com.quartelmisko.Mivora/collections
+std::string collectionsRoot(const Sandbox& sandbox);
+std::string collectionFolder(const Sandbox& sandbox, const std::string& slug);
+
+struct ManifestEntry {
+    std::string key;
+    std::string appName;
+    std::string status = "pending";
+    int attempts = 0;
+    bool dark = false;
+    std::optional<std::string> reason;
+};
+
+// A manifest document with these entries and an empty publish state.
+core::Json manifestDocument(const std::string& slug, const std::string& name,
+                            const std::vector<ManifestEntry>& entries = {});
+
+// Writes <slug>/manifest.json (pretty) with icons/, raw/ and sources/ beside it.
+void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest);
+core::Json readManifest(const Sandbox& sandbox, const std::string& slug);
+
+// A command line that must fail: its exit status and how standard error begins
+// (standard output stays empty).
+struct Refusal {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string errorStart;
+};
+void expectRefusals(const Sandbox& sandbox, const std::vector<Refusal>& refusals);
+
+// The keys of a JSON object in document order.
+std::vector<std::string> keysOf(const core::Json& object);
+
+} // namespace mivora::testing
