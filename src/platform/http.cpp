@@ -80,6 +80,27 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+// The user-facing text of a transport failure, in the platform's words where
+// there is one, else libcurl's own detail.
+std::string transportErrorDescription(CURLcode code, const char* detail, const Curl& c) {
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT: return "The request timed out.";
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return "A server with the specified hostname could not be found.";
+    case CURLE_COULDNT_CONNECT: return "Could not connect to the server.";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE: return "An SSL error has occurred and a secure connection to the server cannot be made.";
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE: return "The network connection was lost.";
+    case CURLE_TOO_MANY_REDIRECTS: return "Too many HTTP redirects.";
+    default: return detail && detail[0] ? detail : c.easy_strerror(code);
+    }
+}
+
 long seconds(double value) { return value <= 0 ? 0 : static_cast<long>(std::ceil(value)); }
 
 } // namespace
@@ -160,11 +181,7 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
         throw HttpBodyTooLargeError("The response is larger than " +
                                     std::to_string(configuration_.maximumBodyBytes / (1024 * 1024)) + " MB.");
     }
-    if (code == CURLE_OPERATION_TIMEDOUT) throw HttpTransportError("The request timed out.");
-    if (code != CURLE_OK) {
-        std::string reason = errorText[0] ? errorText : c.easy_strerror(code);
-        throw HttpTransportError(reason);
-    }
+    if (code != CURLE_OK) throw HttpTransportError(transportErrorDescription(code, errorText, c));
     response.isHTTP = true;
     c.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     return response;
