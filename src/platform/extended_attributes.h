@@ -14,4 +14,9 @@ namespace mivora::platform {
 std::optional<std::string> readExtendedAttribute(const std::string& path, const std::string& name,
                                                  size_t capacity);
 
+// Sets attribute `name` to `value`; false when it cannot be written.
+bool writeExtendedAttribute(const std::string& path, const std::string& name, const std::string& value);
+// Removes attribute `name`; true also when it was not there.
+bool removeExtendedAttribute(const std::string& path, const std::string& name);
+
 } // namespace mivora::platform

@@ -1,5 +1,7 @@
 #include "platform/file_url.h"
 
+#include "platform/filesystem.h"
+
 #include <cctype>
 
 #include "platform/http.h"
@@ -35,9 +37,7 @@ std::optional<std::string> filePathOfURL(std::string_view url) {
     }
     auto decoded = percentDecoded(std::string(rest));
     if (!decoded) return std::nullopt;
-    std::string path = std::move(*decoded);
-    if (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+    return droppingTrailingSlash(*decoded);
 }
 
 } // namespace mivora::platform

@@ -14,27 +14,10 @@
 #include "core/text.h"
 #include "icons/helper_command.h"
 #include "platform/environment.h"
-#include "platform/extended_attributes.h"
+#include "platform/finder_info.h"
 #include "platform/filesystem.h"
 
 namespace mivora::icons {
-
-namespace {
-
-constexpr size_t kFinderInfoSize = 32;
-constexpr unsigned char kHasCustomIconHighByte = 0x04; // Finder flag 0x0400, big-endian, in byte 8
-
-// The Finder shows a bundle's own custom icon only when the flag is set and the
-// "Icon\r" file holding it exists; either alone leaves the bundled icon in place.
-bool hasCustomIcon(const std::string& bundlePath) {
-    auto finderInfo = platform::readExtendedAttribute(bundlePath, "com.apple.FinderInfo", kFinderInfoSize);
-    if (!finderInfo || finderInfo->empty()) return false;
-    finderInfo->resize(kFinderInfoSize, '\0');
-    if ((static_cast<unsigned char>((*finderInfo)[8]) & kHasCustomIconHighByte) == 0) return false;
-    return platform::fileExists(bundlePath + "/Icon\r");
-}
-
-} // namespace
 
 core::CommandConfiguration EscapeJailCommand::configuration() const {
     core::CommandConfiguration config;
@@ -92,7 +75,7 @@ void EscapeJailCommand::run() {
     int escaped = 0, skipped = 0, failed = 0;
     for (const auto& entry : bundles) {
         std::string path = platform::joinPath(applications, entry);
-        if (hasCustomIcon(path)) {
+        if (platform::hasCustomIcon(path)) {
             if (verbose) core::printLine("  ⊘ " + entry + " — already has custom icon");
             ++skipped;
             continue;
