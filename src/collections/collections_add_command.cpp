@@ -64,6 +64,7 @@ void CollectionsAddCommand::declare(core::Arguments& arguments) {
 
 void CollectionsAddCommand::run() {
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
+    // A manifest that cannot be read stops us before any image is staged.
     LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
 
     std::optional<core::InstalledApp> application;
@@ -85,18 +86,20 @@ void CollectionsAddCommand::run() {
     if (darkImage)
         dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
 
-    LocalCollectionIconEntry entry;
-    if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())
-        entry = existing->second;
-    entry.appName = appName;
-    entry.status = LocalCollectionIconStatus::done;
-    entry.attempts += 1;
-    entry.dark = dark.has_value();
-    entry.reason.reset();
-    entry.updatedAt = manifestNow();
-    manifest.icons.insert_or_assign(appSlug, entry);
-    // Back into the folder it was loaded from, whatever slug the manifest itself records.
-    LocalCollectionManifest::save(manifest, slug);
+    // The entry is changed in the manifest as it stands now, not as it was
+    // before staging: other runs may have added their own entries meanwhile.
+    manifest = LocalCollectionManifest::update(slug, [&](LocalCollectionManifest& stored) {
+        LocalCollectionIconEntry entry;
+        if (auto existing = stored.icons.find(appSlug); existing != stored.icons.end())
+            entry = existing->second;
+        entry.appName = appName;
+        entry.status = LocalCollectionIconStatus::done;
+        entry.attempts += 1;
+        entry.dark = dark.has_value();
+        entry.reason.reset();
+        entry.updatedAt = manifestNow();
+        stored.icons.insert_or_assign(appSlug, entry);
+    });
 
     AddCollectionIconResponse reply;
     reply.slug = slug;

@@ -38,7 +38,6 @@ void CollectionsMarkCommand::run() {
             "--status must be pending, rejected, or skipped (use `add` to mark done).");
 
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
-    LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
 
     std::string name = app;
     try {
@@ -46,21 +45,24 @@ void CollectionsMarkCommand::run() {
     } catch (const std::exception&) {
         // Not installed here: the argument names the entry.
     }
-    // An entry of the application's slug, else one keyed exactly as typed, else a new one.
-    std::string key = slugify(name);
-    if (!manifest.icons.contains(key) && manifest.icons.contains(app)) key = app;
-
+    // The key and the fields kept come from the manifest as it stands under its lock.
+    std::string key;
     LocalCollectionIconEntry entry;
-    if (auto existing = manifest.icons.find(key); existing != manifest.icons.end()) {
-        entry = existing->second;
-    } else {
-        entry.appName = name;
-    }
-    entry.status = *newStatus;
-    entry.reason = reason;
-    entry.updatedAt = manifestNow();
-    manifest.icons.insert_or_assign(key, entry);
-    LocalCollectionManifest::save(manifest, slug);
+    LocalCollectionManifest::update(slug, [&](LocalCollectionManifest& manifest) {
+        // An entry of the application's slug, else one keyed exactly as typed, else a new one.
+        key = slugify(name);
+        if (!manifest.icons.contains(key) && manifest.icons.contains(app)) key = app;
+        entry = {};
+        if (auto existing = manifest.icons.find(key); existing != manifest.icons.end()) {
+            entry = existing->second;
+        } else {
+            entry.appName = name;
+        }
+        entry.status = *newStatus;
+        entry.reason = reason;
+        entry.updatedAt = manifestNow();
+        manifest.icons.insert_or_assign(key, entry);
+    });
 
     if (json) {
         core::printJSON(CollectionStatusItem::of(key, entry));

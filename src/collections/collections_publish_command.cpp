@@ -58,13 +58,18 @@ void CollectionsPublishCommand::run() {
             "Nothing to publish — no staged icons. Run `mivora collections add` first.");
     }
 
+    // The token and the remote slug are read, and a remote copy made, by one run
+    // at a time; manifest changes only touch the publish state, so entries that
+    // other runs add meanwhile stay.
+    platform::FileLock tokenLock = LocalCollectionManifest::lockPublishToken(slug);
+    manifest = LocalCollectionManifest::load(slug);
     std::optional<std::string> token = LocalCollectionManifest::readPublishToken(slug);
     std::optional<std::string> remote = manifest.publish.remoteSlug;
     if (remote && CollectionPublishClient::remoteStatus(*remote) == false) {
         // The service no longer holds it: forget it, and publish anew.
-        manifest.publish = {};
         LocalCollectionManifest::removePublishToken(slug);
-        LocalCollectionManifest::save(manifest, slug);
+        manifest = LocalCollectionManifest::update(
+            slug, [](LocalCollectionManifest& stored) { stored.publish = {}; });
         if (!json) {
             core::printLine("Remote collection missing — creating a fresh publish on " +
                             catalog::CatalogAPI::apiBaseURL());
@@ -75,9 +80,10 @@ void CollectionsPublishCommand::run() {
     if (!remote || !token) {
         PublishCreateResponse created = CollectionPublishClient::createCollection(manifest);
         LocalCollectionManifest::savePublishToken(created.publishToken, slug);
-        manifest.publish.remoteSlug = created.slug;
-        manifest.publish.publishedAt = manifestNow();
-        LocalCollectionManifest::save(manifest, slug);
+        manifest = LocalCollectionManifest::update(slug, [&](LocalCollectionManifest& stored) {
+            stored.publish.remoteSlug = created.slug;
+            stored.publish.publishedAt = manifestNow();
+        });
         if (!json) {
             core::printLine("✓ Created remote collection \"" + created.name + "\" (" + created.slug + ")");
             if (created.slug != slug)
@@ -86,6 +92,7 @@ void CollectionsPublishCommand::run() {
         remote = created.slug;
         token = created.publishToken;
     }
+    tokenLock.release();
 
     PublishCollectionResponse reply;
     reply.slug = slug;
@@ -110,8 +117,8 @@ void CollectionsPublishCommand::run() {
     }
 
     PublishFinalizeResponse finalized = CollectionPublishClient::finalize(*remote, *token);
-    manifest.publish.finalizedAt = manifestNow();
-    LocalCollectionManifest::save(manifest, slug);
+    LocalCollectionManifest::update(
+        slug, [](LocalCollectionManifest& stored) { stored.publish.finalizedAt = manifestNow(); });
 
     reply.failed = static_cast<int64_t>(reply.errors.size());
     reply.success = reply.errors.empty();

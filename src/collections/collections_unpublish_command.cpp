@@ -28,6 +28,8 @@ void CollectionsUnpublishCommand::declare(core::Arguments& arguments) {
 
 void CollectionsUnpublishCommand::run() {
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
+    // One run at a time decides on the token and the remote copy it stands for.
+    platform::FileLock tokenLock = LocalCollectionManifest::lockPublishToken(slug);
     LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
     const std::optional<std::string> remote = manifest.publish.remoteSlug;
     const std::optional<std::string> token = LocalCollectionManifest::readPublishToken(slug);
@@ -35,8 +37,7 @@ void CollectionsUnpublishCommand::run() {
         throw LocalCollectionError::publishFailed(slug + " is not published (no remote slug/token on file).");
 
     CollectionPublishClient::deleteCollection(*remote, *token);
-    manifest.publish = {};
-    LocalCollectionManifest::save(manifest, slug);
+    LocalCollectionManifest::update(slug, [](LocalCollectionManifest& stored) { stored.publish = {}; });
     LocalCollectionManifest::removePublishToken(slug);
 
     if (json) {

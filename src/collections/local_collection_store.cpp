@@ -316,6 +316,17 @@ LocalCollectionManifest LocalCollectionManifest::load(const std::string& slug) {
     return decode(bytes);
 }
 
+LocalCollectionManifest
+LocalCollectionManifest::update(const std::string& slug,
+                                const std::function<void(LocalCollectionManifest&)>& change) {
+    if (!exists(slug)) throw LocalCollectionError::notFound(slug);
+    platform::FileLock lock = platform::FileLock::store(manifestPath(slug));
+    LocalCollectionManifest manifest = load(slug);
+    change(manifest);
+    save(manifest, slug);
+    return manifest;
+}
+
 void LocalCollectionManifest::save(const LocalCollectionManifest& manifest) {
     save(manifest, manifest.slug);
 }
@@ -368,9 +379,16 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
     platform::removeItemQuietly(publishTokenPath(slug));
 }
 
+platform::FileLock LocalCollectionManifest::lockPublishToken(const std::string& slug) {
+    if (!isSingleFolderName(slug)) throw LocalCollectionError::invalidSlug(slug);
+    return platform::FileLock::store(publishTokenPath(slug));
+}
+
 // --- slugs ---------------------------------------------------------------------
 
-std::string slugify(std::string_view text) { return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters); }
+std::string slugify(std::string_view text) {
+    return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters);
+}
 
 std::string slugifyWithoutLimit(std::string_view text) {
     std::string lower = core::lowercased(text);

@@ -8,9 +8,11 @@
 
 #include "core/errors.h"
 #include "core/json.h"
+#include "platform/file_lock.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -114,6 +116,15 @@ struct LocalCollectionManifest {
     static bool exists(const std::string& slug);
     // Reads and decodes <root>/<slug>/manifest.json; throws FileSystemError or JSONDecodingError.
     static LocalCollectionManifest load(const std::string& slug);
+    // The one way to change an existing collection's manifest: loads it, lets
+    // `change` change it and saves it back into the folder of `slug`, holding the
+    // manifest's lock (manifest.json.lock beside it) throughout, so that
+    // concurrent runs change it one after another instead of overwriting each
+    // other. Returns the manifest as saved. Throws LocalCollectionError::notFound,
+    // platform::StoreBusyError, what load and save throw, or what `change` throws
+    // (then nothing is written).
+    static LocalCollectionManifest update(const std::string& slug,
+                                          const std::function<void(LocalCollectionManifest&)>& change);
     // Writes the manifest atomically into the folder of `manifest.slug`.
     static void save(const LocalCollectionManifest& manifest);
     // Writes it into the folder of `slug`, the collection it was loaded from.
@@ -131,6 +142,10 @@ struct LocalCollectionManifest {
     static void savePublishToken(const std::string& token, const std::string& slug);
     // Deletes publish-token, ignoring every failure.
     static void removePublishToken(const std::string& slug);
+    // Held while a run decides on and changes the publish token and the remote
+    // copy it stands for (publish-token.lock), so that two runs never both
+    // create a remote copy. Throws platform::StoreBusyError.
+    static platform::FileLock lockPublishToken(const std::string& slug);
 };
 
 // Lower-cased, every run of characters other than letters, marks and numbers

@@ -60,10 +60,11 @@ void setDarkMode(IconAppearance appearance) {
 
     // Last resort, not verified.
     try {
-        auto preferences = platform::PreferenceDomain::synchronize(platform::kAnyApplicationDomain);
-        preferences.setValue(kInterfaceStyleKey,
-                             dark ? std::optional(platform::Plist::string("Dark")) : std::nullopt);
-        preferences.save();
+        platform::PreferenceDomain::update(
+            platform::kAnyApplicationDomain, [&](platform::PreferenceDomain& preferences) {
+                preferences.setValue(kInterfaceStyleKey,
+                                     dark ? std::optional(platform::Plist::string("Dark")) : std::nullopt);
+            });
     } catch (...) {
     }
     platform::postDistributedNotification("AppleInterfaceThemeChangedNotification");

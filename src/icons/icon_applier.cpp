@@ -8,6 +8,7 @@
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 
 namespace mivora::icons {
@@ -24,9 +25,10 @@ core::Json ApplyIconResult::toJson() const {
 }
 
 std::string selfDrawnDockIconMessage(const std::string& displayName, const std::optional<std::string>& hint) {
-    std::string message = displayName +
-                          " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
-                          "launch), so macOS ignores custom icons for it. Mivora can't change it.";
+    std::string message =
+        displayName +
+        " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
+        "launch), so macOS ignores custom icons for it. Mivora can't change it.";
     if (hint) return message + " Pick a different icon inside the app instead: " + *hint + ".";
     return message + " Look for an icon picker in the app's own settings instead.";
 }
@@ -34,7 +36,8 @@ std::string selfDrawnDockIconMessage(const std::string& displayName, const std::
 namespace {
 
 // Step 7: whether the requested slot goes onto the bundle now or is only cached.
-bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std::optional<IconCacheEntry>& entry) {
+bool shouldApplyNow(IconAppearance requested, IconAppearance current,
+                    const std::optional<IconCacheEntry>& entry) {
     if (requested == current) return true;
     if (requested == IconAppearance::dark) return false;
     // A light icon while dark shows: keep a different dark icon on the bundle.
@@ -44,14 +47,19 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std:
 
 } // namespace
 
-ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
-                          const std::string& cacheDirectory, const std::string& helperScript,
-                          const std::string& fileicon, bool quit) {
+ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath,
+                          IconAppearance appearance, const std::string& cacheDirectory,
+                          const std::string& helperScript, const std::string& fileicon, bool quit) {
     requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
 
     if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
-        throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
+        throw core::CLIError::iconSetFailed(
+            selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
+    // Runs for one application take their turns from here to the end, so that
+    // the apply-or-cache choice below still holds when the cache is written.
+    // Runs for other applications go on at the same time.
+    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
     SystemAppApplyTarget target = prepareSystemAppTarget(app);
     std::string icon;
     try {
@@ -63,9 +71,19 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
         throw;
     }
 
-    IconCache cache = loadIconCache();
+    // Read the way a change reads it: a cache that cannot be read, or that
+    // another run keeps busy, stops us before the bundle is touched.
     std::optional<IconCacheEntry> entry;
-    if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+    try {
+        updateIconCache([&](IconCache& cache) {
+            if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+            return false;
+        });
+    } catch (...) {
+        target.rollback();
+        removeComposeTempDirectory(icon);
+        throw;
+    }
     bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
 
     if (apply) {
@@ -90,8 +108,9 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
 
     std::string slot = rawValue(appearance);
     std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
-                                : "Cached " + slot + " icon for " + target.original.name + "; will apply when macOS switches to " +
-                                      slot + " mode (or run again in that mode)";
+                                : "Cached " + slot + " icon for " + target.original.name +
+                                      "; will apply when macOS switches to " + slot +
+                                      " mode (or run again in that mode)";
     removeComposeTempDirectory(icon);
     return ApplyIconResult{true, target.original, slot, apply, cachedFile, message};
 }

@@ -1,15 +1,16 @@
 #include "icons/icon_cache.h"
 
-#include <algorithm>
-#include <stdexcept>
-
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace mivora::icons {
 
@@ -17,6 +18,14 @@ namespace {
 
 void deleteCachedImage(const std::string& cacheDirectory, const std::string& name) {
     if (auto path = cachedImagePath(cacheDirectory, name)) platform::removeItemQuietly(*path);
+}
+
+// The desktop application's copy, read when icon-cache.json is missing or does not decode.
+IconCache preferenceFallback() {
+    if (auto data = readAppPreferenceData("com.mivora.cachedIcons")) {
+        if (auto cache = decodeIconCache(*data)) return *cache;
+    }
+    return {};
 }
 
 } // namespace
@@ -50,7 +59,8 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
     return platform::joinPath(cacheDirectory, name);
 }
 
@@ -88,17 +98,44 @@ IconCache loadIconCache() {
     if (auto bytes = platform::readFile(iconCacheFilePath())) {
         if (auto cache = decodeIconCache(*bytes)) return *cache;
     }
-    if (auto data = readAppPreferenceData("com.mivora.cachedIcons")) {
-        if (auto cache = decodeIconCache(*data)) return *cache;
+    return preferenceFallback();
+}
+
+void updateIconCache(const std::function<bool(IconCache&)>& change) {
+    const std::string path = iconCacheFilePath();
+    // The folder is shared with the desktop application: the lock is the folder
+    // itself, not a file of ours in it.
+    platform::createDirectories(platform::parentPath(path));
+    platform::FileLock lock = platform::FileLock::folder(platform::parentPath(path), path);
+
+    IconCache cache;
+    bool undecodable = false;
+    std::string reason;
+    if (auto bytes = platform::readFile(path, reason)) {
+        if (auto decoded = decodeIconCache(*bytes)) {
+            cache = std::move(*decoded);
+        } else {
+            undecodable = true;
+            cache = preferenceFallback();
+        }
+    } else if (platform::fileExists(path)) {
+        throw platform::FileSystemError("Cannot read " + path + ": " + reason +
+                                        "; the icon cache was left as it is and nothing was changed");
+    } else {
+        cache = preferenceFallback();
     }
-    return {};
+
+    if (!change(cache)) return;
+    std::string bytes = encodeIconCache(cache);
+    if (undecodable) platform::keepUnreadableFileAside(path);
+    platform::writeFileAtomically(path, bytes);
 }
 
 void saveIconCache(const IconCache& cache) {
-    std::string bytes = encodeIconCache(cache);
-    std::string path = iconCacheFilePath();
-    platform::createDirectories(platform::parentPath(path));
-    platform::writeFileAtomically(path, bytes);
+    updateIconCache([&](IconCache& stored) {
+        stored = cache;
+        return true;
+    });
 }
 
 CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
@@ -108,59 +145,65 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
     std::string destination = platform::joinPath(cacheDirectory, name);
     convertImageToPNG(iconPath, destination);
 
-    IconCache cache = loadIconCache();
-    std::optional<IconCacheEntry> old;
-    if (auto found = cache.find(app.path); found != cache.end()) old = found->second;
-
     IconCacheEntry entry;
     std::optional<std::string> replaced;
     std::optional<std::string> otherSlot;
-    if (appearance == IconAppearance::dark) {
-        entry.iconFileName = old ? old->iconFileName : name; // a first dark icon fills both slots
-        entry.darkIconFileName = name;
-        if (old) replaced = old->darkIconFileName;
-        otherSlot = entry.iconFileName;
-    } else {
-        entry.iconFileName = name;
-        if (old) entry.darkIconFileName = old->darkIconFileName;
-        if (old) replaced = old->iconFileName;
-        otherSlot = entry.darkIconFileName;
-    }
-    entry.appPath = app.path;
-    entry.appName = app.name;
-    entry.timestamp = core::secondsSinceReferenceDate();
-    entry.appVersion = readBundleVersion(app.path);
-
-    cache[app.path] = entry;
-    saveIconCache(cache);
+    updateIconCache([&](IconCache& cache) {
+        std::optional<IconCacheEntry> old;
+        if (auto found = cache.find(app.path); found != cache.end()) old = found->second;
+        if (appearance == IconAppearance::dark) {
+            entry.iconFileName = old ? old->iconFileName : name; // a first dark icon fills both slots
+            entry.darkIconFileName = name;
+            if (old) replaced = old->darkIconFileName;
+            otherSlot = entry.iconFileName;
+        } else {
+            entry.iconFileName = name;
+            if (old) entry.darkIconFileName = old->darkIconFileName;
+            if (old) replaced = old->iconFileName;
+            otherSlot = entry.darkIconFileName;
+        }
+        entry.appPath = app.path;
+        entry.appName = app.name;
+        entry.timestamp = core::secondsSinceReferenceDate();
+        entry.appVersion = readBundleVersion(app.path);
+        cache[app.path] = entry;
+        return true;
+    });
 
     if (replaced && *replaced != name && replaced != otherSlot) deleteCachedImage(cacheDirectory, *replaced);
     return {destination, entry};
 }
 
 RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::string& cacheDirectory) {
-    IconCache cache = loadIconCache();
-    auto found = cache.find(appPath);
-    if (found == cache.end() || !found->second.darkIconFileName) return {};
-    std::string darkName = *found->second.darkIconFileName;
-    found->second.darkIconFileName.reset();
-    std::string lightName = found->second.iconFileName;
-    saveIconCache(cache);
-    if (darkName != lightName) deleteCachedImage(cacheDirectory, darkName);
+    std::optional<std::string> darkName;
+    std::string lightName;
+    updateIconCache([&](IconCache& cache) {
+        auto found = cache.find(appPath);
+        if (found == cache.end() || !found->second.darkIconFileName) return false;
+        darkName = found->second.darkIconFileName;
+        found->second.darkIconFileName.reset();
+        lightName = found->second.iconFileName;
+        return true;
+    });
+    if (!darkName) return {};
+    if (*darkName != lightName) deleteCachedImage(cacheDirectory, *darkName);
     // A name that would leave the cache folder is never handed to the helper.
     return {true, cachedImagePath(cacheDirectory, lightName)};
 }
 
 bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirectory) {
-    IconCache cache = loadIconCache();
-    auto found = cache.find(appPath);
-    if (found == cache.end()) return false;
-    IconCacheEntry entry = found->second;
-    cache.erase(found);
-    saveIconCache(cache);
-    deleteCachedImage(cacheDirectory, entry.iconFileName);
-    if (entry.darkIconFileName && *entry.darkIconFileName != entry.iconFileName)
-        deleteCachedImage(cacheDirectory, *entry.darkIconFileName);
+    std::optional<IconCacheEntry> entry;
+    updateIconCache([&](IconCache& cache) {
+        auto found = cache.find(appPath);
+        if (found == cache.end()) return false;
+        entry = found->second;
+        cache.erase(found);
+        return true;
+    });
+    if (!entry) return false;
+    deleteCachedImage(cacheDirectory, entry->iconFileName);
+    if (entry->darkIconFileName && *entry->darkIconFileName != entry->iconFileName)
+        deleteCachedImage(cacheDirectory, *entry->darkIconFileName);
     return true;
 }
 

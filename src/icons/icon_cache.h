@@ -4,14 +4,15 @@
 // as seconds since 2001) plus PNG images in the cache folder that its entries name.
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "icons/appearance.h"
+
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "icons/appearance.h"
 
 namespace mivora::icons {
 
@@ -49,9 +50,21 @@ std::optional<IconCache> decodeIconCache(std::string_view bytes);
 std::string encodeIconCache(const IconCache& cache);
 
 // icon-cache.json when it decodes; otherwise the desktop application's
-// preference value "com.mivora.cachedIcons"; otherwise empty. Never merged, never fails.
+// preference value "com.mivora.cachedIcons"; otherwise empty. Never merged, never
+// fails. For readers that only read; every change goes through updateIconCache.
 IconCache loadIconCache();
-// Writes the whole cache atomically. Throws on an encoding, folder or write error.
+
+// The one way to change the cache: holds the cache's lock (its folder) across
+// reading it, `change` and, when `change` returns true, writing it back
+// atomically, so that concurrent runs never lose each other's entries. The read
+// follows the read rule with two guards, so that no entry is lost without a copy:
+// a file that exists but cannot be read (permission, not a file) is never
+// replaced: FileSystemError names it and nothing is written; a file that does
+// not decode is kept as "icon-cache.json.unreadable-<UUID>" before the write.
+// Throws platform::StoreBusyError when another run keeps the lock too long.
+void updateIconCache(const std::function<bool(IconCache&)>& change);
+
+// Writes the whole cache (through updateIconCache). Throws on an encoding, folder or write error.
 void saveIconCache(const IconCache& cache);
 
 struct CachedIcon {

@@ -1,17 +1,18 @@
 #include "icons/system_app_proxies.h"
 
-#include <array>
-
 #include "core/base64.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/text.h"
 #include "icons/icon_cache.h"
 #include "platform/environment.h"
+#include "platform/file_lock.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
+
+#include <array>
 
 namespace mivora::icons {
 
@@ -32,28 +33,63 @@ bool somethingExists(const std::string& path) {
     return platform::fileExists(path) || platform::isSymbolicLink(path);
 }
 
-struct DockTiles {
-    platform::PreferenceDomain domain;
-    platform::Plist tiles;
-};
-
-std::optional<DockTiles> loadDockTiles() {
-    auto domain = platform::PreferenceDomain::synchronize(kDockDomain);
-    auto tiles = domain.value(kPersistentApps);
-    if (!tiles.isArray()) return std::nullopt;
+bool isTileArray(platform::PlistView tiles) {
+    if (!tiles.isArray()) return false;
     for (size_t i = 0; i < tiles.size(); ++i) {
-        if (!tiles.at(i).isDictionary()) return std::nullopt;
+        if (!tiles.at(i).isDictionary()) return false;
     }
-    auto copy = platform::Plist::copyOf(tiles);
-    return DockTiles{std::move(domain), std::move(copy)};
+    return true;
 }
 
-// Like the preferences system's synchronise, a failed write of the Dock's
-// preferences is not reported.
-void saveDockTiles(DockTiles& dock, platform::Plist tiles) {
+// Runs `change` on the Dock's tiles read under the Dock's lock and writes the
+// array it returns. Like the preferences system's synchronise, a failed write
+// of the Dock's preferences is not reported; a Dock kept busy by another run is.
+void updateDockTiles(const std::function<std::optional<platform::Plist>(platform::PlistView)>& change) {
     try {
-        dock.domain.setValue(kPersistentApps, std::move(tiles));
-        dock.domain.save();
+        platform::PreferenceDomain::update(kDockDomain, [&](platform::PreferenceDomain& domain) {
+            auto tiles = domain.value(kPersistentApps);
+            if (!isTileArray(tiles)) return;
+            if (auto changed = change(tiles)) domain.setValue(kPersistentApps, std::move(*changed));
+        });
+    } catch (const platform::StoreBusyError&) {
+        throw;
+    } catch (const std::exception&) {
+    }
+}
+
+SystemProxyRecords decodeSystemProxyRecords(const std::optional<std::string>& data) {
+    if (!data) return {};
+    try {
+        auto json = core::Json::parse(*data);
+        if (!json.is_object()) return {};
+        SystemProxyRecords records;
+        for (const auto& [key, value] : json.items())
+            records[key] = SystemProxyRecord::fromJson(value);
+        return records;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::string encodeSystemProxyRecords(const SystemProxyRecords& records) {
+    core::Json json = core::Json::object();
+    for (const auto& [key, record] : records)
+        json[key] = record.toJson();
+    return core::writeJSON(json, core::JSONStyle::compact);
+}
+
+// Changes the records read under the lock of the desktop application's
+// preferences. Like saveSystemProxyRecords it reports no failure of its own,
+// except preferences kept busy by another run.
+void updateSystemProxyRecords(const std::function<void(SystemProxyRecords&)>& change) {
+    try {
+        platform::PreferenceDomain::update(core::kBundleIdentifier, [&](platform::PreferenceDomain& domain) {
+            SystemProxyRecords records = decodeSystemProxyRecords(domain.value(kRecordsKey).data());
+            change(records);
+            domain.setValue(kRecordsKey, platform::Plist::data(encodeSystemProxyRecords(records)));
+        });
+    } catch (const platform::StoreBusyError&) {
+        throw;
     } catch (const std::exception&) {
     }
 }
@@ -68,12 +104,20 @@ SystemProxyRecord makeRecord(const core::InstalledApp& app, const std::string& p
 void recordSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
                           const std::optional<SystemProxyRecord>& earlier,
                           const std::optional<std::string>& tileData) {
-    SystemProxyRecords records = loadSystemProxyRecords();
-    // One record per application, however its path was spelled before.
-    std::erase_if(records,
-                  [&](const auto& item) { return item.first != app.path && samePath(item.first, app.path); });
-    records[app.path] = makeRecord(app, proxyPath, earlier, tileData);
-    saveSystemProxyRecords(records);
+    updateSystemProxyRecords([&](SystemProxyRecords& records) {
+        // What another run recorded since `earlier` was read wins over what this
+        // run did not see: the first creation date and the original tile, which
+        // only the run that swapped the tile holds.
+        std::optional<SystemProxyRecord> current = earlier;
+        for (const auto& [key, record] : records) {
+            if (samePath(key, app.path)) current = record;
+        }
+        SystemProxyRecord record = makeRecord(app, proxyPath, current, tileData);
+        if (!record.originalDockEntry && current) record.originalDockEntry = current->originalDockEntry;
+        // One record per application, however its path was spelled before.
+        std::erase_if(records, [&](const auto& item) { return samePath(item.first, app.path); });
+        records[app.path] = std::move(record);
+    });
 }
 
 void rollbackSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
@@ -149,31 +193,11 @@ bool isProtectedSystemApp(const std::string& path) {
 
 SystemProxyRecords loadSystemProxyRecords() {
     auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
-    auto data = domain.value(kRecordsKey).data();
-    if (!data) return {};
-    try {
-        auto json = core::Json::parse(*data);
-        if (!json.is_object()) return {};
-        SystemProxyRecords records;
-        for (const auto& [key, value] : json.items())
-            records[key] = SystemProxyRecord::fromJson(value);
-        return records;
-    } catch (const std::exception&) {
-        return {};
-    }
+    return decodeSystemProxyRecords(domain.value(kRecordsKey).data());
 }
 
 void saveSystemProxyRecords(const SystemProxyRecords& records) {
-    try {
-        core::Json json = core::Json::object();
-        for (const auto& [key, record] : records)
-            json[key] = record.toJson();
-        std::string bytes = core::writeJSON(json, core::JSONStyle::compact);
-        auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
-        domain.setValue(kRecordsKey, platform::Plist::data(bytes));
-        domain.save();
-    } catch (const std::exception&) {
-    }
+    updateSystemProxyRecords([&](SystemProxyRecords& stored) { stored = records; });
 }
 
 std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app) {
@@ -186,9 +210,10 @@ std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp&
 }
 
 std::optional<platform::Plist> readDockPersistentApps() {
-    auto dock = loadDockTiles();
-    if (!dock) return std::nullopt;
-    return std::move(dock->tiles);
+    auto domain = platform::PreferenceDomain::synchronize(kDockDomain);
+    auto tiles = domain.value(kPersistentApps);
+    if (!isTileArray(tiles)) return std::nullopt;
+    return platform::Plist::copyOf(tiles);
 }
 
 std::optional<std::string> dockTileFilePath(platform::PlistView tile) {
@@ -261,51 +286,53 @@ platform::Plist makeDockTile(const std::string& bundlePath, const std::string& l
 
 std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
                                                  const std::string& proxyPath, const std::string& label) {
-    auto dock = loadDockTiles();
-    if (!dock) return std::nullopt;
-    auto tiles = platform::Plist::array();
     std::optional<std::string> firstTile;
-    bool replaced = false;
-    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
-        auto tile = dock->tiles.view().at(i);
-        auto path = dockTileFilePath(tile);
-        if (path && samePath(*path, originalPath)) {
-            if (!replaced) {
-                std::string bytes = platform::Plist::copyOf(tile).toBinary();
-                if (!bytes.empty()) firstTile = std::move(bytes);
+    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
+        auto tiles = platform::Plist::array();
+        bool replaced = false;
+        for (size_t i = 0; i < current.size(); ++i) {
+            auto tile = current.at(i);
+            auto path = dockTileFilePath(tile);
+            if (path && samePath(*path, originalPath)) {
+                if (!replaced) {
+                    std::string bytes = platform::Plist::copyOf(tile).toBinary();
+                    if (!bytes.empty()) firstTile = std::move(bytes);
+                }
+                replaced = true;
+                tiles.append(makeDockTile(proxyPath, label, tile));
+            } else {
+                tiles.append(platform::Plist::copyOf(tile));
             }
-            replaced = true;
-            tiles.append(makeDockTile(proxyPath, label, tile));
-        } else {
-            tiles.append(platform::Plist::copyOf(tile));
         }
-    }
-    if (!replaced) return std::nullopt;
-    saveDockTiles(*dock, std::move(tiles));
+        if (!replaced) return std::nullopt;
+        return tiles;
+    });
     return firstTile;
 }
 
 void restoreOriginalDockEntry(const SystemProxyRecord& record) {
-    auto dock = loadDockTiles();
-    if (!dock) return;
     std::optional<platform::Plist> original;
     if (record.originalDockEntry) {
         auto parsed = platform::parsePropertyList(*record.originalDockEntry);
         if (parsed && parsed->view().isDictionary()) original = std::move(parsed);
     }
-    auto tiles = platform::Plist::array();
-    bool replaced = false;
-    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
-        auto tile = dock->tiles.view().at(i);
-        auto path = dockTileFilePath(tile);
-        if (path && samePath(*path, record.proxyPath)) {
-            replaced = true;
-            tiles.append(original ? *original : makeDockTile(record.originalPath, record.appName, tile));
-        } else {
-            tiles.append(platform::Plist::copyOf(tile));
+    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
+        auto tiles = platform::Plist::array();
+        bool replaced = false;
+        for (size_t i = 0; i < current.size(); ++i) {
+            auto tile = current.at(i);
+            auto path = dockTileFilePath(tile);
+            if (path && samePath(*path, record.proxyPath)) {
+                replaced = true;
+                tiles.append(original ? platform::Plist::copyOf(original->view())
+                                      : makeDockTile(record.originalPath, record.appName, tile));
+            } else {
+                tiles.append(platform::Plist::copyOf(tile));
+            }
         }
-    }
-    if (replaced) saveDockTiles(*dock, std::move(tiles));
+        if (!replaced) return std::nullopt;
+        return tiles;
+    });
 }
 
 void removeEmptySystemAppsFolder() {
@@ -331,7 +358,14 @@ SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
     registerWithLaunchServices(proxyPath);
     // Found however the path was spelled, so that a later apply keeps the first tile and date.
     std::optional<SystemProxyRecord> earlier = findSystemProxyRecord(app);
-    std::optional<std::string> tileData = pointDockEntryAtProxy(originalPath, proxyPath, app.name);
+    std::optional<std::string> tileData;
+    try {
+        tileData = pointDockEntryAtProxy(originalPath, proxyPath, app.name);
+    } catch (...) {
+        // The Dock stayed busy: leave no proxy behind that this call made.
+        rollbackSystemAppProxy(app, proxyPath, earlier, std::nullopt, proxyExisted);
+        throw;
+    }
     if (!tileData && earlier) tileData = earlier->originalDockEntry;
 
     core::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
@@ -351,9 +385,7 @@ bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cac
     if (somethingExists(record->proxyPath) && isSystemAppProxyPath(record->proxyPath))
         platform::removeItem(record->proxyPath);
     restoreOriginalDockEntry(*record);
-    SystemProxyRecords records = loadSystemProxyRecords();
-    records.erase(record->originalPath);
-    saveSystemProxyRecords(records);
+    updateSystemProxyRecords([&](SystemProxyRecords& records) { records.erase(record->originalPath); });
     removeEmptySystemAppsFolder();
     return true;
 }

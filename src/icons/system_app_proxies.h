@@ -6,14 +6,14 @@
 // under "com.mivora.systemAppProxies".
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "platform/property_list.h"
+
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "platform/property_list.h"
 
 namespace mivora::icons {
 
@@ -63,8 +63,11 @@ core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app);
 bool isSystemAppProxyPath(const std::string& path);
 
 // --- building blocks (paths are compared after dropping one trailing "/") ---
-SystemProxyRecords loadSystemProxyRecords();                    // missing or undecodable: none
-void saveSystemProxyRecords(const SystemProxyRecords& records); // never fails
+// The records, the Dock's tiles and the desktop application's preferences are
+// each changed under their preference domain's lock; a write failure is not
+// reported, a domain kept busy by another run is (platform::StoreBusyError).
+SystemProxyRecords loadSystemProxyRecords(); // missing or undecodable: none
+void saveSystemProxyRecords(const SystemProxyRecords& records);
 std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app);
 // The Dock's "persistent-apps", when it is an array of dictionaries.
 std::optional<platform::Plist> readDockPersistentApps();

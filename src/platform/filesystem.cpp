@@ -1,5 +1,8 @@
 #include "platform/filesystem.h"
 
+#include "platform/environment.h"
+#include "platform/uuid.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,8 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/environment.h"
-
 namespace mivora::platform {
 
 namespace {
@@ -24,7 +25,8 @@ namespace {
 }
 
 std::string_view trimmedTrailingSlashes(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
     return path;
 }
 
@@ -35,7 +37,8 @@ std::string joinPath(std::string_view base, std::string_view component) {
     if (component.empty()) return std::string(base);
     std::string result(base);
     if (result.back() != '/') result += '/';
-    while (!component.empty() && component.front() == '/') component.remove_prefix(1);
+    while (!component.empty() && component.front() == '/')
+        component.remove_prefix(1);
     result += component;
     return result;
 }
@@ -79,8 +82,10 @@ std::string standardizePath(std::string_view path) {
         std::string_view part = path.substr(start, end - start);
         if (part.empty() || part == ".") {
         } else if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.emplace_back("..");
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.emplace_back("..");
         } else {
             parts.emplace_back(part);
         }
@@ -98,7 +103,8 @@ std::string standardizePath(std::string_view path) {
 std::string expandTilde(std::string_view path) {
     if (path.empty() || path.front() != '~') return std::string(path);
     auto slash = path.find('/');
-    std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+    std::string_view user =
+        path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
     std::string rest = slash == std::string_view::npos ? "" : std::string(path.substr(slash));
     if (user.empty()) return homeDirectory() + rest;
     struct passwd* entry = ::getpwnam(std::string(user).c_str());
@@ -127,11 +133,20 @@ bool isSymbolicLink(const std::string& path) {
 }
 
 std::optional<std::string> readFile(const std::string& path) {
+    std::string reason;
+    return readFile(path, reason);
+}
+
+std::optional<std::string> readFile(const std::string& path, std::string& reason) {
     // Non-blocking, so that a FIFO in place of a file cannot stall us before the check below.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return std::nullopt;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
         ::close(fd);
         return std::nullopt;
     }
@@ -149,6 +164,7 @@ std::optional<std::string> readFile(const std::string& path) {
         ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
+            reason = std::strerror(errno);
             ::close(fd);
             return std::nullopt;
         }
@@ -282,6 +298,12 @@ void copyFile(const std::string& from, const std::string& to) {
 
 void moveItem(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) fail("Cannot move " + from + " to", to, errno);
+}
+
+std::string keepUnreadableFileAside(const std::string& path) {
+    std::string aside = path + ".unreadable-" + newUUIDString();
+    moveItem(path, aside);
+    return aside;
 }
 
 void removeItem(const std::string& path) {

@@ -36,6 +36,8 @@ bool fileExists(const std::string& path); // follows symbolic links
 bool isDirectory(const std::string& path);
 bool isSymbolicLink(const std::string& path);
 std::optional<std::string> readFile(const std::string& path); // regular files only; never blocks on a FIFO
+// The same; on failure `reason` says why ("No such file or directory", "Permission denied", ...).
+std::optional<std::string> readFile(const std::string& path, std::string& reason);
 // At most `maxBytes` of the file's bytes; throws FileSystemError naming the path and the reason.
 // A caller that refuses large files passes its limit + 1, so it never reads much more than it accepts.
 std::string readFileContents(const std::string& path, size_t maxBytes = SIZE_MAX);
@@ -51,6 +53,9 @@ bool tryCreateDirectories(const std::string& path) noexcept;
 void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions = 0644);
 void copyFile(const std::string& from, const std::string& to);
 void moveItem(const std::string& from, const std::string& to);
+// Renames a stored file that could not be decoded to "<path>.unreadable-<UUID>"
+// before a new one replaces it, so that its bytes survive; returns the new path.
+std::string keepUnreadableFileAside(const std::string& path);
 void removeItem(const std::string& path); // recursive
 bool removeItemQuietly(const std::string& path) noexcept;
 void createSymbolicLink(const std::string& linkPath, const std::string& destination);

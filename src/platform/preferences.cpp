@@ -1,8 +1,8 @@
 #include "platform/preferences.h"
 
 #include "platform/environment.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
-#include "platform/uuid.h"
 
 namespace mivora::platform {
 
@@ -29,6 +29,18 @@ PreferenceDomain PreferenceDomain::synchronize(const std::string& domain) {
     return result;
 }
 
+void PreferenceDomain::update(const std::string& domain,
+                              const std::function<void(PreferenceDomain&)>& change) {
+    // The preferences folder is the system's, not ours: its lock, one for every
+    // domain, is the folder itself rather than a file of our own in it.
+    const std::string path = preferencesFilePath(domain);
+    tryCreateDirectories(parentPath(path));
+    FileLock lock = FileLock::folder(parentPath(path), path);
+    PreferenceDomain preferences = synchronize(domain);
+    change(preferences);
+    preferences.save();
+}
+
 PlistView PreferenceDomain::value(const std::string& key) const {
     return values_.view()[key];
 }
@@ -47,7 +59,7 @@ void PreferenceDomain::save() {
     if (!changed_) return;
     createDirectories(parentPath(path_));
     if (unreadable_ && (fileExists(path_) || isSymbolicLink(path_))) {
-        moveItem(path_, path_ + ".unreadable-" + newUUIDString());
+        keepUnreadableFileAside(path_);
     }
     writeFileAtomically(path_, values_.toBinary());
     unreadable_ = false;

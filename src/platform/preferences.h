@@ -4,10 +4,11 @@
 // keys and values the tool never touched come back as they were.
 #pragma once
 
+#include "platform/property_list.h"
+
+#include <functional>
 #include <optional>
 #include <string>
-
-#include "platform/property_list.h"
 
 namespace mivora::platform {
 
@@ -19,6 +20,13 @@ std::string preferencesFilePath(const std::string& domain);
 
 class PreferenceDomain {
 public:
+    // Reads the domain, lets `change` set its values and saves it, all while
+    // holding the lock of the preferences folder, so that concurrent runs change
+    // it one after another instead of overwriting each other. Throws
+    // StoreBusyError (another run kept the lock), FileSystemError, or what
+    // `change` throws (then nothing is written).
+    static void update(const std::string& domain, const std::function<void(PreferenceDomain&)>& change);
+
     // Reads the domain's file afresh. A missing or empty file is an empty domain.
     // So is a file that does not hold a property-list dictionary; it is left
     // as it is unless a value is changed and saved (see save()).

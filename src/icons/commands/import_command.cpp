@@ -5,6 +5,7 @@
 #include "core/output.h"
 #include "core/paths.h"
 #include "icons/commands/config_document.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 
 namespace mivora::icons {
@@ -40,9 +41,11 @@ void ImportCommand::run() {
         core::printLine("Dry run — no changes made.");
         return;
     }
-    // The staged bytes are the very bytes that were checked, not a second read that could differ.
-    platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "imported_config.json"),
-                                  file.bytes);
+    // The staged bytes are the very bytes that were checked, not a second read that
+    // could differ. The document and its marker are staged by one run at a time.
+    const std::string staged = platform::joinPath(core::configDirectory(), "imported_config.json");
+    platform::FileLock lock = platform::FileLock::folder(core::configDirectory(), staged);
+    platform::writeFileAtomically(staged, file.bytes);
     platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "pending_import"), "");
     core::printLine("");
     core::printLine("✓ Configuration staged for import.");

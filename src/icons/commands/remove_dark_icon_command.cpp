@@ -10,6 +10,7 @@
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 
 namespace mivora::icons {
@@ -28,6 +29,8 @@ void RemoveDarkIconCommand::declare(core::Arguments& arguments) {
 
 void RemoveDarkIconCommand::run() {
     core::InstalledApp app = core::resolveAppArgument(target);
+    // Takes its turn with set-icon and remove-icon runs for the same application.
+    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
     core::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
 
     RemoveIconResult result{true, app, false, false, false, ""};
@@ -35,8 +38,10 @@ void RemoveDarkIconCommand::run() {
     auto entry = cache.find(cacheApp.path);
     if (entry == cache.end() || !entry->second.darkIconFileName) {
         result.message = "No dark icon variant cached for " + app.name;
-        if (json) core::printJSON(result);
-        else core::printLine(result.message);
+        if (json)
+            core::printJSON(result);
+        else
+            core::printLine(result.message);
         return;
     }
 
@@ -56,8 +61,10 @@ void RemoveDarkIconCommand::run() {
     result.removedFromBundle = reapply;
     result.message = reapply ? "Removed dark icon variant for " + app.name + " and reapplied the light icon"
                              : "Removed dark icon variant for " + app.name;
-    if (json) core::printJSON(result);
-    else core::printLine("✓ " + result.message);
+    if (json)
+        core::printJSON(result);
+    else
+        core::printLine("✓ " + result.message);
 }
 
 } // namespace mivora::icons

@@ -9,6 +9,7 @@
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 
 namespace mivora::icons {
@@ -41,16 +42,20 @@ void RemoveIconCommand::declare(core::Arguments& arguments) {
 void RemoveIconCommand::run() {
     core::InstalledApp app = core::resolveAppArgument(target);
     requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
+    // Takes its turn with set-icon and remove-dark-icon runs for the same application.
+    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
 
     bool removedCache = false;
     if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
-        core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
+        core::runShell(
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
     }
 
-    RemoveIconResult result{true, app, true, removedCache, removedCache, "Default icon restored for " + app.name};
+    RemoveIconResult result{true,         app,          true,
+                            removedCache, removedCache, "Default icon restored for " + app.name};
     if (json) {
         core::printJSON(result);
     } else {
