@@ -255,6 +255,20 @@ TEST_F(ProxyRecords, LinksAtTheProxyFolderOrBundleAreNeverFollowed) {
     EXPECT_EQ(platform::readSymbolicLink(safari.proxy + "/Contents"), safari.path + "/Contents");
 }
 
+TEST_F(CacheNames, AnApplicationPathHoldingANulIsNeverCutShort) {
+    // Cut at the NUL, the path would name Notes, and "/.." after it the folder above.
+    FixtureCacheEntry entry{.appPath = nul(notes, "/../.."), .appName = "Notes", .iconFileName = "n.png"};
+    writeIconCache(sandbox, {entry});
+    writeCachedImages(sandbox, {entry});
+    auto result = sandbox.run({"restore", "-v"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("  ✗ Notes — Failed to start process: an operand holds a NUL character\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("0 restored, 1 failed, 0 skipped"), std::string::npos) << result.out;
+    EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
+}
+
 TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
     const std::string cache = cachedImagesFolder(sandbox);
     platform::createDirectories(platform::parentPath(cache));
