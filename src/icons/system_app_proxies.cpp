@@ -64,6 +64,28 @@ void updateDockTiles(const std::function<std::optional<platform::Plist>(platform
     }
 }
 
+// Replaces, under the Dock's lock, every tile whose file path is `path` by
+// `replacement(tile, first)`; writes only when a tile was replaced.
+void replaceDockTiles(const std::string& path,
+                      const std::function<platform::Plist(platform::PlistView, bool)>& replacement) {
+    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
+        auto tiles = platform::Plist::array();
+        bool replaced = false;
+        for (size_t i = 0; i < current.size(); ++i) {
+            auto tile = current.at(i);
+            auto tilePath = dockTileFilePath(tile);
+            if (tilePath && samePath(*tilePath, path)) {
+                tiles.append(replacement(tile, !replaced));
+                replaced = true;
+            } else {
+                tiles.append(platform::Plist::copyOf(tile));
+            }
+        }
+        if (!replaced) return std::nullopt;
+        return tiles;
+    });
+}
+
 SystemProxyRecords decodeSystemProxyRecords(const std::optional<std::string>& data) {
     if (!data) return {};
     try {
@@ -300,25 +322,12 @@ platform::Plist makeDockTile(const std::string& bundlePath, const std::string& l
 std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
                                                  const std::string& proxyPath, const std::string& label) {
     std::optional<std::string> firstTile;
-    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
-        auto tiles = platform::Plist::array();
-        bool replaced = false;
-        for (size_t i = 0; i < current.size(); ++i) {
-            auto tile = current.at(i);
-            auto path = dockTileFilePath(tile);
-            if (path && samePath(*path, originalPath)) {
-                if (!replaced) {
-                    std::string bytes = platform::Plist::copyOf(tile).toBinary();
-                    if (!bytes.empty()) firstTile = std::move(bytes);
-                }
-                replaced = true;
-                tiles.append(makeDockTile(proxyPath, label, tile));
-            } else {
-                tiles.append(platform::Plist::copyOf(tile));
-            }
+    replaceDockTiles(originalPath, [&](platform::PlistView tile, bool first) {
+        if (first) {
+            std::string bytes = platform::Plist::copyOf(tile).toBinary();
+            if (!bytes.empty()) firstTile = std::move(bytes);
         }
-        if (!replaced) return std::nullopt;
-        return tiles;
+        return makeDockTile(proxyPath, label, tile);
     });
     return firstTile;
 }
@@ -329,22 +338,9 @@ void restoreOriginalDockEntry(const SystemProxyRecord& record) {
         auto parsed = platform::parsePropertyList(*record.originalDockEntry);
         if (parsed && parsed->view().isDictionary()) original = std::move(parsed);
     }
-    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
-        auto tiles = platform::Plist::array();
-        bool replaced = false;
-        for (size_t i = 0; i < current.size(); ++i) {
-            auto tile = current.at(i);
-            auto path = dockTileFilePath(tile);
-            if (path && samePath(*path, record.proxyPath)) {
-                replaced = true;
-                tiles.append(original ? platform::Plist::copyOf(original->view())
-                                      : makeDockTile(record.originalPath, record.appName, tile));
-            } else {
-                tiles.append(platform::Plist::copyOf(tile));
-            }
-        }
-        if (!replaced) return std::nullopt;
-        return tiles;
+    replaceDockTiles(record.proxyPath, [&](platform::PlistView tile, bool) {
+        return original ? platform::Plist::copyOf(original->view())
+                        : makeDockTile(record.originalPath, record.appName, tile);
     });
 }
 
