@@ -345,7 +345,7 @@ std::vector<std::string> LocalCollectionManifest::listSlugs() {
     for (const auto& name : *names) {
         if (platform::fileExists(manifestPath(name))) slugs.push_back(name);
     }
-    std::sort(slugs.begin(), slugs.end());
+    std::sort(slugs.begin(), slugs.end(), core::CanonicalOrder());
     return slugs;
 }
 
@@ -370,7 +370,9 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
 
 // --- slugs ---------------------------------------------------------------------
 
-std::string slugify(std::string_view text) { return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters); }
+std::string slugify(std::string_view text) {
+    return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters);
+}
 
 std::string slugifyWithoutLimit(std::string_view text) {
     std::string lower = core::lowercased(text);

@@ -1,10 +1,10 @@
 #include "platform/environment.h"
 
+#include "platform/filesystem.h"
+
 #include <climits>
 #include <cstdlib>
 #include <unistd.h>
-
-#include "platform/filesystem.h"
 
 extern char** environ;
 
@@ -19,7 +19,8 @@ std::optional<std::string> environmentValue(const char* name) {
 namespace {
 
 std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 
@@ -99,22 +100,37 @@ const std::vector<std::string>& childEnvironment() {
     return env;
 }
 
-const std::string& userLocaleName() {
-    static const std::string locale = [] {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-            auto value = environmentValue(name);
-            if (value && !value->empty()) {
-                std::string text = *value;
-                // "en_US.UTF-8@euro" -> "en_US"
-                auto cut = text.find_first_of(".@");
-                if (cut != std::string::npos) text.resize(cut);
-                if (text == "C" || text == "POSIX") return std::string("en_US_POSIX");
-                return text;
-            }
-        }
-        return std::string("en_US_POSIX");
-    }();
-    return locale;
+namespace {
+
+std::string localeNameFromVariables(const char* categoryVariable) {
+    for (const char* name : {"LC_ALL", categoryVariable, "LANG"}) {
+        auto value = environmentValue(name);
+        if (!value || value->empty()) continue;
+        std::string text = *value;
+        // "en_US.UTF-8@euro" -> "en_US"
+        auto cut = text.find_first_of(".@");
+        if (cut != std::string::npos) text.resize(cut);
+        if (text == "C" || text == "POSIX") return {};
+        return text;
+    }
+    return {};
+}
+
+} // namespace
+
+const std::string& userLocaleName(LocaleCategory category) {
+    static const std::string collation = localeNameFromVariables("LC_COLLATE");
+    static const std::string time = localeNameFromVariables("LC_TIME");
+    static const std::string numeric = localeNameFromVariables("LC_NUMERIC");
+    switch (category) {
+    case LocaleCategory::collation:
+        return collation;
+    case LocaleCategory::time:
+        return time;
+    case LocaleCategory::numeric:
+        return numeric;
+    }
+    return collation;
 }
 
 std::string currentDirectory() {

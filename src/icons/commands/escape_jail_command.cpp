@@ -1,10 +1,5 @@
 #include "icons/commands/escape_jail_command.h"
 
-#include <algorithm>
-#include <exception>
-#include <iterator>
-#include <vector>
-
 #include "core/errors.h"
 #include "core/installed_app.h"
 #include "core/locations.h"
@@ -14,8 +9,13 @@
 #include "core/text.h"
 #include "icons/helper_command.h"
 #include "platform/environment.h"
-#include "platform/finder_info.h"
 #include "platform/filesystem.h"
+#include "platform/finder_info.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <vector>
 
 namespace mivora::icons {
 
@@ -70,7 +70,7 @@ void EscapeJailCommand::run() {
     std::vector<std::string> bundles;
     std::copy_if(entries->begin(), entries->end(), std::back_inserter(bundles),
                  [](const std::string& entry) { return core::endsWith(entry, ".app"); });
-    std::stable_sort(bundles.begin(), bundles.end());
+    std::stable_sort(bundles.begin(), bundles.end(), core::CanonicalOrder());
 
     int escaped = 0, skipped = 0, failed = 0;
     for (const auto& entry : bundles) {
