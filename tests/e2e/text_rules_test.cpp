@@ -143,6 +143,29 @@ TEST(CanonicalEquivalence, CollectionStatusSortsNamesByTheirCanonicalForms) {
                                                            "b"}));
 }
 
+TEST(CanonicalEquivalence, CachedIconsAndAliasesListInThePlainOrderOfCanonicalForms) {
+    Sandbox sandbox;
+    const std::string composed = "\xC3\x89"
+                                 "a",
+                      decomposed = "E\xCC\x81"
+                                   "b"; // Éa, Éb
+    writeAliases(sandbox, {{decomposed, "Second"}, {composed, "First"}, {"Zed", "Editor"}});
+    writeIconCache(sandbox, {{.appPath = "/x/B.app", .appName = decomposed, .iconFileName = "B.png"},
+                             {.appPath = "/x/A.app", .appName = composed, .iconFileName = "A.png"},
+                             {.appPath = "/x/Z.app", .appName = "Zed", .iconFileName = "Z.png"}});
+    auto result = sandbox.run({"list", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json reply = json::parse(result.out);
+    std::vector<std::string> aliases, icons;
+    for (const auto& alias : reply.at("aliases"))
+        aliases.push_back(alias.at("appName").get<std::string>());
+    for (const auto& icon : reply.at("cachedIcons"))
+        icons.push_back(icon.at("appName").get<std::string>());
+    const std::vector<std::string> expected = {"Zed", composed, decomposed};
+    EXPECT_EQ(aliases, expected);
+    EXPECT_EQ(icons, expected);
+}
+
 TEST(CanonicalEquivalence, CatalogRankingMatchesEitherForm) {
     CatalogServer server;
     Sandbox sandbox;

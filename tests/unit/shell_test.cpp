@@ -1,11 +1,11 @@
+#include "core/errors.h"
+#include "core/shell.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <gtest/gtest.h>
-
-#include "core/errors.h"
-#include "core/shell.h"
+#include <thread>
 
 namespace mivora::core {
 namespace {
@@ -24,6 +24,8 @@ TEST(RunShell, ReturnsStandardOutputTrimmed) {
     EXPECT_EQ(runShell("printf '  word\\n'", 15), "word");
     EXPECT_EQ(runShell("true", 15), "");
     EXPECT_EQ(runShell("echo out; echo err >&2", 15), "out");
+    // Unicode white space too: a no-break space, a line separator, NEL.
+    EXPECT_EQ(runShell("printf '\\302\\240word\\342\\200\\250\\302\\205\\n'", 15), "word");
 }
 
 TEST(RunShell, FailureTexts) {
@@ -38,7 +40,8 @@ TEST(RunShell, FailureTexts) {
         // Output that is not UTF-8 reads as empty text.
         {"printf '\\377\\376' >&2; exit 5", "Exit code 5: "},
     };
-    for (const auto& c : cases) EXPECT_EQ(failureOf(c.command), c.message) << c.command;
+    for (const auto& c : cases)
+        EXPECT_EQ(failureOf(c.command), c.message) << c.command;
 }
 
 TEST(RunShell, TimeOutTerminatesAndDropsTheFraction) {
@@ -74,14 +77,17 @@ TEST(RunShell, TimedOutChildIsTerminated) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(RunShell, TimeOutOfTwoPointNineSecondsSaysTwo) { EXPECT_EQ(failureOf("sleep 30", 2.9), "Command timed out after 2s"); }
+TEST(RunShell, TimeOutOfTwoPointNineSecondsSaysTwo) {
+    EXPECT_EQ(failureOf("sleep 30", 2.9), "Command timed out after 2s");
+}
 
 TEST(RunShell, BackgroundChildHoldingThePipesCountsAgainstTheTimeOut) {
     EXPECT_EQ(failureOf("sleep 30 & echo started", 1), "Command timed out after 1s");
 }
 
 TEST(RunShell, LargeOutputOnBothStreamsDoesNotBlock) {
-    std::string out = runShell("head -c 300000 /dev/zero | tr '\\0' a; head -c 300000 /dev/zero | tr '\\0' b >&2", 15);
+    std::string out =
+        runShell("head -c 300000 /dev/zero | tr '\\0' a; head -c 300000 /dev/zero | tr '\\0' b >&2", 15);
     EXPECT_EQ(out.size(), 300000u);
 }
 
