@@ -1,15 +1,16 @@
 #include "cli/frame.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
+
 #include "cli/command_tree.h"
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
 #include "core/text.h"
-
-#include <CLI/CLI.hpp>
-#include <algorithm>
-#include <exception>
-#include <map>
+#include "platform/environment.h"
 
 namespace mivora::cli {
 
@@ -212,6 +213,9 @@ private:
 
     static int execute(const CommandNode& node, int width) {
         try {
+            // Every command keeps or reads something under the home folder; one
+            // that cannot be found ends the command before anything is touched.
+            platform::homeDirectory();
             node.command->run();
             return kExitSuccess;
         } catch (const core::ValidationError& error) {
