@@ -183,6 +183,7 @@ TEST_F(ProxyRecords, AProxyPathOutsideTheProxyFolderIsTreatedAsNamingNothing) {
         folder + "/Safari.app/../../../../outside/marker",
         nul(folder + "/", "Safari.app"),
         nul(folder + "/..", ""),
+        folder + "/Safari.app/..",
         outside,
         folder + "/Safari.app/Contents/Info.plist",
         folder + "/Safari.app/Contents",
