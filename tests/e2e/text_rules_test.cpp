@@ -340,6 +340,25 @@ TEST(ValidUTF8, IllFormedArgumentsAreRepairedBeforeTheyAreUsed) {
     EXPECT_EQ(missing.err, "Error: No app matching 'Gone\xEF\xBF\xBD' found in /Applications.\n");
 }
 
+TEST(ValidUTF8, StoredJSONWithIllFormedTextDoesNotDecode) {
+    Sandbox sandbox;
+    // An icon cache that does not decode counts as missing.
+    sandbox.writeFile(iconCacheFile(sandbox), "{\"/x/A.app\":{\"appPath\":\"/x/A.app\",\"appName\":\"A\xFF\","
+                                              "\"iconFileName\":\"A.png\",\"timestamp\":1}}");
+    auto list = sandbox.run({"list", "--icons", "--json"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(json::parse(list.out).at("cachedIcons"), json::array());
+
+    // A configuration document is refused, and the refusal is valid text.
+    sandbox.writeFile(sandbox.dir() + "/config.json",
+                      "{\"appAliases\":[{\"appName\":\"A\xFF\",\"aliasName\":\"b\"}],\"cachedIcons\":[],"
+                      "\"version\":\"1.0\",\"exportDate\":1}");
+    auto validate = sandbox.run({"validate", sandbox.dir() + "/config.json"});
+    EXPECT_EQ(validate.status, 1);
+    EXPECT_EQ(validate.out.rfind("\xE2\x9C\x97 Invalid configuration: ", 0), 0u) << validate.out;
+    EXPECT_TRUE(core::isValidUTF8(validate.out));
+}
+
 TEST(ValidUTF8, AnInfoPlistWithIllFormedTextIsUnreadable) {
     Sandbox sandbox;
     std::string path = sandbox.addApp({.name = "Odd", .bundleId = "com.example.odd"});
