@@ -64,8 +64,9 @@ std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, co
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    std::stable_sort(entries.begin(), entries.end(), [](const IconCacheEntry& a, const IconCacheEntry& b) {
+        return core::compareCanonically(a.appName, b.appName) < 0;
+    });
 }
 
 std::string iconCacheFilePath() {
@@ -141,7 +142,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
-    std::string destination = platform::joinPath(cacheDirectory, name);
+    // Images are written only into a real cache folder, never through a link planted in its place.
+    auto contained = core::containedChild(cacheDirectory, name);
+    if (!contained) {
+        throw platform::FileSystemError("Cannot write into " + cacheDirectory +
+                                        ": it is a symbolic link or lies outside its own folder");
+    }
+    const std::string destination = *contained;
     convertImageToPNG(iconPath, destination);
 
     IconCacheEntry entry;

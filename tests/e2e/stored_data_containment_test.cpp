@@ -183,6 +183,7 @@ TEST_F(ProxyRecords, AProxyPathOutsideTheProxyFolderIsTreatedAsNamingNothing) {
         folder + "/Safari.app/../../../../outside/marker",
         nul(folder + "/", "Safari.app"),
         nul(folder + "/..", ""),
+        folder + "/Safari.app/..",
         outside,
         folder + "/Safari.app/Contents/Info.plist",
         folder + "/Safari.app/Contents",
@@ -290,7 +291,7 @@ TEST_F(CacheNames, AnApplicationPathHoldingANulIsNeverCutShort) {
     EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
 }
 
-TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
+TEST_F(CacheNames, ALinkAtTheCacheFolderIsNeitherWrittenThroughNorFollowedToDelete) {
     const std::string cache = cachedImagesFolder(sandbox);
     platform::createDirectories(platform::parentPath(cache));
     platform::createSymbolicLink(cache, outside);
@@ -299,6 +300,12 @@ TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
         {FixtureCacheEntry{
             .appPath = notes, .appName = "Notes", .iconFileName = "marker", .darkIconFileName = "marker2"}});
     const Tree outsideBefore = treeOf(outside);
+    auto set = sandbox.run({"set-icon", "Notes", icon, "--appearance", "light", "--no-refresh"});
+    EXPECT_EQ(set.status, 1);
+    EXPECT_EQ(set.err, "Error: Cannot write into " + cache +
+                           ": it is a symbolic link or lies outside its own folder\n");
+    EXPECT_EQ(treeOf(outside), outsideBefore);
+    platform::removeItemQuietly(sandbox.tmp() + "/helper.log");
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"remove-dark-icon", "Notes"},
                                                       {"restore"},
                                                       {"remove-icon", "Notes", "--no-refresh"}}) {
