@@ -4,15 +4,15 @@
 // search with its local ranking (catalog_search.cpp).
 #pragma once
 
+#include "catalog/catalog_icon.h"
+#include "core/errors.h"
+#include "platform/http.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "catalog/catalog_icon.h"
-#include "core/errors.h"
-#include "platform/http.h"
 
 namespace mivora::catalog {
 
@@ -76,7 +76,7 @@ struct CatalogAPI {
     // `limit` (none for a negative limit), numbered from 0. When the paged
     // search ranks nothing, the older query endpoint is asked instead.
     // Throws CatalogAPIError or a transport error.
-    static std::vector<CatalogIcon> search(const std::string& query, int limit, bool liquidGlass);
+    static std::vector<CatalogIcon> search(const std::string& query, int64_t limit, bool liquidGlass);
     // The icons of up to ten pages, in page order; stops at the first empty page.
     static std::vector<CatalogIcon> searchAllPages(const std::string& query, bool liquidGlass);
     // One POST to /search; only status 200 is a success.
@@ -96,9 +96,11 @@ struct CatalogAPI {
     // name that sorts first by code points.
     static bool compareRanked(const RankedIcon& a, const RankedIcon& b);
     // The icons whose name matches, without the unmatched, best first (stable).
-    static std::vector<CatalogIcon> rankMatches(const std::vector<CatalogIcon>& icons, std::string_view query);
+    static std::vector<CatalogIcon> rankMatches(const std::vector<CatalogIcon>& icons,
+                                                std::string_view query);
     // The icons, in order, whose name holds the application's name as whole words.
-    static std::vector<CatalogIcon> iconsMatchingApp(const std::vector<CatalogIcon>& icons, std::string_view appName);
+    static std::vector<CatalogIcon> iconsMatchingApp(const std::vector<CatalogIcon>& icons,
+                                                     std::string_view appName);
     // The first icon whose name words hold every style word, else the first
     // whose name holds each style word as a substring; the first icon when no
     // style is given.

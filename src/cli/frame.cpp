@@ -1,20 +1,23 @@
 #include "cli/frame.h"
 
-#include <CLI/CLI.hpp>
-#include <algorithm>
-#include <exception>
-#include <map>
-
 #include "cli/command_tree.h"
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
+#include <optional>
+
 namespace mivora::cli {
 
 namespace {
 
-bool isHelpFlag(const std::string& token) { return token == "-h" || token == "--help"; }
+bool isHelpFlag(const std::string& token) {
+    return token == "-h" || token == "--help";
+}
 
 // A usage problem found before or after CLI11's parse, reported for `node`.
 struct UsageProblem {
@@ -36,12 +39,18 @@ struct ParserTree {
         if (node.hasChildren()) app.require_subcommand(0, 1);
         for (const auto& spec : node.arguments.specs()) {
             CLI::Option* option = nullptr;
-            std::string names = spec.shortName ? std::string("-") + spec.shortName + "," + spec.longName()
-                                               : spec.longName();
+            std::string names =
+                spec.shortName ? std::string("-") + spec.shortName + "," + spec.longName() : spec.longName();
             switch (spec.kind) {
-            case core::ArgumentKind::positional: option = app.add_option(spec.name); break;
-            case core::ArgumentKind::option: option = app.add_option(names); break;
-            case core::ArgumentKind::flag: option = app.add_flag(names); break;
+            case core::ArgumentKind::positional:
+                option = app.add_option(spec.name);
+                break;
+            case core::ArgumentKind::option:
+                option = app.add_option(names);
+                break;
+            case core::ArgumentKind::flag:
+                option = app.add_flag(names);
+                break;
             }
             if (spec.kind != core::ArgumentKind::flag) {
                 option->expected(1);
@@ -58,9 +67,39 @@ struct ParserTree {
 
 const core::ArgumentSpec* findSpecByFlag(const CommandNode& node, const std::string& flag) {
     for (const auto& spec : node.arguments.specs()) {
-        if (flag == spec.longName() || (spec.shortName && flag == std::string("-") + spec.shortName)) return &spec;
+        if (flag == spec.longName() || (spec.shortName && flag == std::string("-") + spec.shortName))
+            return &spec;
     }
     return nullptr;
+}
+
+// "--json=1", "--dock=false", "-v=1", "-dv=1": a flag takes no value (CLI11 would
+// read the value as the flag's setting and quietly turn "--dock=false" on).
+std::optional<std::string> flagGivenAValue(const CommandNode& node, const std::vector<std::string>& tokens,
+                                           size_t from) {
+    for (size_t i = from; i < tokens.size() && tokens[i] != "--"; ++i) {
+        const std::string& token = tokens[i];
+        size_t equals = token.find('=');
+        if (token.size() < 2 || token[0] != '-' || equals == std::string::npos || equals < 2) continue;
+        std::string name = token.substr(0, equals);
+        const core::ArgumentSpec* spec = nullptr;
+        if (name[1] == '-') {
+            spec = findSpecByFlag(node, name);
+        } else {
+            // Short flags run together: the value goes to the last letter, and
+            // only when every letter is a flag is that the problem.
+            for (size_t k = 1; k < name.size(); ++k) {
+                spec = findSpecByFlag(node, std::string("-") + name[k]);
+                if (!spec || spec->kind != core::ArgumentKind::flag) break;
+            }
+            name = std::string("-") + name.back();
+        }
+        if (spec && spec->kind == core::ArgumentKind::flag) {
+            return "The option '" + name + "' does not take any value, but '" + token.substr(equals + 1) +
+                   "' was specified.";
+        }
+    }
+    return std::nullopt;
 }
 
 std::string invalidValueMessage(const core::ArgumentSpec& spec, const std::string& value) {
@@ -109,6 +148,8 @@ public:
             }
         }
 
+        if (auto problem = flagGivenAValue(*node, tokens, index)) return usageError(*node, *problem, width);
+
         CLI::App app(tree_->configuration.abstract, tree_->name());
         ParserTree parser;
         parser.mirror(*tree_, app);
@@ -125,14 +166,16 @@ public:
             return usageError(*node, error.what(), width);
         }
 
-        if (auto problem = checkParsed(*tree_, parser)) return usageError(*problem->node, problem->message, width);
+        if (auto problem = checkParsed(*tree_, parser))
+            return usageError(*problem->node, problem->message, width);
         const CommandNode* selected = selectedNode(*tree_, parser);
         if (selected->hasChildren()) return printHelp(*selected, width);
         return execute(*selected, width);
     }
 
 private:
-    int showHelpFor(const CommandNode& from, const std::vector<std::string>& tokens, size_t index, int width) {
+    int showHelpFor(const CommandNode& from, const std::vector<std::string>& tokens, size_t index,
+                    int width) {
         const CommandNode* node = &from;
         for (; index < tokens.size(); ++index) {
             const CommandNode* child = node->child(tokens[index]);
@@ -188,7 +231,8 @@ private:
                 continue;
             }
             if (option->count() == 0) {
-                if (spec.required) return UsageProblem{selected, "Missing expected argument '" + spec.displayName() + "'"};
+                if (spec.required)
+                    return UsageProblem{selected, "Missing expected argument '" + spec.displayName() + "'"};
                 continue;
             }
             std::string value = option->results().back();
