@@ -105,7 +105,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
-    std::string destination = platform::joinPath(cacheDirectory, name);
+    // Images are written only into a real cache folder, never through a link planted in its place.
+    auto contained = core::containedChild(cacheDirectory, name);
+    if (!contained) {
+        throw platform::FileSystemError("Cannot write into " + cacheDirectory +
+                                        ": it is a symbolic link or lies outside its own folder");
+    }
+    const std::string destination = *contained;
     convertImageToPNG(iconPath, destination);
 
     IconCache cache = loadIconCache();
