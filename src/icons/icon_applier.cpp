@@ -76,7 +76,8 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
     std::optional<IconCacheEntry> entry;
     try {
         updateIconCache([&](IconCache& cache) {
-            if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+            if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end())
+                entry = it->second;
             return false;
         });
     } catch (...) {

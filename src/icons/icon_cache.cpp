@@ -69,6 +69,13 @@ void sortByAppName(std::vector<IconCacheEntry>& entries) {
     });
 }
 
+IconCache::iterator findIconCacheEntry(IconCache& cache, const std::string& appPath) {
+    auto found = cache.find(appPath);
+    if (found != cache.end()) return found;
+    std::string bare = platform::droppingTrailingSlash(appPath);
+    return cache.find(bare == appPath ? appPath + "/" : bare);
+}
+
 std::string iconCacheFilePath() {
     return platform::homeDirectory() + "/Library/Application Support/" + core::kBundleIdentifier +
            "/icon-cache.json";
@@ -156,7 +163,11 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
     std::optional<std::string> otherSlot;
     updateIconCache([&](IconCache& cache) {
         std::optional<IconCacheEntry> old;
-        if (auto found = cache.find(app.path); found != cache.end()) old = found->second;
+        if (auto found = findIconCacheEntry(cache, app.path); found != cache.end()) {
+            old = found->second;
+            // An entry kept under the other spelling moves to this one: one entry per application.
+            if (cache.find(app.path) == cache.end()) cache.erase(found);
+        }
         if (appearance == IconAppearance::dark) {
             entry.iconFileName = old ? old->iconFileName : name; // a first dark icon fills both slots
             entry.darkIconFileName = name;
@@ -184,7 +195,7 @@ RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::stri
     std::optional<std::string> darkName;
     std::string lightName;
     updateIconCache([&](IconCache& cache) {
-        auto found = cache.find(appPath);
+        auto found = findIconCacheEntry(cache, appPath);
         if (found == cache.end() || !found->second.darkIconFileName) return false;
         darkName = found->second.darkIconFileName;
         found->second.darkIconFileName.reset();
@@ -200,7 +211,7 @@ RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::stri
 bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirectory) {
     std::optional<IconCacheEntry> entry;
     updateIconCache([&](IconCache& cache) {
-        auto found = cache.find(appPath);
+        auto found = findIconCacheEntry(cache, appPath);
         if (found == cache.end()) return false;
         entry = found->second;
         cache.erase(found);
