@@ -72,7 +72,7 @@ std::string solidPNG(int width, int height, RGBA colour) {
     return pngBytes(solidBitmap(width, height, colour));
 }
 
-std::string jpegBytes(const image::Bitmap& bitmap) {
+std::string jpegBytes(const image::Bitmap& bitmap, bool progressive) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -86,6 +86,7 @@ std::string jpegBytes(const image::Bitmap& bitmap) {
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 95, TRUE);
+    if (progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(static_cast<size_t>(bitmap.width) * 3);
     while (info.next_scanline < info.image_height) {

@@ -29,7 +29,7 @@ std::string rgbPNGBytes(const image::Bitmap& bitmap);
 std::string solidPNG(int width, int height, RGBA colour);
 
 // Opaque baseline JPEG (libjpeg) and JPEG 2000 (through libicns's encoder) of a bitmap.
-std::string jpegBytes(const image::Bitmap& bitmap);
+std::string jpegBytes(const image::Bitmap& bitmap, bool progressive = false);
 std::string jpeg2000Bytes(const image::Bitmap& bitmap);
 
 std::string bigEndian32(uint32_t value);

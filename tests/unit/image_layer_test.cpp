@@ -271,6 +271,13 @@ std::vector<BadInput> badInputs() {
     std::string overBudgetJPEG = jpeg;
     overBudgetJPEG[sof + 5] = overBudgetJPEG[sof + 7] = static_cast<char>(16384 >> 8);
     overBudgetJPEG[sof + 6] = overBudgetJPEG[sof + 8] = static_cast<char>(16384 & 0xFF);
+    // A progressive JPEG whose last scan is repeated 300 times: every scan is
+    // a pass over the whole picture.
+    std::string manyScans = jpegBytes(solidBitmap(8, 8, {9, 9, 9, 255}), true);
+    size_t lastScan = manyScans.rfind("\xFF\xDA");
+    std::string scan = manyScans.substr(lastScan, manyScans.size() - 2 - lastScan);
+    for (int i = 0; i < 300; ++i)
+        manyScans.insert(manyScans.size() - 2, scan);
     std::string bigJPEG = jpeg;
     bigJPEG[sof + 5] = bigJPEG[sof + 7] = static_cast<char>(8000 >> 8);
     bigJPEG[sof + 6] = bigJPEG[sof + 8] = static_cast<char>(8000 & 0xFF);
@@ -298,6 +305,7 @@ std::vector<BadInput> badInputs() {
         {"JPEG header of 16384 x 16384", overBudgetJPEG, "larger than the 67108864 pixels"},
         {"JPEG header of 8000 x 8000 on a small file", bigJPEG, "damaged JPEG"},
         {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), "damaged JPEG"},
+        {"progressive JPEG of 300 scans", manyScans, "more than 256 scans"},
         {"JPEG 2000 header of 4096 x 4096", bigJP2, "larger than 2048"},
         {"ICNS shorter than its header", std::string("icns\0\0", 6), "not an ICNS"},
         {"ICNS declaring more than the file",
