@@ -171,6 +171,8 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     Sink sink{&response.body, configuration_.maximumBodyBytes};
     char errorText[CURL_ERROR_SIZE] = {0};
     c.easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    // The path goes out as we built it: "/../" is never folded into the path before it.
+    c.easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
     c.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     c.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     c.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -286,6 +288,11 @@ std::optional<std::string> percentDecoded(const std::string& text) {
         i += 2;
     }
     return result;
+}
+
+std::string percentEncodedPathSegment(std::string_view text) {
+    if (text == "." || text == "..") return percentEncoded(text, "");
+    return percentEncoded(text, "!$&'()*+,-.:=@_~");
 }
 
 std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation) {

@@ -81,5 +81,11 @@ inline constexpr std::string_view kURLQueryAllowedPunctuation = "!$&'()*+,-./:;=
 // Every byte other than an ASCII letter, a digit or one of `allowedPunctuation`
 // written as %XX with upper-case hex digits (UTF-8 bytes one by one).
 std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation);
+// Text as exactly one URL path segment, for every piece of data the client puts
+// into a path (slugs, keys, ids): everything but ASCII letters, digits and
+// "!$&'()*+,-.:=@_~" is percent-encoded ("/", ";", "?", "#" and "%" included),
+// and a segment that is only dots ("." or "..") is encoded whole, so that no
+// server or library reads it as a step up the path.
+std::string percentEncodedPathSegment(std::string_view text);
 
 } // namespace mivora::platform

@@ -156,5 +156,18 @@ TEST(ShellQuote, ApostropheReachesTheProgramUnchanged) {
     EXPECT_EQ(shellQuote("Tom's"), "'Tom'\\''s'");
 }
 
+TEST(ShellQuote, AnOperandHoldingANulIsRefusedNotCutShort) {
+    for (const std::string& operand :
+         {std::string("/Applications/A.app\0/../..", 26), std::string(1, '\0')}) {
+        try {
+            shellQuote(operand);
+            ADD_FAILURE() << "quoted";
+        } catch (const CLIError& error) {
+            EXPECT_EQ(error.kind(), CLIError::Kind::shellFailed);
+            EXPECT_STREQ(error.what(), "Failed to start process: an operand holds a NUL character");
+        }
+    }
+}
+
 } // namespace
 } // namespace mivora::core
