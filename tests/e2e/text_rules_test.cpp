@@ -3,6 +3,7 @@
 // locale (and each locale variable governs its own category), white space is
 // Unicode's, and nothing ill-formed reaches a reply or a request.
 #include "core/text.h"
+#include "platform/property_list.h"
 #include "support/catalog_fixture.h"
 #include "support/catalog_server.h"
 #include "support/collection_fixture.h"
@@ -360,18 +361,26 @@ TEST(ValidUTF8, StoredJSONWithIllFormedTextDoesNotDecode) {
 }
 
 TEST(ValidUTF8, AnInfoPlistWithIllFormedTextIsUnreadable) {
-    Sandbox sandbox;
-    std::string path = sandbox.addApp({.name = "Odd", .bundleId = "com.example.odd"});
-    sandbox.writeFile(path + "/Contents/Info.plist",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                      "<key>CFBundleIdentifier</key><string>com.example.odd\xFF</string>"
-                      "</dict></plist>\n");
-    auto result = sandbox.run({"apps", "--json"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(core::isValidUTF8(result.out));
-    auto app = json::parse(result.out).at("apps").at(0);
-    EXPECT_EQ(app.at("name"), "Odd");
-    EXPECT_FALSE(app.contains("bundleId"));
+    for (bool binary : {false, true}) {
+        SCOPED_TRACE(binary ? "binary" : "XML");
+        Sandbox sandbox;
+        std::string path = sandbox.addApp({.name = "Odd", .bundleId = "com.example.odd"});
+        std::string info = path + "/Contents/Info.plist";
+        platform::Plist plist = platform::Plist::dictionary();
+        plist.set("CFBundleIdentifier", platform::Plist::string("com.example.oddX"));
+        sandbox.writePlist(info, plist, binary);
+        // The byte goes in after writing: no writer would produce it.
+        std::string bytes = *sandbox.readFile(info);
+        bytes.replace(bytes.find("oddX"), 4, "odd\xFF");
+        sandbox.writeFile(info, bytes);
+
+        auto result = sandbox.run({"apps", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(core::isValidUTF8(result.out));
+        auto app = json::parse(result.out).at("apps").at(0);
+        EXPECT_EQ(app.at("name"), "Odd");
+        EXPECT_FALSE(app.contains("bundleId"));
+    }
 }
 
 } // namespace
