@@ -9,6 +9,7 @@
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
+#include "platform/interruption.h"
 
 namespace mivora::cli {
 
@@ -208,6 +209,9 @@ private:
         } catch (const std::exception& error) {
             core::printErrorText(std::string("Error: ") + error.what() + "\n");
             return kExitFailure;
+        } catch (const platform::Interrupted& interrupted) {
+            // The half-made change has been undone; end as the signal would have.
+            return interrupted.exitStatus();
         }
     }
 

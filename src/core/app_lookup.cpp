@@ -30,7 +30,7 @@ bool hasWordStartingWith(const std::string& name, const std::string& prefix) {
 InstalledApp findApp(const std::string& argument) {
     if (endsWith(argument, ".app")) {
         std::string path = resolveAppPath(argument);
-        if (!platform::fileExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
+        if (!platform::itemExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
         return InstalledApp{platform::deletingPathExtension(platform::lastPathComponent(path)), path,
                             readBundleIdentifier(path), std::nullopt};
     }

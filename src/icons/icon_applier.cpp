@@ -1,5 +1,7 @@
 #include "icons/icon_applier.h"
 
+#include <utility>
+
 #include "core/errors.h"
 #include "core/quit_app.h"
 #include "core/self_drawn_dock_icon.h"
@@ -9,6 +11,7 @@
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
 #include "platform/filesystem.h"
+#include "platform/interruption.h"
 
 namespace mivora::icons {
 
@@ -52,46 +55,59 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
     if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
         throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
+    std::string slot = rawValue(appearance);
+    // A cache that cannot take the icon is refused before anything changes.
+    try {
+        checkIconCacheWritable(cacheDirectory);
+    } catch (const std::exception& error) {
+        throw core::CLIError::iconSetFailed("Could not cache the " + slot + " icon for " + app.name + ": " +
+                                            error.what());
+    }
+
+    // From the first change to the last, SIGINT and SIGTERM are held: an
+    // interrupted apply is undone, never left half made.
+    platform::InterruptionWindow window;
     SystemAppApplyTarget target = prepareSystemAppTarget(app);
+    bool rolledBack = false;
+    auto rollback = [&] {
+        if (!std::exchange(rolledBack, true)) target.rollback();
+    };
     std::string icon;
+    bool apply = false;
+    std::string cachedFile;
     try {
         if (quit) core::quitApp(target.original, 2.0);
         icon = composeDockIcon(iconPath, target.cacheApp);
-    } catch (...) {
-        // Keep the Dock and the proxy folder as they were.
-        target.rollback();
-        throw;
-    }
 
-    IconCache cache = loadIconCache();
-    std::optional<IconCacheEntry> entry;
-    if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
-    bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
+        IconCache cache = loadIconCache();
+        std::optional<IconCacheEntry> entry;
+        if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+        apply = shouldApplyNow(appearance, currentAppearance(), entry);
+        if (apply) core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
 
-    if (apply) {
+        platform::throwIfInterrupted();
         try {
-            core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
-        } catch (...) {
-            target.rollback();
-            removeComposeTempDirectory(icon);
-            throw;
+            cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        } catch (const std::exception& error) {
+            rollback();
+            bool stays = apply && platform::fileExists(target.cacheApp.path);
+            throw core::CLIError::iconSetFailed(
+                (stays ? "The " + slot + " icon is on " + target.original.name + " but could not be cached: "
+                       : "Could not cache the " + slot + " icon for " + target.original.name + ": ") +
+                error.what());
         }
-    }
-
-    std::string cachedFile;
-    try {
-        cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        platform::throwIfInterrupted();
         target.commit();
     } catch (...) {
-        target.rollback();
-        removeComposeTempDirectory(icon);
+        rollback();
+        if (!icon.empty()) removeComposeTempDirectory(icon);
         throw;
     }
 
-    std::string slot = rawValue(appearance);
     std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
-                                : "Cached " + slot + " icon for " + target.original.name + "; will apply when macOS switches to " +
-                                      slot + " mode (or run again in that mode)";
+                                : "Cached " + slot + " icon for " + target.original.name +
+                                      "; will apply when macOS switches to " + slot +
+                                      " mode (or run again in that mode)";
     removeComposeTempDirectory(icon);
     return ApplyIconResult{true, target.original, slot, apply, cachedFile, message};
 }

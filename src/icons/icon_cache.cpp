@@ -101,6 +101,11 @@ void saveIconCache(const IconCache& cache) {
     platform::writeFileAtomically(path, bytes);
 }
 
+void checkIconCacheWritable(const std::string& cacheDirectory) {
+    platform::checkWritable(platform::joinPath(cacheDirectory, "icon.png"));
+    platform::checkWritable(iconCacheFilePath());
+}
+
 CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
@@ -132,7 +137,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
     entry.appVersion = readBundleVersion(app.path);
 
     cache[app.path] = entry;
-    saveIconCache(cache);
+    try {
+        saveIconCache(cache);
+    } catch (...) {
+        // Named by no entry, the new image would only take up room.
+        platform::removeItemQuietly(destination);
+        throw;
+    }
 
     if (replaced && *replaced != name && replaced != otherSlot) deleteCachedImage(cacheDirectory, *replaced);
     return {destination, entry};

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/environment.h"
+#include "platform/interruption.h"
 
 namespace mivora::platform {
 
@@ -43,6 +44,7 @@ void closeQuietly(int& fd) {
 
 CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
                             const SpawnOptions& options) {
+    throwIfInterrupted();
     CaptureOutcome outcome;
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
@@ -77,6 +79,8 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     int fds[2] = {outPipe[0], errPipe[0]};
     std::string* buffers[2] = {&run.standardOutput, &run.standardError};
     char chunk[65536];
+    bool interrupted = false;
+    const int wake = interruptionWakeDescriptor();
     while (fds[0] >= 0 || fds[1] >= 0) {
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
@@ -84,13 +88,17 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
             break;
         }
         auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        pollfd polls[2];
+        pollfd polls[3];
         nfds_t count = 0;
-        int which[2];
+        int which[3];
         for (int i = 0; i < 2; ++i) {
             if (fds[i] < 0) continue;
             polls[count] = {fds[i], POLLIN, 0};
             which[count++] = i;
+        }
+        if (wake >= 0) {
+            polls[count] = {wake, POLLIN, 0};
+            which[count++] = -1;
         }
         int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 60000)));
         if (ready < 0) {
@@ -101,6 +109,10 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
         for (nfds_t k = 0; k < count; ++k) {
             if (polls[k].revents == 0) continue;
             int i = which[k];
+            if (i < 0) {
+                interrupted = true;
+                continue;
+            }
             ssize_t got = ::read(fds[i], chunk, sizeof chunk);
             if (got > 0) {
                 buffers[i]->append(chunk, static_cast<size_t>(got));
@@ -108,9 +120,24 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
                 closeQuietly(fds[i]);
             }
         }
+        if (interrupted) break;
     }
     closeQuietly(fds[0]);
     closeQuietly(fds[1]);
+    if (interrupted) {
+        // The command is about to undo its change: the child must not go on making it.
+        ::kill(pid, SIGTERM);
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= limit) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        throwIfInterrupted();
+    }
     if (run.timedOut) {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, WNOHANG);
@@ -181,7 +208,18 @@ void sleepSeconds(double seconds) {
     constexpr double piece = 86400;
     while (seconds > 0) {
         double now = seconds < piece ? seconds : piece;
-        std::this_thread::sleep_for(std::chrono::duration<double>(now));
+        if (int wake = interruptionWakeDescriptor(); wake >= 0) {
+            // A pause inside an interruption window ends when a signal comes.
+            pollfd poll{wake, POLLIN, 0};
+            auto start = std::chrono::steady_clock::now();
+            int ready = ::poll(&poll, 1, static_cast<int>(now * 1000));
+            throwIfInterrupted();
+            if (ready != 0) {
+                now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            }
+        } else {
+            std::this_thread::sleep_for(std::chrono::duration<double>(now));
+        }
         seconds -= now;
     }
 }

@@ -24,7 +24,7 @@ void ImportCommand::declare(core::Arguments& arguments) {
 
 void ImportCommand::run() {
     std::string path = core::resolveAppPath(configPath);
-    if (!platform::fileExists(path))
+    if (!platform::itemExists(path))
         throw core::CLIError::fileNotFound("Configuration file not found: " + path);
     ConfigurationFile file;
     try {

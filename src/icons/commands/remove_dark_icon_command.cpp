@@ -45,8 +45,10 @@ void RemoveDarkIconCommand::run() {
     std::optional<std::string> lightIcon =
         cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
     bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
+    if (reapply) requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
+    // Nor is the light icon put back when the dark slot could not be dropped afterwards.
+    platform::checkWritable(iconCacheFilePath());
     if (reapply) {
-        requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }

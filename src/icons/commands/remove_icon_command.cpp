@@ -46,6 +46,8 @@ void RemoveIconCommand::run() {
     if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
+        // An entry that could not be dropped afterwards is refused before the helper runs.
+        if (loadIconCache().contains(app.path)) platform::checkWritable(iconCacheFilePath());
         core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
     }

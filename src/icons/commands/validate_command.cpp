@@ -45,7 +45,7 @@ void ValidateCommand::declare(core::Arguments& arguments) {
 
 void ValidateCommand::run() {
     std::string path = core::resolveAppPath(configPath);
-    if (!platform::fileExists(path)) throw core::CLIError::fileNotFound("File not found: " + path);
+    if (!platform::itemExists(path)) throw core::CLIError::fileNotFound("File not found: " + path);
     AppConfiguration configuration;
     try {
         configuration = readConfigurationFile(path).configuration;
