@@ -87,9 +87,10 @@ void CollectionsPublishCommand::run() {
         } catch (const std::exception& error) {
             // The token exists nowhere else: hand it to the user rather than lose it.
             throw LocalCollectionError::publishFailed(
-                "Created remote collection \"" + created.slug + "\" but could not save it locally: " +
-                error.what() + "\nKeep its publish token, the only way to update or delete it: " +
-                created.publishToken + "\nWrite the token to " + LocalCollectionManifest::publishTokenPath(slug) +
+                "Created remote collection \"" + created.slug +
+                "\" but could not save it locally: " + error.what() +
+                "\nKeep its publish token, the only way to update or delete it: " + created.publishToken +
+                "\nWrite the token to " + LocalCollectionManifest::publishTokenPath(slug) +
                 " and \"remoteSlug\": \"" + created.slug + "\" under \"publish\" in " +
                 LocalCollectionManifest::manifestPath(slug) + ", then re-run publish.");
         }

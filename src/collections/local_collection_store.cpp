@@ -370,7 +370,9 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
 
 // --- slugs ---------------------------------------------------------------------
 
-std::string slugify(std::string_view text) { return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters); }
+std::string slugify(std::string_view text) {
+    return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters);
+}
 
 std::string slugifyWithoutLimit(std::string_view text) {
     std::string lower = core::lowercased(text);

@@ -1,12 +1,12 @@
 #include "core/app_lookup.h"
 
-#include <algorithm>
-
 #include "core/app_discovery.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "platform/filesystem.h"
+
+#include <algorithm>
 
 namespace mivora::core {
 

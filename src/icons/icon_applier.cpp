@@ -1,7 +1,5 @@
 #include "icons/icon_applier.h"
 
-#include <utility>
-
 #include "core/errors.h"
 #include "core/quit_app.h"
 #include "core/self_drawn_dock_icon.h"
@@ -12,6 +10,8 @@
 #include "icons/system_app_proxies.h"
 #include "platform/filesystem.h"
 #include "platform/interruption.h"
+
+#include <utility>
 
 namespace mivora::icons {
 
@@ -27,9 +27,10 @@ core::Json ApplyIconResult::toJson() const {
 }
 
 std::string selfDrawnDockIconMessage(const std::string& displayName, const std::optional<std::string>& hint) {
-    std::string message = displayName +
-                          " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
-                          "launch), so macOS ignores custom icons for it. Mivora can't change it.";
+    std::string message =
+        displayName +
+        " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
+        "launch), so macOS ignores custom icons for it. Mivora can't change it.";
     if (hint) return message + " Pick a different icon inside the app instead: " + *hint + ".";
     return message + " Look for an icon picker in the app's own settings instead.";
 }
@@ -37,7 +38,8 @@ std::string selfDrawnDockIconMessage(const std::string& displayName, const std::
 namespace {
 
 // Step 7: whether the requested slot goes onto the bundle now or is only cached.
-bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std::optional<IconCacheEntry>& entry) {
+bool shouldApplyNow(IconAppearance requested, IconAppearance current,
+                    const std::optional<IconCacheEntry>& entry) {
     if (requested == current) return true;
     if (requested == IconAppearance::dark) return false;
     // A light icon while dark shows: keep a different dark icon on the bundle.
@@ -47,13 +49,14 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std:
 
 } // namespace
 
-ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
-                          const std::string& cacheDirectory, const std::string& helperScript,
-                          const std::string& fileicon, bool quit) {
+ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath,
+                          IconAppearance appearance, const std::string& cacheDirectory,
+                          const std::string& helperScript, const std::string& fileicon, bool quit) {
     requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
 
     if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
-        throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
+        throw core::CLIError::iconSetFailed(
+            selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
     std::string slot = rawValue(appearance);
     // A cache that cannot take the icon is refused before anything changes.
@@ -83,7 +86,8 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
         std::optional<IconCacheEntry> entry;
         if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
         apply = shouldApplyNow(appearance, currentAppearance(), entry);
-        if (apply) core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
+        if (apply)
+            core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
 
         platform::throwIfInterrupted();
         try {

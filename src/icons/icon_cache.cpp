@@ -1,8 +1,5 @@
 #include "icons/icon_cache.h"
 
-#include <algorithm>
-#include <stdexcept>
-
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
@@ -10,6 +7,9 @@
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace mivora::icons {
 
@@ -50,7 +50,8 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
     return platform::joinPath(cacheDirectory, name);
 }
 

@@ -4,14 +4,14 @@
 // as seconds since 2001) plus PNG images in the cache folder that its entries name.
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "icons/appearance.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "icons/appearance.h"
 
 namespace mivora::icons {
 

@@ -1,7 +1,5 @@
 #include "icons/system_app_proxies.h"
 
-#include <array>
-
 #include "core/base64.h"
 #include "core/errors.h"
 #include "core/locations.h"
@@ -13,6 +11,8 @@
 #include "platform/interruption.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
+
+#include <array>
 
 namespace mivora::icons {
 
@@ -359,9 +359,8 @@ SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
     try {
         createSystemAppProxyBundle(originalPath, proxyPath);
         registerWithLaunchServices(proxyPath);
-        dockChanged = replaceDockTiles(originalPath, [&](platform::PlistView tile) {
-            return makeDockTile(proxyPath, app.name, tile);
-        });
+        dockChanged = replaceDockTiles(
+            originalPath, [&](platform::PlistView tile) { return makeDockTile(proxyPath, app.name, tile); });
     } catch (...) {
         rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged);
         throw;

@@ -6,14 +6,14 @@
 // under "com.mivora.systemAppProxies".
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "platform/property_list.h"
+
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "platform/property_list.h"
 
 namespace mivora::icons {
 

@@ -1,5 +1,8 @@
 #include "platform/filesystem.h"
 
+#include "platform/environment.h"
+#include "platform/uuid.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -15,8 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/environment.h"
-
 namespace mivora::platform {
 
 namespace {
@@ -26,7 +27,8 @@ namespace {
 }
 
 std::string_view trimmedTrailingSlashes(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
     return path;
 }
 
@@ -37,7 +39,8 @@ std::string joinPath(std::string_view base, std::string_view component) {
     if (component.empty()) return std::string(base);
     std::string result(base);
     if (result.back() != '/') result += '/';
-    while (!component.empty() && component.front() == '/') component.remove_prefix(1);
+    while (!component.empty() && component.front() == '/')
+        component.remove_prefix(1);
     result += component;
     return result;
 }
@@ -81,8 +84,10 @@ std::string standardizePath(std::string_view path) {
         std::string_view part = path.substr(start, end - start);
         if (part.empty() || part == ".") {
         } else if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.emplace_back("..");
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.emplace_back("..");
         } else {
             parts.emplace_back(part);
         }
@@ -100,7 +105,8 @@ std::string standardizePath(std::string_view path) {
 std::string expandTilde(std::string_view path) {
     if (path.empty() || path.front() != '~') return std::string(path);
     auto slash = path.find('/');
-    std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+    std::string_view user =
+        path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
     std::string rest = slash == std::string_view::npos ? "" : std::string(path.substr(slash));
     if (user.empty()) return homeDirectory() + rest;
     struct passwd* entry = ::getpwnam(std::string(user).c_str());
@@ -292,8 +298,9 @@ void checkWritable(const std::string& path) {
         folder = parentPath(folder);
         if (folder.empty()) folder = ".";
     }
-    if (!isDirectory(folder)) fail("Cannot create folder", folder, ENOTDIR);
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) fail("Cannot write in", folder, errno);
+    if (!isDirectory(folder)) fail("Cannot write", path, ENOTDIR);
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        fail("Cannot write in", folder, errno);
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0) return;
     if (S_ISDIR(info.st_mode)) fail("Cannot write", path, EISDIR);
@@ -302,7 +309,8 @@ void checkWritable(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return;
     int flags = 0;
-    bool locked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+    bool locked =
+        ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
     ::close(fd);
     if (locked) fail("Cannot write", path, EPERM);
 }
@@ -318,8 +326,18 @@ void moveItem(const std::string& from, const std::string& to) {
 }
 
 void removeItem(const std::string& path) {
+    // A folder is first moved aside in one step, so that a removal refused half-way
+    // (a folder that takes no changes) never leaves it half emptied.
+    std::string doomed = path;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::string folder = parentPath(path);
+        doomed = joinPath(folder.empty() ? "." : folder,
+                          "." + lastPathComponent(path) + ".removing-" + newUUIDString());
+        if (::rename(path.c_str(), doomed.c_str()) != 0) fail("Cannot remove", path, errno);
+    }
     std::error_code error;
-    std::filesystem::remove_all(path, error);
+    std::filesystem::remove_all(doomed, error);
     if (error) fail("Cannot remove", path, error.value());
 }
 

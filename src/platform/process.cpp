@@ -1,5 +1,8 @@
 #include "platform/process.h"
 
+#include "platform/environment.h"
+#include "platform/interruption.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -12,9 +15,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/environment.h"
-#include "platform/interruption.h"
-
 namespace mivora::platform {
 
 namespace {
@@ -22,7 +22,8 @@ namespace {
 struct CStrings {
     std::vector<char*> pointers;
     explicit CStrings(const std::vector<std::string>& items) {
-        for (const auto& item : items) pointers.push_back(const_cast<char*>(item.c_str()));
+        for (const auto& item : items)
+            pointers.push_back(const_cast<char*>(item.c_str()));
         pointers.push_back(nullptr);
     }
     char** get() { return pointers.data(); }
@@ -50,7 +51,8 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     int errPipe[2] = {-1, -1};
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
         outcome.launchError = std::strerror(errno);
-        for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]}) closeQuietly(*fd);
+        for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]})
+            closeQuietly(*fd);
         return outcome;
     }
     posix_spawn_file_actions_t actions;

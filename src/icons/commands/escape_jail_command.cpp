@@ -1,10 +1,5 @@
 #include "icons/commands/escape_jail_command.h"
 
-#include <algorithm>
-#include <exception>
-#include <iterator>
-#include <vector>
-
 #include "core/errors.h"
 #include "core/installed_app.h"
 #include "core/locations.h"
@@ -14,8 +9,13 @@
 #include "core/text.h"
 #include "icons/helper_command.h"
 #include "platform/environment.h"
-#include "platform/finder_info.h"
 #include "platform/filesystem.h"
+#include "platform/finder_info.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <vector>
 
 namespace mivora::icons {
 

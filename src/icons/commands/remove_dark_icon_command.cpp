@@ -35,8 +35,10 @@ void RemoveDarkIconCommand::run() {
     auto entry = cache.find(cacheApp.path);
     if (entry == cache.end() || !entry->second.darkIconFileName) {
         result.message = "No dark icon variant cached for " + app.name;
-        if (json) core::printJSON(result);
-        else core::printLine(result.message);
+        if (json)
+            core::printJSON(result);
+        else
+            core::printLine(result.message);
         return;
     }
 
@@ -58,8 +60,10 @@ void RemoveDarkIconCommand::run() {
     result.removedFromBundle = reapply;
     result.message = reapply ? "Removed dark icon variant for " + app.name + " and reapplied the light icon"
                              : "Removed dark icon variant for " + app.name;
-    if (json) core::printJSON(result);
-    else core::printLine("✓ " + result.message);
+    if (json)
+        core::printJSON(result);
+    else
+        core::printLine("✓ " + result.message);
 }
 
 } // namespace mivora::icons

@@ -48,11 +48,13 @@ void RemoveIconCommand::run() {
     } else {
         // An entry that could not be dropped afterwards is refused before the helper runs.
         if (loadIconCache().contains(app.path)) platform::checkWritable(iconCacheFilePath());
-        core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
+        core::runShell(
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
     }
 
-    RemoveIconResult result{true, app, true, removedCache, removedCache, "Default icon restored for " + app.name};
+    RemoveIconResult result{true,         app,          true,
+                            removedCache, removedCache, "Default icon restored for " + app.name};
     if (json) {
         core::printJSON(result);
     } else {

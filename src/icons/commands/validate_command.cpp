@@ -1,14 +1,14 @@
 #include "icons/commands/validate_command.h"
 
-#include <cstdint>
-#include <vector>
-
 #include "core/errors.h"
 #include "core/output.h"
 #include "core/paths.h"
 #include "icons/commands/config_document.h"
 #include "platform/filesystem.h"
 #include "platform/formatting.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace mivora::icons {
 
