@@ -82,7 +82,7 @@ void CollectionsAddCommand::run() {
 
     // Staging replaces icon files: a manifest that could not record them is refused first.
     platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
-    const std::string folder = LocalCollectionManifest::collectionDirectory(slug);
+    const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
     const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;
     if (darkImage)

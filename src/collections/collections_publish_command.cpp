@@ -108,13 +108,13 @@ void CollectionsPublishCommand::run() {
     reply.remoteSlug = *remote;
     const std::string total = std::to_string(keys.size());
     for (const std::string& key : keys) {
-        const std::string iconFile = LocalCollectionManifest::iconPath(slug, key);
-        auto bytes = platform::readFile(iconFile);
+        auto file = LocalCollectionManifest::stagedIconFile(slug, key);
+        auto bytes = file ? platform::readFile(*file) : std::nullopt;
         if (!bytes) {
             // There but unreadable is not missing.
             std::string problem = "staged icon file missing";
             try {
-                if (platform::itemExists(iconFile)) problem = "staged icon file cannot be read";
+                if (file && platform::itemExists(*file)) problem = "staged icon file cannot be read";
             } catch (const platform::FileSystemError& error) {
                 problem = error.what();
             }

@@ -1,5 +1,6 @@
 #include "icons/icon_cache.h"
 
+#include "core/containment.h"
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
@@ -50,9 +51,7 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        return std::nullopt;
-    return platform::joinPath(cacheDirectory, name);
+    return core::containedChild(cacheDirectory, name);
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {

@@ -16,7 +16,7 @@ int wakePipe[2] = {-1, -1};
 int openWindows = 0;
 bool signalThrown = false;
 
-extern "C" void recordSignal(int signal) {
+extern "C" void recordInterruption(int signal) {
     int saved = errno;
     if (recordedSignal == 0) recordedSignal = signal;
     if (wakePipe[1] >= 0) {
@@ -35,7 +35,7 @@ InterruptionWindow::InterruptionWindow() {
     signalThrown = false;
     if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
     struct sigaction action {};
-    action.sa_handler = recordSignal;
+    action.sa_handler = recordInterruption;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a blocking call returns so that its loop looks
     ::sigaction(SIGINT, &action, &previousInterrupt_);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -30,11 +31,57 @@ struct CStrings {
 };
 
 int spawn(pid_t* pid, const std::vector<std::string>& arguments, posix_spawn_file_actions_t* actions,
-          const std::vector<std::string>* environment = nullptr) {
+          const std::vector<std::string>* environment = nullptr, bool ownProcessGroup = false) {
     CStrings argv(arguments);
     CStrings envp(environment ? *environment : childEnvironment());
-    return ::posix_spawn(pid, arguments[0].c_str(), actions, nullptr, argv.get(), envp.get());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownProcessGroup) {
+        // The child leads a group of its own, so that a time-out can end everything it started.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    int error = ::posix_spawn(pid, arguments[0].c_str(), actions, &attributes, argv.get(), envp.get());
+    posix_spawnattr_destroy(&attributes);
+    return error;
 }
+
+// A child group lives outside the terminal's foreground group, so Ctrl-C and the
+// like no longer reach it. While such a child runs, these signals are caught,
+// passed on to its group, and raised again on us once the child's group is gone,
+// so that the caller's own handling (or the default death) follows as before.
+constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile std::sig_atomic_t pendingSignal = 0;
+
+extern "C" void recordSignal(int signal) {
+    pendingSignal = signal;
+}
+
+class SignalForwarding {
+public:
+    SignalForwarding() {
+        pendingSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = recordSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(forwardedSignals); ++i)
+            ::sigaction(forwardedSignals[i], &action, &previous_[i]);
+    }
+    ~SignalForwarding() {
+        for (size_t i = 0; i < std::size(forwardedSignals); ++i)
+            ::sigaction(forwardedSignals[i], &previous_[i], nullptr);
+        if (int signal = pendingSignal) {
+            pendingSignal = 0;
+            ::raise(signal);
+        }
+    }
+    SignalForwarding(const SignalForwarding&) = delete;
+    SignalForwarding& operator=(const SignalForwarding&) = delete;
+    static int pending() { return pendingSignal; }
+
+private:
+    struct sigaction previous_[std::size(forwardedSignals)]{};
+};
 
 void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -43,9 +90,10 @@ void closeQuietly(int& fd) {
 
 } // namespace
 
-CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
-                            const SpawnOptions& options) {
-    throwIfInterrupted();
+namespace {
+
+CaptureOutcome runCapturingInGroup(const std::vector<std::string>& arguments, double timeoutSeconds,
+                                   const SpawnOptions& options) {
     CaptureOutcome outcome;
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
@@ -62,8 +110,9 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     if (!options.workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+    SignalForwarding forwarding;
     pid_t pid = 0;
-    int error = spawn(&pid, arguments, &actions, options.environment);
+    int error = spawn(&pid, arguments, &actions, options.environment, true);
     posix_spawn_file_actions_destroy(&actions);
     closeQuietly(outPipe[1]);
     closeQuietly(errPipe[1]);
@@ -81,28 +130,25 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     int fds[2] = {outPipe[0], errPipe[0]};
     std::string* buffers[2] = {&run.standardOutput, &run.standardError};
     char chunk[65536];
-    bool interrupted = false;
-    const int wake = interruptionWakeDescriptor();
+    int interruption = 0;
     while (fds[0] >= 0 || fds[1] >= 0) {
+        if ((interruption = SignalForwarding::pending()) != 0) break;
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             run.timedOut = true;
             break;
         }
         auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        pollfd polls[3];
+        pollfd polls[2];
         nfds_t count = 0;
-        int which[3];
+        int which[2];
         for (int i = 0; i < 2; ++i) {
             if (fds[i] < 0) continue;
             polls[count] = {fds[i], POLLIN, 0};
             which[count++] = i;
         }
-        if (wake >= 0) {
-            polls[count] = {wake, POLLIN, 0};
-            which[count++] = -1;
-        }
-        int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 60000)));
+        // Short waits: a forwarded signal that lands just before poll() is seen soon.
+        int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 200)));
         if (ready < 0) {
             if (errno == EINTR) continue;
             run.timedOut = true;
@@ -111,10 +157,6 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
         for (nfds_t k = 0; k < count; ++k) {
             if (polls[k].revents == 0) continue;
             int i = which[k];
-            if (i < 0) {
-                interrupted = true;
-                continue;
-            }
             ssize_t got = ::read(fds[i], chunk, sizeof chunk);
             if (got > 0) {
                 buffers[i]->append(chunk, static_cast<size_t>(got));
@@ -122,35 +164,38 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
                 closeQuietly(fds[i]);
             }
         }
-        if (interrupted) break;
     }
     closeQuietly(fds[0]);
     closeQuietly(fds[1]);
-    if (interrupted) {
-        // The command is about to undo its change: the child must not go on making it.
-        ::kill(pid, SIGTERM);
-        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (::waitpid(pid, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= limit) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        throwIfInterrupted();
-    }
-    if (run.timedOut) {
-        ::kill(pid, SIGTERM);
+    if (run.timedOut || interruption != 0) {
+        // The whole group: a grandchild (a background job of the shell line) must not outlive us.
+        // Background jobs of a shell line ignore SIGINT and SIGQUIT, so the group is
+        // also asked to end: nothing we started may outlive us.
+        if (interruption != 0) ::kill(-pid, interruption);
+        ::kill(-pid, SIGTERM);
         ::waitpid(pid, nullptr, WNOHANG);
+        if (interruption != 0) run.status = interruption; // as if the signal had ended the child
         outcome.run = std::move(run);
         return outcome;
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        if (int signal = SignalForwarding::pending()) ::kill(-pid, signal);
     }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? WTERMSIG(status) : status);
     outcome.run = std::move(run);
+    return outcome;
+}
+
+} // namespace
+
+CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
+                            const SpawnOptions& options) {
+    throwIfInterrupted();
+    CaptureOutcome outcome = runCapturingInGroup(arguments, timeoutSeconds, options);
+    // A signal passed on to the child is raised on us again once the child is
+    // gone; inside an interruption window the command stops here and undoes its change.
+    throwIfInterrupted();
     return outcome;
 }
 
@@ -216,9 +261,8 @@ void sleepSeconds(double seconds) {
             auto start = std::chrono::steady_clock::now();
             int ready = ::poll(&poll, 1, static_cast<int>(now * 1000));
             throwIfInterrupted();
-            if (ready != 0) {
+            if (ready != 0)
                 now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            }
         } else {
             std::this_thread::sleep_for(std::chrono::duration<double>(now));
         }
