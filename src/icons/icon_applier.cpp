@@ -60,12 +60,7 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
 
     std::string slot = rawValue(appearance);
     // A cache that cannot take the icon is refused before anything changes.
-    try {
-        checkIconCacheWritable(cacheDirectory);
-    } catch (const std::exception& error) {
-        throw core::CLIError::iconSetFailed("Could not cache the " + slot + " icon for " + app.name + ": " +
-                                            error.what());
-    }
+    checkIconCacheWritable(cacheDirectory);
 
     // From the first change to the last, SIGINT and SIGTERM are held: an
     // interrupted apply is undone, never left half made.
@@ -93,12 +88,11 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
         try {
             cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
         } catch (const std::exception& error) {
+            // The rollback cannot take the icon off a bundle that keeps it: say so.
             rollback();
-            bool stays = apply && platform::fileExists(target.cacheApp.path);
-            throw core::CLIError::iconSetFailed(
-                (stays ? "The " + slot + " icon is on " + target.original.name + " but could not be cached: "
-                       : "Could not cache the " + slot + " icon for " + target.original.name + ": ") +
-                error.what());
+            if (!apply || !platform::fileExists(target.cacheApp.path)) throw;
+            throw core::CLIError::iconSetFailed("The " + slot + " icon is on " + target.original.name +
+                                                " but could not be cached: " + error.what());
         }
         platform::throwIfInterrupted();
         target.commit();

@@ -55,8 +55,9 @@ std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, co
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    std::stable_sort(entries.begin(), entries.end(), [](const IconCacheEntry& a, const IconCacheEntry& b) {
+        return core::compareCanonically(a.appName, b.appName) < 0;
+    });
 }
 
 std::string iconCacheFilePath() {
@@ -101,8 +102,22 @@ void saveIconCache(const IconCache& cache) {
     platform::writeFileAtomically(path, bytes);
 }
 
+namespace {
+
+// Images are written only into a real cache folder, never through a link planted in its place.
+std::string newImagePath(const std::string& cacheDirectory, const std::string& name) {
+    auto contained = core::containedChild(cacheDirectory, name);
+    if (!contained) {
+        throw platform::FileSystemError("Cannot write into " + cacheDirectory +
+                                        ": it is a symbolic link or lies outside its own folder");
+    }
+    return *contained;
+}
+
+} // namespace
+
 void checkIconCacheWritable(const std::string& cacheDirectory) {
-    platform::checkWritable(platform::joinPath(cacheDirectory, "icon.png"));
+    platform::checkWritable(newImagePath(cacheDirectory, "icon.png"));
     platform::checkWritable(iconCacheFilePath());
 }
 
@@ -110,7 +125,7 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
-    std::string destination = platform::joinPath(cacheDirectory, name);
+    const std::string destination = newImagePath(cacheDirectory, name);
     convertImageToPNG(iconPath, destination);
 
     IconCache cache = loadIconCache();

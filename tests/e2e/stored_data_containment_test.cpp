@@ -12,6 +12,7 @@
 #include "support/dock_fixture.h"
 #include "support/icon_cache_fixture.h"
 #include "support/icon_commands_fixture.h"
+#include "support/icon_fixtures.h"
 #include "support/sandbox.h"
 
 #include <filesystem>
@@ -182,6 +183,7 @@ TEST_F(ProxyRecords, AProxyPathOutsideTheProxyFolderIsTreatedAsNamingNothing) {
         folder + "/Safari.app/../../../../outside/marker",
         nul(folder + "/", "Safari.app"),
         nul(folder + "/..", ""),
+        folder + "/Safari.app/..",
         outside,
         folder + "/Safari.app/Contents/Info.plist",
         folder + "/Safari.app/Contents",
@@ -255,6 +257,26 @@ TEST_F(ProxyRecords, LinksAtTheProxyFolderOrBundleAreNeverFollowed) {
     EXPECT_EQ(platform::readSymbolicLink(safari.proxy + "/Contents"), safari.path + "/Contents");
 }
 
+TEST_F(CacheNames, TheDesktopApplicationsCopyOfTheCacheFollowsTheSameRule) {
+    const std::string cache = cachedImagesFolder(sandbox);
+    FixtureCacheEntry bystander{.appPath = other, .appName = "Other", .iconFileName = "other.png"};
+    writeCachedImages(sandbox, {bystander});
+    writeAppDefaults(sandbox, {{"com.mivora.cachedIcons",
+                                iconCacheJson({FixtureCacheEntry{.appPath = notes,
+                                                                 .appName = "Notes",
+                                                                 .iconFileName = nul("..", ""),
+                                                                 .darkIconFileName = nul("", "")},
+                                               bystander})
+                                    .dump()}});
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"remove-dark-icon", "Notes"}, {"remove-icon", "Notes", "--no-refresh"}}) {
+        auto result = sandbox.run(arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(sandbox.readFile(cache + "/other.png"), "png other.png") << arguments[0];
+    }
+    EXPECT_EQ(sandbox.loggedCalls("helper.log"), (Calls{helperCall(sandbox, notes, "--remove")}));
+}
+
 TEST_F(CacheNames, AnApplicationPathHoldingANulIsNeverCutShort) {
     // Cut at the NUL, the path would name Notes, and "/.." after it the folder above.
     FixtureCacheEntry entry{.appPath = nul(notes, "/../.."), .appName = "Notes", .iconFileName = "n.png"};
@@ -269,7 +291,7 @@ TEST_F(CacheNames, AnApplicationPathHoldingANulIsNeverCutShort) {
     EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
 }
 
-TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
+TEST_F(CacheNames, ALinkAtTheCacheFolderIsNeitherWrittenThroughNorFollowedToDelete) {
     const std::string cache = cachedImagesFolder(sandbox);
     platform::createDirectories(platform::parentPath(cache));
     platform::createSymbolicLink(cache, outside);
@@ -278,6 +300,12 @@ TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
         {FixtureCacheEntry{
             .appPath = notes, .appName = "Notes", .iconFileName = "marker", .darkIconFileName = "marker2"}});
     const Tree outsideBefore = treeOf(outside);
+    auto set = sandbox.run({"set-icon", "Notes", icon, "--appearance", "light", "--no-refresh"});
+    EXPECT_EQ(set.status, 1);
+    EXPECT_EQ(set.err, "Error: Cannot write into " + cache +
+                           ": it is a symbolic link or lies outside its own folder\n");
+    EXPECT_EQ(treeOf(outside), outsideBefore);
+    platform::removeItemQuietly(sandbox.tmp() + "/helper.log");
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"remove-dark-icon", "Notes"},
                                                       {"restore"},
                                                       {"remove-icon", "Notes", "--no-refresh"}}) {
@@ -288,6 +316,26 @@ TEST_F(CacheNames, ALinkAtTheCacheFolderIsNotFollowedToDelete) {
         for (const auto& argument : helperArguments(sandbox))
             EXPECT_EQ(argument.find(outside), std::string::npos) << argument;
     }
+}
+
+// --- an application's own Info.plist -------------------------------------------------
+
+TEST(BundleIconName, ExtractIconNeverReadsAnIconFileOutsideTheBundle) {
+    Sandbox sandbox;
+    sandbox.writeFile(sandbox.dir() + "/outside/Secret.icns", typicalIcns());
+    std::string app = sandbox.addApp(
+        {.name = "Tool", .extraStrings = {{"CFBundleIconFile", "../../../../../outside/Secret"}}});
+    auto result = sandbox.run({"extract-icon", app, "--out", sandbox.tmp() + "/out.png"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Error: No .icns file found in app bundle\n");
+    EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/out.png"));
+
+    // With an icon of its own, that one is used instead.
+    sandbox.writeFile(app + "/Contents/Resources/Own.icns", typicalIcns());
+    result = sandbox.run({"extract-icon", app, "--out", sandbox.tmp() + "/out.png"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("  Source: " + app + "/Contents/Resources/Own.icns\n"), std::string::npos)
+        << result.out;
 }
 
 // --- collections -----------------------------------------------------------------
