@@ -44,9 +44,13 @@ void RemoveDarkIconCommand::run() {
 
     // The light icon goes onto the bundle before the dark slot is dropped, so
     // that a missing or failing helper leaves the cache and its images as they were.
+    // A light image that is gone can never go back on; the dark slot is removed
+    // all the same (it could otherwise never be removed) and the reply says so.
     std::optional<std::string> lightIcon =
         cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
-    bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
+    bool lightMissing = !lightIcon || !platform::fileExists(*lightIcon) || platform::isDirectory(*lightIcon);
+    bool darkMode = currentAppearance() == IconAppearance::dark;
+    bool reapply = darkMode && !lightMissing;
     if (reapply) requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
     // Nor is the light icon put back when the dark slot could not be dropped afterwards.
     platform::checkWritable(iconCacheFilePath());
@@ -60,6 +64,8 @@ void RemoveDarkIconCommand::run() {
     result.removedFromBundle = reapply;
     result.message = reapply ? "Removed dark icon variant for " + app.name + " and reapplied the light icon"
                              : "Removed dark icon variant for " + app.name;
+    if (darkMode && lightMissing)
+        result.message += "; its cached light icon is missing, so none was reapplied";
     if (json)
         core::printJSON(result);
     else
