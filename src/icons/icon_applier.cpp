@@ -79,7 +79,7 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
 
         IconCache cache = loadIconCache();
         std::optional<IconCacheEntry> entry;
-        if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+        if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end()) entry = it->second;
         apply = shouldApplyNow(appearance, currentAppearance(), entry);
         if (apply)
             core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);

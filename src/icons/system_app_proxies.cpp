@@ -398,7 +398,8 @@ bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cac
     // Every store that will change is checked first, so that a refusal comes
     // before the proxy is gone.
     IconCache cache = loadIconCache();
-    if (cache.contains(key) || cache.contains(app.path)) platform::checkWritable(iconCacheFilePath());
+    if (findIconCacheEntry(cache, key) != cache.end() || findIconCacheEntry(cache, app.path) != cache.end())
+        platform::checkWritable(iconCacheFilePath());
     if (dockNames(record->proxyPath)) platform::checkWritable(platform::preferencesFilePath(kDockDomain));
     platform::checkWritable(platform::preferencesFilePath(core::kBundleIdentifier));
 

@@ -47,7 +47,8 @@ void RemoveIconCommand::run() {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
         // An entry that could not be dropped afterwards is refused before the helper runs.
-        if (loadIconCache().contains(app.path)) platform::checkWritable(iconCacheFilePath());
+        IconCache cache = loadIconCache();
+        if (findIconCacheEntry(cache, app.path) != cache.end()) platform::checkWritable(iconCacheFilePath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
