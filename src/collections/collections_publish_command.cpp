@@ -59,17 +59,22 @@ void CollectionsPublishCommand::run() {
     }
 
     // The token and the remote slug are read, and a remote copy made, by one run
-    // at a time; manifest changes only touch the publish state, so entries that
-    // other runs add meanwhile stay.
-    platform::FileLock tokenLock = LocalCollectionManifest::lockPublishToken(slug);
+    // at a time, under the collection's lock; the manifest is read again under it
+    // so that entries other runs added meanwhile stay.
+    platform::FileLock collectionLock = LocalCollectionManifest::lock(slug);
     manifest = LocalCollectionManifest::load(slug);
+    // A remote collection whose token could not be kept would be orphaned: both
+    // files must be writable before the first request.
+    platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
+    platform::checkWritable(LocalCollectionManifest::publishTokenPath(slug));
+
     std::optional<std::string> token = LocalCollectionManifest::readPublishToken(slug);
     std::optional<std::string> remote = manifest.publish.remoteSlug;
     if (remote && CollectionPublishClient::remoteStatus(*remote) == false) {
         // The service no longer holds it: forget it, and publish anew.
         LocalCollectionManifest::removePublishToken(slug);
-        manifest = LocalCollectionManifest::update(
-            slug, [](LocalCollectionManifest& stored) { stored.publish = {}; });
+        manifest.publish = {};
+        LocalCollectionManifest::save(manifest, slug);
         if (!json) {
             core::printLine("Remote collection missing — creating a fresh publish on " +
                             catalog::CatalogAPI::apiBaseURL());
@@ -79,11 +84,21 @@ void CollectionsPublishCommand::run() {
     }
     if (!remote || !token) {
         PublishCreateResponse created = CollectionPublishClient::createCollection(manifest);
-        LocalCollectionManifest::savePublishToken(created.publishToken, slug);
-        manifest = LocalCollectionManifest::update(slug, [&](LocalCollectionManifest& stored) {
-            stored.publish.remoteSlug = created.slug;
-            stored.publish.publishedAt = manifestNow();
-        });
+        try {
+            LocalCollectionManifest::savePublishToken(created.publishToken, slug);
+            manifest.publish.remoteSlug = created.slug;
+            manifest.publish.publishedAt = manifestNow();
+            LocalCollectionManifest::save(manifest, slug);
+        } catch (const std::exception& error) {
+            // The token exists nowhere else: hand it to the user rather than lose it.
+            throw LocalCollectionError::publishFailed(
+                "Created remote collection \"" + created.slug +
+                "\" but could not save it locally: " + error.what() +
+                "\nKeep its publish token, the only way to update or delete it: " + created.publishToken +
+                "\nWrite the token to " + LocalCollectionManifest::publishTokenPath(slug) +
+                " and \"remoteSlug\": \"" + created.slug + "\" under \"publish\" in " +
+                LocalCollectionManifest::manifestPath(slug) + ", then re-run publish.");
+        }
         if (!json) {
             core::printLine("✓ Created remote collection \"" + created.name + "\" (" + created.slug + ")");
             if (created.slug != slug)
@@ -92,7 +107,7 @@ void CollectionsPublishCommand::run() {
         remote = created.slug;
         token = created.publishToken;
     }
-    tokenLock.release();
+    collectionLock.release();
 
     PublishCollectionResponse reply;
     reply.slug = slug;
@@ -102,7 +117,14 @@ void CollectionsPublishCommand::run() {
         auto file = LocalCollectionManifest::stagedIconFile(slug, key);
         auto bytes = file ? platform::readFile(*file) : std::nullopt;
         if (!bytes) {
-            reply.errors.push_back(key + ": staged icon file missing");
+            // There but unreadable is not missing.
+            std::string problem = "staged icon file missing";
+            try {
+                if (file && platform::itemExists(*file)) problem = "staged icon file cannot be read";
+            } catch (const platform::FileSystemError& error) {
+                problem = error.what();
+            }
+            reply.errors.push_back(key + ": " + problem);
             continue;
         }
         try {

@@ -29,7 +29,7 @@ void CollectionsUnpublishCommand::declare(core::Arguments& arguments) {
 void CollectionsUnpublishCommand::run() {
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
     // One run at a time decides on the token and the remote copy it stands for.
-    platform::FileLock tokenLock = LocalCollectionManifest::lockPublishToken(slug);
+    platform::FileLock collectionLock = LocalCollectionManifest::lock(slug);
     LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
     const std::optional<std::string> remote = manifest.publish.remoteSlug;
     const std::optional<std::string> token = LocalCollectionManifest::readPublishToken(slug);
@@ -37,7 +37,8 @@ void CollectionsUnpublishCommand::run() {
         throw LocalCollectionError::publishFailed(slug + " is not published (no remote slug/token on file).");
 
     CollectionPublishClient::deleteCollection(*remote, *token);
-    LocalCollectionManifest::update(slug, [](LocalCollectionManifest& stored) { stored.publish = {}; });
+    manifest.publish = {};
+    LocalCollectionManifest::save(manifest, slug);
     LocalCollectionManifest::removePublishToken(slug);
 
     if (json) {

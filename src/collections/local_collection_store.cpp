@@ -331,7 +331,7 @@ bool LocalCollectionManifest::isValidSlug(std::string_view text) {
 
 bool LocalCollectionManifest::exists(const std::string& slug) {
     if (!isSingleFolderName(slug)) return false;
-    return platform::fileExists(manifestPath(slug));
+    return platform::itemExists(manifestPath(slug));
 }
 
 LocalCollectionManifest LocalCollectionManifest::load(const std::string& slug) {
@@ -347,13 +347,16 @@ LocalCollectionManifest
 LocalCollectionManifest::update(const std::string& slug,
                                 const std::function<void(LocalCollectionManifest&)>& change) {
     if (!exists(slug)) throw LocalCollectionError::notFound(slug);
-    // The lock file goes only where the manifest itself may be written.
-    platform::FileLock lock =
-        platform::FileLock::store(platform::joinPath(writableCollectionDirectory(slug), "manifest.json"));
+    platform::FileLock held = lock(slug);
     LocalCollectionManifest manifest = load(slug);
     change(manifest);
     save(manifest, slug);
     return manifest;
+}
+
+platform::FileLock LocalCollectionManifest::lock(const std::string& slug) {
+    // The folder itself, only where the manifest may be written: no file of ours is left in it.
+    return platform::FileLock::folder(writableCollectionDirectory(slug), manifestPath(slug));
 }
 
 void LocalCollectionManifest::save(const LocalCollectionManifest& manifest) {
@@ -415,10 +418,6 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
     if (!isSingleFolderName(slug)) return;
     if (auto path = core::containedPath(publishTokenPath(slug), collectionsRoot()))
         platform::removeItemQuietly(*path);
-}
-
-platform::FileLock LocalCollectionManifest::lockPublishToken(const std::string& slug) {
-    return platform::FileLock::store(platform::joinPath(writableCollectionDirectory(slug), "publish-token"));
 }
 
 // --- slugs ---------------------------------------------------------------------

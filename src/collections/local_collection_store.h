@@ -131,13 +131,18 @@ struct LocalCollectionManifest {
     static LocalCollectionManifest load(const std::string& slug);
     // The one way to change an existing collection's manifest: loads it, lets
     // `change` change it and saves it back into the folder of `slug`, holding the
-    // manifest's lock (manifest.json.lock beside it) throughout, so that
+    // collection's lock (below) throughout, so that
     // concurrent runs change it one after another instead of overwriting each
     // other. Returns the manifest as saved. Throws LocalCollectionError::notFound,
     // platform::StoreBusyError, what load and save throw, or what `change` throws
     // (then nothing is written).
     static LocalCollectionManifest update(const std::string& slug,
                                           const std::function<void(LocalCollectionManifest&)>& change);
+    // The collection's lock: its folder itself. Held by update, and by publish
+    // and unpublish while they decide on the publish token and the remote copy
+    // it stands for (they then load and save the manifest themselves), so that
+    // two runs never both create a remote copy. Throws platform::StoreBusyError.
+    static platform::FileLock lock(const std::string& slug);
     // Writes the manifest atomically into the folder of `manifest.slug`; refuses
     // a folder that is a link or reaches outside the root.
     static void save(const LocalCollectionManifest& manifest);
@@ -156,10 +161,6 @@ struct LocalCollectionManifest {
     static void savePublishToken(const std::string& token, const std::string& slug);
     // Deletes publish-token, ignoring every failure.
     static void removePublishToken(const std::string& slug);
-    // Held while a run decides on and changes the publish token and the remote
-    // copy it stands for (publish-token.lock), so that two runs never both
-    // create a remote copy. Throws platform::StoreBusyError.
-    static platform::FileLock lockPublishToken(const std::string& slug);
 };
 
 // Lower-cased, every run of characters other than letters, marks and numbers

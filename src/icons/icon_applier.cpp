@@ -10,6 +10,9 @@
 #include "icons/system_app_proxies.h"
 #include "platform/file_lock.h"
 #include "platform/filesystem.h"
+#include "platform/interruption.h"
+
+#include <utility>
 
 namespace mivora::icons {
 
@@ -56,58 +59,59 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
         throw core::CLIError::iconSetFailed(
             selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
+    std::string slot = rawValue(appearance);
+    // A cache that cannot take the icon is refused before anything changes.
+    checkIconCacheWritable(cacheDirectory);
+
     // Runs for one application take their turns from here to the end, so that
     // the apply-or-cache choice below still holds when the cache is written.
     // Runs for other applications go on at the same time.
     platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
+    // From the first change to the last, SIGINT and SIGTERM are held: an
+    // interrupted apply is undone, never left half made.
+    platform::InterruptionWindow window;
     SystemAppApplyTarget target = prepareSystemAppTarget(app);
+    bool rolledBack = false;
+    auto rollback = [&] {
+        if (!std::exchange(rolledBack, true)) target.rollback();
+    };
     std::string icon;
+    bool apply = false;
+    std::string cachedFile;
     try {
         if (quit) core::quitApp(target.original, 2.0);
         icon = composeDockIcon(iconPath, target.cacheApp);
-    } catch (...) {
-        // Keep the Dock and the proxy folder as they were.
-        target.rollback();
-        throw;
-    }
 
-    // Read the way a change reads it: a cache that cannot be read, or that
-    // another run keeps busy, stops us before the bundle is touched.
-    std::optional<IconCacheEntry> entry;
-    try {
+        // Read the way a change reads it: a cache that cannot be read, or that
+        // another run keeps busy, stops us before the bundle is touched.
+        std::optional<IconCacheEntry> entry;
         updateIconCache([&](IconCache& cache) {
             if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end())
                 entry = it->second;
             return false;
         });
-    } catch (...) {
-        target.rollback();
-        removeComposeTempDirectory(icon);
-        throw;
-    }
-    bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
-
-    if (apply) {
-        try {
+        apply = shouldApplyNow(appearance, currentAppearance(), entry);
+        if (apply)
             core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
-        } catch (...) {
-            target.rollback();
-            removeComposeTempDirectory(icon);
-            throw;
-        }
-    }
 
-    std::string cachedFile;
-    try {
-        cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        platform::throwIfInterrupted();
+        try {
+            cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        } catch (const std::exception& error) {
+            // The rollback cannot take the icon off a bundle that keeps it: say so.
+            rollback();
+            if (!apply || !platform::fileExists(target.cacheApp.path)) throw;
+            throw core::CLIError::iconSetFailed("The " + slot + " icon is on " + target.original.name +
+                                                " but could not be cached: " + error.what());
+        }
+        platform::throwIfInterrupted();
         target.commit();
     } catch (...) {
-        target.rollback();
-        removeComposeTempDirectory(icon);
+        rollback();
+        if (!icon.empty()) removeComposeTempDirectory(icon);
         throw;
     }
 
-    std::string slot = rawValue(appearance);
     std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
                                 : "Cached " + slot + " icon for " + target.original.name +
                                       "; will apply when macOS switches to " + slot +

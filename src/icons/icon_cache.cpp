@@ -145,47 +145,66 @@ void saveIconCache(const IconCache& cache) {
     });
 }
 
-CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
-                     const std::string& cacheDirectory) {
-    platform::createDirectories(cacheDirectory);
-    std::string name = platform::newUUIDString() + ".png";
-    // Images are written only into a real cache folder, never through a link planted in its place.
+namespace {
+
+// Images are written only into a real cache folder, never through a link planted in its place.
+std::string newImagePath(const std::string& cacheDirectory, const std::string& name) {
     auto contained = core::containedChild(cacheDirectory, name);
     if (!contained) {
         throw platform::FileSystemError("Cannot write into " + cacheDirectory +
                                         ": it is a symbolic link or lies outside its own folder");
     }
-    const std::string destination = *contained;
+    return *contained;
+}
+
+} // namespace
+
+void checkIconCacheWritable(const std::string& cacheDirectory) {
+    platform::checkWritable(newImagePath(cacheDirectory, "icon.png"));
+    platform::checkWritable(iconCacheFilePath());
+}
+
+CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
+                     const std::string& cacheDirectory) {
+    platform::createDirectories(cacheDirectory);
+    std::string name = platform::newUUIDString() + ".png";
+    const std::string destination = newImagePath(cacheDirectory, name);
     convertImageToPNG(iconPath, destination);
 
     IconCacheEntry entry;
     std::optional<std::string> replaced;
     std::optional<std::string> otherSlot;
-    updateIconCache([&](IconCache& cache) {
-        std::optional<IconCacheEntry> old;
-        if (auto found = findIconCacheEntry(cache, app.path); found != cache.end()) {
-            old = found->second;
-            // An entry kept under the other spelling moves to this one: one entry per application.
-            if (cache.find(app.path) == cache.end()) cache.erase(found);
-        }
-        if (appearance == IconAppearance::dark) {
-            entry.iconFileName = old ? old->iconFileName : name; // a first dark icon fills both slots
-            entry.darkIconFileName = name;
-            if (old) replaced = old->darkIconFileName;
-            otherSlot = entry.iconFileName;
-        } else {
-            entry.iconFileName = name;
-            if (old) entry.darkIconFileName = old->darkIconFileName;
-            if (old) replaced = old->iconFileName;
-            otherSlot = entry.darkIconFileName;
-        }
-        entry.appPath = app.path;
-        entry.appName = app.name;
-        entry.timestamp = core::secondsSinceReferenceDate();
-        entry.appVersion = readBundleVersion(app.path);
-        cache[app.path] = entry;
-        return true;
-    });
+    try {
+        updateIconCache([&](IconCache& cache) {
+            std::optional<IconCacheEntry> old;
+            if (auto found = findIconCacheEntry(cache, app.path); found != cache.end()) {
+                old = found->second;
+                // An entry kept under the other spelling moves to this one: one entry per application.
+                if (cache.find(app.path) == cache.end()) cache.erase(found);
+            }
+            if (appearance == IconAppearance::dark) {
+                entry.iconFileName = old ? old->iconFileName : name; // a first dark icon fills both slots
+                entry.darkIconFileName = name;
+                if (old) replaced = old->darkIconFileName;
+                otherSlot = entry.iconFileName;
+            } else {
+                entry.iconFileName = name;
+                if (old) entry.darkIconFileName = old->darkIconFileName;
+                if (old) replaced = old->iconFileName;
+                otherSlot = entry.darkIconFileName;
+            }
+            entry.appPath = app.path;
+            entry.appName = app.name;
+            entry.timestamp = core::secondsSinceReferenceDate();
+            entry.appVersion = readBundleVersion(app.path);
+            cache[app.path] = entry;
+            return true;
+        });
+    } catch (...) {
+        // Named by no entry, the new image would only take up room.
+        platform::removeItemQuietly(destination);
+        throw;
+    }
 
     if (replaced && *replaced != name && replaced != otherSlot) deleteCachedImage(cacheDirectory, *replaced);
     return {destination, entry};

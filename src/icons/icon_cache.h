@@ -74,6 +74,10 @@ void updateIconCache(const std::function<bool(IconCache&)>& change);
 // Writes the whole cache (through updateIconCache). Throws on an encoding, folder or write error.
 void saveIconCache(const IconCache& cache);
 
+// Throws the error that caching an icon would meet now (the cached images
+// folder or icon-cache.json cannot be written), before anything is changed.
+void checkIconCacheWritable(const std::string& cacheDirectory);
+
 struct CachedIcon {
     std::string file; // the new image in the cache folder
     IconCacheEntry entry;

@@ -10,6 +10,7 @@
 #include "platform/file_lock.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+#include "platform/interruption.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
 
@@ -40,50 +41,74 @@ bool somethingExists(const std::string& path) {
     return platform::fileExists(path) || platform::isSymbolicLink(path);
 }
 
-bool isTileArray(platform::PlistView tiles) {
-    if (!tiles.isArray()) return false;
+struct DockTiles {
+    platform::PreferenceDomain domain;
+    platform::Plist tiles;
+};
+
+std::optional<DockTiles> loadDockTiles() {
+    auto domain = platform::PreferenceDomain::synchronize(kDockDomain);
+    auto tiles = domain.value(kPersistentApps);
+    if (!tiles.isArray()) return std::nullopt;
     for (size_t i = 0; i < tiles.size(); ++i) {
-        if (!tiles.at(i).isDictionary()) return false;
+        if (!tiles.at(i).isDictionary()) return std::nullopt;
     }
-    return true;
+    auto copy = platform::Plist::copyOf(tiles);
+    return DockTiles{std::move(domain), std::move(copy)};
 }
 
-// Runs `change` on the Dock's tiles read under the Dock's lock and writes the
-// array it returns. Like the preferences system's synchronise, a failed write
-// of the Dock's preferences is not reported; a Dock kept busy by another run is.
-void updateDockTiles(const std::function<std::optional<platform::Plist>(platform::PlistView)>& change) {
-    try {
-        platform::PreferenceDomain::update(kDockDomain, [&](platform::PreferenceDomain& domain) {
-            auto tiles = domain.value(kPersistentApps);
-            if (!isTileArray(tiles)) return;
-            if (auto changed = change(tiles)) domain.setValue(kPersistentApps, std::move(*changed));
-        });
-    } catch (const platform::StoreBusyError&) {
-        throw;
-    } catch (const std::exception&) {
+// The first tile that names `path`, as a binary property list.
+std::optional<std::string> firstDockTileData(const std::string& path) {
+    auto dock = loadDockTiles();
+    if (!dock) return std::nullopt;
+    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
+        auto tile = dock->tiles.view().at(i);
+        auto tilePath = dockTileFilePath(tile);
+        if (!tilePath || !samePath(*tilePath, path)) continue;
+        std::string bytes = platform::Plist::copyOf(tile).toBinary();
+        if (bytes.empty()) return std::nullopt;
+        return bytes;
     }
+    return std::nullopt;
 }
 
-// Replaces, under the Dock's lock, every tile whose file path is `path` by
-// `replacement(tile, first)`; writes only when a tile was replaced.
-void replaceDockTiles(const std::string& path,
-                      const std::function<platform::Plist(platform::PlistView, bool)>& replacement) {
-    updateDockTiles([&](platform::PlistView current) -> std::optional<platform::Plist> {
+bool dockNames(const std::string& path) {
+    auto tiles = readDockPersistentApps();
+    if (!tiles) return false;
+    for (size_t i = 0; i < tiles->view().size(); ++i) {
+        auto tilePath = dockTileFilePath(tiles->view().at(i));
+        if (tilePath && samePath(*tilePath, path)) return true;
+    }
+    return false;
+}
+
+// Every tile that names `path` replaced by `replacement(tile)`; whether one was.
+// The tiles are read, changed and written under the preferences' lock, so that
+// concurrent runs never put back each other's tiles. A Dock file that cannot be
+// written is reported: a tile left behind in either direction would lose the
+// original tile or hide the proxy.
+template <class Replacement> bool replaceDockTiles(const std::string& path, Replacement replacement) {
+    bool replaced = false;
+    platform::PreferenceDomain::update(kDockDomain, [&](platform::PreferenceDomain& domain) {
+        auto current = domain.value(kPersistentApps);
+        if (!current.isArray()) return;
+        for (size_t i = 0; i < current.size(); ++i) {
+            if (!current.at(i).isDictionary()) return;
+        }
         auto tiles = platform::Plist::array();
-        bool replaced = false;
         for (size_t i = 0; i < current.size(); ++i) {
             auto tile = current.at(i);
             auto tilePath = dockTileFilePath(tile);
             if (tilePath && samePath(*tilePath, path)) {
-                tiles.append(replacement(tile, !replaced));
                 replaced = true;
+                tiles.append(replacement(tile));
             } else {
                 tiles.append(platform::Plist::copyOf(tile));
             }
         }
-        if (!replaced) return std::nullopt;
-        return tiles;
+        if (replaced) domain.setValue(kPersistentApps, std::move(tiles));
     });
+    return replaced;
 }
 
 SystemProxyRecords decodeSystemProxyRecords(const std::optional<std::string>& data) {
@@ -100,27 +125,17 @@ SystemProxyRecords decodeSystemProxyRecords(const std::optional<std::string>& da
     }
 }
 
-std::string encodeSystemProxyRecords(const SystemProxyRecords& records) {
-    core::Json json = core::Json::object();
-    for (const auto& [key, record] : records)
-        json[key] = record.toJson();
-    return core::writeJSON(json, core::JSONStyle::compact);
-}
-
-// Changes the records read under the lock of the desktop application's
-// preferences. Like saveSystemProxyRecords it reports no failure of its own,
-// except preferences kept busy by another run.
+// Changes the records as they stand under the preferences' lock. Throws on a
+// failed write and on preferences kept busy by another run.
 void updateSystemProxyRecords(const std::function<void(SystemProxyRecords&)>& change) {
-    try {
-        platform::PreferenceDomain::update(core::kBundleIdentifier, [&](platform::PreferenceDomain& domain) {
-            SystemProxyRecords records = decodeSystemProxyRecords(domain.value(kRecordsKey).data());
-            change(records);
-            domain.setValue(kRecordsKey, platform::Plist::data(encodeSystemProxyRecords(records)));
-        });
-    } catch (const platform::StoreBusyError&) {
-        throw;
-    } catch (const std::exception&) {
-    }
+    platform::PreferenceDomain::update(core::kBundleIdentifier, [&](platform::PreferenceDomain& domain) {
+        SystemProxyRecords records = decodeSystemProxyRecords(domain.value(kRecordsKey).data());
+        change(records);
+        core::Json json = core::Json::object();
+        for (const auto& [key, record] : records)
+            json[key] = record.toJson();
+        domain.setValue(kRecordsKey, platform::Plist::data(core::writeJSON(json, core::JSONStyle::compact)));
+    });
 }
 
 SystemProxyRecord makeRecord(const core::InstalledApp& app, const std::string& proxyPath,
@@ -149,16 +164,31 @@ void recordSystemAppProxy(const core::InstalledApp& app, const std::string& prox
     });
 }
 
+// The records as they were before this apply: its own record dropped, an
+// earlier one put back.
+void restoreEarlierRecord(const core::InstalledApp& app, const std::optional<SystemProxyRecord>& earlier) {
+    updateSystemProxyRecords([&](SystemProxyRecords& records) {
+        records.erase(app.path);
+        if (earlier) records[earlier->originalPath] = *earlier;
+    });
+}
+
+// Undoes what this apply changed, in the reverse order of the changes: the
+// record goes last, so that a run stopped half-way still finds the original tile.
 void rollbackSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
                             const std::optional<SystemProxyRecord>& earlier,
-                            const std::optional<std::string>& tileData, bool proxyExisted) noexcept {
+                            const std::optional<std::string>& tileData, bool proxyExisted,
+                            bool dockChanged) noexcept {
     try {
-        if (tileData) restoreOriginalDockEntry(makeRecord(app, proxyPath, earlier, tileData));
+        // Only a tile that this apply moved goes back: a proxy already in the Dock stays there.
+        if (dockChanged) restoreOriginalDockEntry(makeRecord(app, proxyPath, earlier, tileData));
         if (!earlier && !proxyExisted) {
             platform::removeItemQuietly(proxyPath);
             removeEmptySystemAppsFolder();
         }
+        restoreEarlierRecord(app, earlier);
     } catch (...) {
+        // The record stays when the tile could not go back: remove-icon finishes the job.
     }
 }
 
@@ -239,10 +269,9 @@ std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp&
 }
 
 std::optional<platform::Plist> readDockPersistentApps() {
-    auto domain = platform::PreferenceDomain::synchronize(kDockDomain);
-    auto tiles = domain.value(kPersistentApps);
-    if (!isTileArray(tiles)) return std::nullopt;
-    return platform::Plist::copyOf(tiles);
+    auto dock = loadDockTiles();
+    if (!dock) return std::nullopt;
+    return std::move(dock->tiles);
 }
 
 std::optional<std::string> dockTileFilePath(platform::PlistView tile) {
@@ -319,26 +348,13 @@ platform::Plist makeDockTile(const std::string& bundlePath, const std::string& l
     return tile;
 }
 
-std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
-                                                 const std::string& proxyPath, const std::string& label) {
-    std::optional<std::string> firstTile;
-    replaceDockTiles(originalPath, [&](platform::PlistView tile, bool first) {
-        if (first) {
-            std::string bytes = platform::Plist::copyOf(tile).toBinary();
-            if (!bytes.empty()) firstTile = std::move(bytes);
-        }
-        return makeDockTile(proxyPath, label, tile);
-    });
-    return firstTile;
-}
-
 void restoreOriginalDockEntry(const SystemProxyRecord& record) {
     std::optional<platform::Plist> original;
     if (record.originalDockEntry) {
         auto parsed = platform::parsePropertyList(*record.originalDockEntry);
         if (parsed && parsed->view().isDictionary()) original = std::move(parsed);
     }
-    replaceDockTiles(record.proxyPath, [&](platform::PlistView tile, bool) {
+    replaceDockTiles(record.proxyPath, [&](platform::PlistView tile) {
         return original ? platform::Plist::copyOf(original->view())
                         : makeDockTile(record.originalPath, record.appName, tile);
     });
@@ -362,39 +378,61 @@ SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
     std::string originalPath = platform::droppingTrailingSlash(app.path);
     std::string proxyPath =
         platform::joinPath(systemAppsProxyDirectory(), platform::lastPathComponent(originalPath));
+    if (!platform::fileExists(platform::joinPath(originalPath, "Contents")))
+        throw core::CLIError::fileNotFound("Original system app is missing: " + originalPath);
     bool proxyExisted = somethingExists(proxyPath);
 
-    createSystemAppProxyBundle(originalPath, proxyPath);
-    registerWithLaunchServices(proxyPath);
     // Found however the path was spelled, so that a later apply keeps the first tile and date.
     std::optional<SystemProxyRecord> earlier = findSystemProxyRecord(app);
-    std::optional<std::string> tileData;
+    std::optional<std::string> tileData = firstDockTileData(originalPath);
+    if (!tileData && earlier) tileData = earlier->originalDockEntry;
+
+    // The record, with the original tile, is written before anything else
+    // changes: whenever this run stops, a rerun or remove-icon finds the tile.
+    recordSystemAppProxy(app, proxyPath, earlier, tileData);
+    bool dockChanged = false;
     try {
-        tileData = pointDockEntryAtProxy(originalPath, proxyPath, app.name);
+        createSystemAppProxyBundle(originalPath, proxyPath);
+        registerWithLaunchServices(proxyPath);
+        dockChanged = replaceDockTiles(
+            originalPath, [&](platform::PlistView tile) { return makeDockTile(proxyPath, app.name, tile); });
     } catch (...) {
-        // The Dock stayed busy: leave no proxy behind that this call made.
-        rollbackSystemAppProxy(app, proxyPath, earlier, std::nullopt, proxyExisted);
+        rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged);
         throw;
     }
-    if (!tileData && earlier) tileData = earlier->originalDockEntry;
 
     core::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
     return {app, cacheApp, [=] { recordSystemAppProxy(app, proxyPath, earlier, tileData); },
-            [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted); }};
+            [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged); }};
 }
 
 bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory) {
     auto record = findSystemProxyRecord(app);
     std::string key = record ? record->proxyPath : app.path;
-    bool removed = removeCachedIcons(key, cacheDirectory);
-    if (key != app.path) removed = removeCachedIcons(app.path, cacheDirectory) || removed;
-    if (!record) return removed;
+    auto removeCacheEntries = [&] {
+        bool removed = removeCachedIcons(key, cacheDirectory);
+        if (key != app.path) removed = removeCachedIcons(app.path, cacheDirectory) || removed;
+        return removed;
+    };
+    if (!record) return removeCacheEntries();
 
+    // Every store that will change is checked first, so that a refusal comes
+    // before the proxy is gone.
+    IconCache cache = loadIconCache();
+    if (findIconCacheEntry(cache, key) != cache.end() || findIconCacheEntry(cache, app.path) != cache.end())
+        platform::checkWritable(iconCacheFilePath());
+    if (dockNames(record->proxyPath)) platform::checkWritable(platform::preferencesFilePath(kDockDomain));
+    platform::checkWritable(platform::preferencesFilePath(core::kBundleIdentifier));
+
+    // Held until the record is gone; the record goes last, so that a run
+    // stopped on the way is finished by the next one.
+    platform::InterruptionWindow window;
     // Only a bundle inside the proxy folder is ours to delete; a record naming
     // anything else is treated as naming nothing.
     if (auto proxy = containedProxyPath(record->proxyPath); proxy && somethingExists(*proxy))
         platform::removeItem(*proxy);
     restoreOriginalDockEntry(*record);
+    removeCacheEntries();
     updateSystemProxyRecords([&](SystemProxyRecords& records) { records.erase(record->originalPath); });
     removeEmptySystemAppsFolder();
     return true;

@@ -89,13 +89,11 @@ std::optional<std::string> slotImage(const Sandbox& sandbox, const core::Json& e
     return sandbox.readFile(cachedImage(sandbox, entry.at(slot).get<std::string>()));
 }
 
-// Holds an exclusive lock the way another run of the tool would: on a folder, or
-// on a lock file (made when missing).
+// Holds an exclusive lock on a folder the way another run of the tool would.
 class HeldLock {
 public:
     explicit HeldLock(const std::string& path) {
-        fd_ = platform::isDirectory(path) ? ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                          : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         EXPECT_GE(fd_, 0) << path;
         EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0) << path;
     }
@@ -416,22 +414,22 @@ TEST_F(ConcurrentRuns, AStoreKeptBusyEndsTheRunNamingItAndChangesNothing) {
 
     struct Case {
         const char* name;
-        std::string locked; // the folder, or the lock file, that another run holds
+        std::string locked; // the folder that another run holds
         std::string store;  // named by the error
         std::vector<std::string> arguments;
     } cases[] = {
         {"icon cache", appSupport(), iconCacheFile(sandbox), {"set-icon", notes, icon, "--no-refresh"}},
-        {"Dock tiles",
+        {"preferences",
          sandbox.homePath("Library/Preferences"),
-         dockPreferencesPath(sandbox),
+         sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"),
          {"set-icon", maps.path, icon, "--no-refresh"}},
         {"manifest",
-         collection + "/manifest.json.lock",
+         collection,
          collection + "/manifest.json",
          {"collections", "mark", "naruto", "safari", "--status", "rejected"}},
-        {"publish token",
-         collection + "/publish-token.lock",
-         collection + "/publish-token",
+        {"manifest, for publish",
+         collection,
+         collection + "/manifest.json",
          {"collections", "publish", "naruto"}},
         {"staged import", configFolder, configFolder + "/imported_config.json", {"import", config}},
     };

@@ -49,6 +49,9 @@ void RemoveIconCommand::run() {
     if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
+        // An entry that could not be dropped afterwards is refused before the helper runs.
+        IconCache cache = loadIconCache();
+        if (findIconCacheEntry(cache, app.path) != cache.end()) platform::checkWritable(iconCacheFilePath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
