@@ -248,7 +248,11 @@ IcnsContents decodeIcns(std::string_view file) {
                 }
                 bitmap = decodeRLE24(member, mask, side);
             }
-            contents.pictures.push_back({member.type, {kind->pointSide, kind->scale}, std::move(bitmap)});
+            std::string_view png = kind->encoding == Encoding::modern && hasPNGSignature(member.data)
+                                       ? member.data
+                                       : std::string_view();
+            contents.pictures.push_back(
+                {member.type, {kind->pointSide, kind->scale}, std::move(bitmap), png});
         } catch (const ImageError& error) {
             contents.problems.push_back("member '" + member.type + "': " + error.what());
         }
