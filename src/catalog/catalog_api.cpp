@@ -1,13 +1,14 @@
 #include "catalog/catalog_api.h"
 
-#include <nlohmann/json.hpp>
-
 #include "catalog/catalog_constants.h"
+#include "core/containment.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/uuid.h"
+
+#include <nlohmann/json.hpp>
 
 namespace mivora::catalog {
 
@@ -105,7 +106,8 @@ std::string CatalogAPI::download(const std::string& address, const std::string& 
     }
     std::string path = platform::urlPath(address);
     std::string extension = platform::pathExtension(platform::percentDecoded(path).value_or(path));
-    if (extension.empty()) extension = defaultExtension;
+    // The extension comes from the service's address: it names our file only when it is a plain name.
+    if (!core::isSinglePathComponent(extension)) extension = defaultExtension;
     std::string destination = platform::joinPath(platform::temporaryDirectory(),
                                                  "mivora-" + platform::newUUIDString() + "." + extension);
     platform::writeFileAtomically(destination, response.body);

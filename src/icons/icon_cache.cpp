@@ -1,8 +1,6 @@
 #include "icons/icon_cache.h"
 
-#include <algorithm>
-#include <stdexcept>
-
+#include "core/containment.h"
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
@@ -10,6 +8,9 @@
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace mivora::icons {
 
@@ -50,13 +51,13 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
-    return platform::joinPath(cacheDirectory, name);
+    return core::containedChild(cacheDirectory, name);
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    std::stable_sort(entries.begin(), entries.end(), [](const IconCacheEntry& a, const IconCacheEntry& b) {
+        return core::compareCanonically(a.appName, b.appName) < 0;
+    });
 }
 
 std::string iconCacheFilePath() {
@@ -105,7 +106,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
-    std::string destination = platform::joinPath(cacheDirectory, name);
+    // Images are written only into a real cache folder, never through a link planted in its place.
+    auto contained = core::containedChild(cacheDirectory, name);
+    if (!contained) {
+        throw platform::FileSystemError("Cannot write into " + cacheDirectory +
+                                        ": it is a symbolic link or lies outside its own folder");
+    }
+    const std::string destination = *contained;
     convertImageToPNG(iconPath, destination);
 
     IconCache cache = loadIconCache();
