@@ -46,6 +46,8 @@ bool isBlank(char32_t c) {
 }
 
 template <typename Predicate> std::string trimmed(std::string_view text, Predicate isTrimmed) {
+    // ICU's offsets are 32-bit; no text the tool trims comes near that size.
+    if (text.size() > INT32_MAX) return std::string(text);
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     auto length = static_cast<int32_t>(text.size());
     int32_t start = 0;

@@ -3,6 +3,7 @@
 // locale (and each locale variable governs its own category), white space is
 // Unicode's, and nothing ill-formed reaches a reply or a request.
 #include "core/text.h"
+#include "platform/property_list.h"
 #include "support/catalog_fixture.h"
 #include "support/catalog_server.h"
 #include "support/collection_fixture.h"
@@ -340,19 +341,46 @@ TEST(ValidUTF8, IllFormedArgumentsAreRepairedBeforeTheyAreUsed) {
     EXPECT_EQ(missing.err, "Error: No app matching 'Gone\xEF\xBF\xBD' found in /Applications.\n");
 }
 
-TEST(ValidUTF8, AnInfoPlistWithIllFormedTextIsUnreadable) {
+TEST(ValidUTF8, StoredJSONWithIllFormedTextDoesNotDecode) {
     Sandbox sandbox;
-    std::string path = sandbox.addApp({.name = "Odd", .bundleId = "com.example.odd"});
-    sandbox.writeFile(path + "/Contents/Info.plist",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                      "<key>CFBundleIdentifier</key><string>com.example.odd\xFF</string>"
-                      "</dict></plist>\n");
-    auto result = sandbox.run({"apps", "--json"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(core::isValidUTF8(result.out));
-    auto app = json::parse(result.out).at("apps").at(0);
-    EXPECT_EQ(app.at("name"), "Odd");
-    EXPECT_FALSE(app.contains("bundleId"));
+    // An icon cache that does not decode counts as missing.
+    sandbox.writeFile(iconCacheFile(sandbox), "{\"/x/A.app\":{\"appPath\":\"/x/A.app\",\"appName\":\"A\xFF\","
+                                              "\"iconFileName\":\"A.png\",\"timestamp\":1}}");
+    auto list = sandbox.run({"list", "--icons", "--json"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(json::parse(list.out).at("cachedIcons"), json::array());
+
+    // A configuration document is refused, and the refusal is valid text.
+    sandbox.writeFile(sandbox.dir() + "/config.json",
+                      "{\"appAliases\":[{\"appName\":\"A\xFF\",\"aliasName\":\"b\"}],\"cachedIcons\":[],"
+                      "\"version\":\"1.0\",\"exportDate\":1}");
+    auto validate = sandbox.run({"validate", sandbox.dir() + "/config.json"});
+    EXPECT_EQ(validate.status, 1);
+    EXPECT_EQ(validate.out.rfind("\xE2\x9C\x97 Invalid configuration: ", 0), 0u) << validate.out;
+    EXPECT_TRUE(core::isValidUTF8(validate.out));
+}
+
+TEST(ValidUTF8, AnInfoPlistWithIllFormedTextIsUnreadable) {
+    for (bool binary : {false, true}) {
+        SCOPED_TRACE(binary ? "binary" : "XML");
+        Sandbox sandbox;
+        std::string path = sandbox.addApp({.name = "Odd", .bundleId = "com.example.odd"});
+        std::string info = path + "/Contents/Info.plist";
+        platform::Plist plist = platform::Plist::dictionary();
+        plist.set("CFBundleIdentifier", platform::Plist::string("com.example.oddX"));
+        sandbox.writePlist(info, plist, binary);
+        // The byte goes in after writing: no writer would produce it.
+        std::string bytes = *sandbox.readFile(info);
+        bytes.replace(bytes.find("oddX"), 4, "odd\xFF");
+        sandbox.writeFile(info, bytes);
+
+        auto result = sandbox.run({"apps", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(core::isValidUTF8(result.out));
+        auto app = json::parse(result.out).at("apps").at(0);
+        EXPECT_EQ(app.at("name"), "Odd");
+        EXPECT_FALSE(app.contains("bundleId"));
+    }
 }
 
 } // namespace
