@@ -71,6 +71,35 @@ TEST(TrailingSlash, TheCacheEntryIsTheSameForBothSpellings) {
     }
 }
 
+TEST(TrailingSlash, AnEntryStoredUnderTheSlashedPathIsTheApplications) {
+    Sandbox sandbox;
+    prepareIconCommands(sandbox, /*dark=*/false);
+    std::string notes = sandbox.addApp({.name = "Notes"});
+    FixtureCacheEntry stored{.appPath = notes + "/",
+                             .appName = "Notes",
+                             .iconFileName = "light.png",
+                             .darkIconFileName = "dark.png"};
+    writeIconCache(sandbox, {stored});
+    writeCachedImages(sandbox, {stored});
+
+    // A new dark icon replaces the dark slot of that entry, which moves to the bare path.
+    std::string icon = writeIcon(sandbox, sandbox.homePath("icon.png"));
+    auto set = sandbox.run({"set-icon", "Notes", icon, "--appearance", "dark"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(cacheKeys(sandbox), std::vector<std::string>{notes});
+    json entry = (*iconCacheDocument(sandbox))[notes];
+    EXPECT_EQ(entry["iconFileName"], "light.png");
+    EXPECT_NE(entry["darkIconFileName"], "dark.png");
+    EXPECT_EQ(cachedImageNames(sandbox).size(), 2u) << "the replaced dark image is gone";
+
+    // remove-icon finds an entry stored under the slashed path too.
+    writeIconCache(sandbox, {stored});
+    auto remove = sandbox.run({"remove-icon", "Notes", "--no-refresh", "--json"});
+    ASSERT_EQ(remove.status, 0) << remove.err;
+    EXPECT_EQ(json::parse(remove.out)["removedCache"], true);
+    EXPECT_EQ(cacheKeys(sandbox), std::vector<std::string>{});
+}
+
 TEST(TrailingSlash, LookupsTakeABundlePathWithASlash) {
     Sandbox sandbox;
     prepareIconCommands(sandbox, /*dark=*/false);

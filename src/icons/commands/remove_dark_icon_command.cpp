@@ -32,7 +32,7 @@ void RemoveDarkIconCommand::run() {
 
     RemoveIconResult result{true, app, false, false, false, ""};
     IconCache cache = loadIconCache();
-    auto entry = cache.find(cacheApp.path);
+    auto entry = findIconCacheEntry(cache, cacheApp.path);
     if (entry == cache.end() || !entry->second.darkIconFileName) {
         result.message = "No dark icon variant cached for " + app.name;
         if (json)
