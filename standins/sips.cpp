@@ -88,10 +88,14 @@ int main(int argc, char** argv) {
     }
     auto bytes = platform::readFile(input);
     if (!bytes) return fail(input + ": cannot read the file");
-    if (!queries.empty()) {
+    if (!queries.empty() && image::hasPNGSignature(*bytes)) {
         // The header holds the size: a PNG is not decoded just to print two numbers.
-        if (auto size = image::pngPixelSize(*bytes))
-            return printSize(input, queries, size->first, size->second);
+        // One whose header does not pass goes on to the decoder, which says why.
+        try {
+            const image::PixelSize size = image::pngPixelSize(*bytes);
+            return printSize(input, queries, size.width, size.height);
+        } catch (const image::ImageError&) {
+        }
     }
     image::Image picture;
     try {

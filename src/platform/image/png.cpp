@@ -76,18 +76,6 @@ Bitmap decodePNG(std::string_view bytes) {
     return bitmap;
 }
 
-std::optional<std::pair<int, int>> pngPixelSize(std::string_view bytes) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) return std::nullopt;
-    std::pair<int, int> size{static_cast<int>(png.width), static_cast<int>(png.height)};
-    png_image_free(&png);
-    if (size.first < 1 || size.second < 1 || size.first > kMaxImageSide || size.second > kMaxImageSide)
-        return std::nullopt;
-    return size;
-}
-
 bool pngHasAlpha(std::string_view bytes) {
     png_image png;
     std::memset(&png, 0, sizeof png);

@@ -3,10 +3,8 @@
 
 #include "platform/image/image.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace mivora::image {
 
@@ -17,9 +15,6 @@ PixelSize pngPixelSize(std::string_view bytes);
 // Any PNG (palette, grey, 16-bit, with or without alpha) as a premultiplied
 // bitmap; throws ImageError for a damaged or oversized file.
 Bitmap decodePNG(std::string_view bytes);
-// The pixel size that the header announces (width, height), read without
-// decoding the pixels; nothing when the header does not read.
-std::optional<std::pair<int, int>> pngPixelSize(std::string_view bytes);
 // Whether the PNG carries an alpha channel (an alpha colour type, or a
 // transparency chunk); false for bytes whose header does not read.
 bool pngHasAlpha(std::string_view bytes);
