@@ -68,29 +68,6 @@ double lockWaitSeconds() {
     return seconds;
 }
 
-FileLock FileLock::store(const std::string& storePath) {
-    const std::string lockPath = storePath + ".lock";
-    tryCreateDirectories(parentPath(storePath));
-    // Never through a link, never blocking on something that is not a file, and
-    // never inherited by the programs we run (a helper outliving us must not hold it).
-    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0644);
-    if (fd < 0 && errno == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | flags); // made by another user
-    if (fd < 0) {
-        int error = errno;
-        if (error == EACCES || error == EPERM || error == EROFS || error == ENOENT || error == ENOTDIR)
-            return FileLock(-1);
-        throw FileSystemError("Cannot lock " + storePath + ": " + lockPath + ": " + std::strerror(error));
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        throw FileSystemError("Cannot lock " + storePath + ": " + lockPath + " is not a regular file");
-    }
-    lockOrThrow(fd, storePath);
-    return FileLock(fd);
-}
-
 FileLock FileLock::folder(const std::string& path, const std::string& storeName) {
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return FileLock(-1);

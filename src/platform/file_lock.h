@@ -22,17 +22,9 @@ double lockWaitSeconds();
 
 class FileLock {
 public:
-    // Locks the store at `storePath` through the file "<storePath>.lock" beside it
-    // (created, with the store's folder, when missing; never removed). When that
-    // file cannot be made for lack of permission the store cannot be written
-    // either, so the caller goes on unlocked and meets the write's own error.
-    // Throws StoreBusyError naming `storePath` when the wait runs out.
-    static FileLock store(const std::string& storePath);
-
-    // Locks an existing folder itself, for a store that lives in a folder the
-    // tool shares with others (preferences, the configuration folder) or for an
-    // application bundle: no file is made. A folder that cannot be opened is not
-    // locked. Throws StoreBusyError naming `storeName`.
+    // Locks an existing folder itself (the folder of a store, or an application
+    // bundle): no file is made. A folder that cannot be opened is not locked
+    // (nothing can be written in it either). Throws StoreBusyError naming `storeName`.
     static FileLock folder(const std::string& path, const std::string& storeName);
 
     FileLock(FileLock&& other) noexcept;
