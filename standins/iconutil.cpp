@@ -1,6 +1,7 @@
 // Stand-in for the system's iconutil, in the one form this tool uses:
 //   iconutil -c iconset <file.icns> [-o <folder>]
 // writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png.
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
 #include "platform/image/png.h"
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
         return fail("only '-c iconset' is available here, not '-c " + conversion + "'");
     if (output.empty()) output = platform::deletingPathExtension(input) + ".iconset";
 
-    auto bytes = platform::readFile(input);
+    auto bytes = platform::readFile(input, platform::read_limits::image);
     if (!bytes) return fail(input + ": cannot read the file");
     image::IcnsContents contents;
     try {

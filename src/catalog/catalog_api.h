@@ -4,15 +4,15 @@
 // search with its local ranking (catalog_search.cpp).
 #pragma once
 
+#include "catalog/catalog_icon.h"
+#include "core/errors.h"
+#include "platform/http.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "catalog/catalog_icon.h"
-#include "core/errors.h"
-#include "platform/http.h"
 
 namespace mivora::catalog {
 
@@ -87,6 +87,8 @@ struct CatalogAPI {
     // The tolerant parser of the service's answers: the "hits", else "data",
     // else "icons" array of objects; unusable elements are dropped. Never fails.
     static std::vector<CatalogIcon> parseIconsResponse(std::string_view body);
+    // The same for an answer already parsed.
+    static std::vector<CatalogIcon> iconsOfResponse(const core::Json& json);
     // One element, or nothing when it lacks a name or either address; `nextID`
     // is the accepted icon's id and grows by one when it is accepted.
     static std::optional<CatalogIcon> parseIcon(const core::Json& element, int64_t& nextID);
@@ -96,9 +98,11 @@ struct CatalogAPI {
     // name that sorts first by code points.
     static bool compareRanked(const RankedIcon& a, const RankedIcon& b);
     // The icons whose name matches, without the unmatched, best first (stable).
-    static std::vector<CatalogIcon> rankMatches(const std::vector<CatalogIcon>& icons, std::string_view query);
+    static std::vector<CatalogIcon> rankMatches(const std::vector<CatalogIcon>& icons,
+                                                std::string_view query);
     // The icons, in order, whose name holds the application's name as whole words.
-    static std::vector<CatalogIcon> iconsMatchingApp(const std::vector<CatalogIcon>& icons, std::string_view appName);
+    static std::vector<CatalogIcon> iconsMatchingApp(const std::vector<CatalogIcon>& icons,
+                                                     std::string_view appName);
     // The first icon whose name words hold every style word, else the first
     // whose name holds each style word as a substring; the first icon when no
     // style is given.

@@ -1,20 +1,22 @@
 #include "cli/frame.h"
 
-#include <CLI/CLI.hpp>
-#include <algorithm>
-#include <exception>
-#include <map>
-
 #include "cli/command_tree.h"
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
+
 namespace mivora::cli {
 
 namespace {
 
-bool isHelpFlag(const std::string& token) { return token == "-h" || token == "--help"; }
+bool isHelpFlag(const std::string& token) {
+    return token == "-h" || token == "--help";
+}
 
 // A usage problem found before or after CLI11's parse, reported for `node`.
 struct UsageProblem {
@@ -36,12 +38,18 @@ struct ParserTree {
         if (node.hasChildren()) app.require_subcommand(0, 1);
         for (const auto& spec : node.arguments.specs()) {
             CLI::Option* option = nullptr;
-            std::string names = spec.shortName ? std::string("-") + spec.shortName + "," + spec.longName()
-                                               : spec.longName();
+            std::string names =
+                spec.shortName ? std::string("-") + spec.shortName + "," + spec.longName() : spec.longName();
             switch (spec.kind) {
-            case core::ArgumentKind::positional: option = app.add_option(spec.name); break;
-            case core::ArgumentKind::option: option = app.add_option(names); break;
-            case core::ArgumentKind::flag: option = app.add_flag(names); break;
+            case core::ArgumentKind::positional:
+                option = app.add_option(spec.name);
+                break;
+            case core::ArgumentKind::option:
+                option = app.add_option(names);
+                break;
+            case core::ArgumentKind::flag:
+                option = app.add_flag(names);
+                break;
             }
             if (spec.kind != core::ArgumentKind::flag) {
                 option->expected(1);
@@ -58,7 +66,8 @@ struct ParserTree {
 
 const core::ArgumentSpec* findSpecByFlag(const CommandNode& node, const std::string& flag) {
     for (const auto& spec : node.arguments.specs()) {
-        if (flag == spec.longName() || (spec.shortName && flag == std::string("-") + spec.shortName)) return &spec;
+        if (flag == spec.longName() || (spec.shortName && flag == std::string("-") + spec.shortName))
+            return &spec;
     }
     return nullptr;
 }
@@ -125,14 +134,16 @@ public:
             return usageError(*node, error.what(), width);
         }
 
-        if (auto problem = checkParsed(*tree_, parser)) return usageError(*problem->node, problem->message, width);
+        if (auto problem = checkParsed(*tree_, parser))
+            return usageError(*problem->node, problem->message, width);
         const CommandNode* selected = selectedNode(*tree_, parser);
         if (selected->hasChildren()) return printHelp(*selected, width);
         return execute(*selected, width);
     }
 
 private:
-    int showHelpFor(const CommandNode& from, const std::vector<std::string>& tokens, size_t index, int width) {
+    int showHelpFor(const CommandNode& from, const std::vector<std::string>& tokens, size_t index,
+                    int width) {
         const CommandNode* node = &from;
         for (; index < tokens.size(); ++index) {
             const CommandNode* child = node->child(tokens[index]);
@@ -188,7 +199,8 @@ private:
                 continue;
             }
             if (option->count() == 0) {
-                if (spec.required) return UsageProblem{selected, "Missing expected argument '" + spec.displayName() + "'"};
+                if (spec.required)
+                    return UsageProblem{selected, "Missing expected argument '" + spec.displayName() + "'"};
                 continue;
             }
             std::string value = option->results().back();
@@ -205,6 +217,10 @@ private:
             return usageError(node, error.what(), width);
         } catch (const core::ExitCode& code) {
             return code.code();
+        } catch (const std::bad_alloc&) {
+            // Inputs are bounded so that this does not happen; if it still does, say so plainly.
+            core::printErrorText("Error: Not enough memory to finish the command\n");
+            return kExitFailure;
         } catch (const std::exception& error) {
             core::printErrorText(std::string("Error: ") + error.what() + "\n");
             return kExitFailure;

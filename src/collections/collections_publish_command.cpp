@@ -5,6 +5,7 @@
 #include "collections/local_collection_store.h"
 #include "collections/publish_client.h"
 #include "core/output.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 
 namespace mivora::collections {
@@ -92,7 +93,8 @@ void CollectionsPublishCommand::run() {
     reply.remoteSlug = *remote;
     const std::string total = std::to_string(keys.size());
     for (const std::string& key : keys) {
-        auto bytes = platform::readFile(LocalCollectionManifest::iconPath(slug, key));
+        auto bytes =
+            platform::readFile(LocalCollectionManifest::iconPath(slug, key), platform::read_limits::image);
         if (!bytes) {
             reply.errors.push_back(key + ": staged icon file missing");
             continue;

@@ -4,6 +4,7 @@
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
+#include "platform/file_reading.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 
@@ -17,9 +18,6 @@ namespace mivora::collections {
 namespace {
 
 constexpr size_t kMaxSlugCharacters = 64;
-// A manifest holds a few hundred entries; anything this large is not one, and
-// is refused before it is read into memory whole.
-constexpr size_t kMaxManifestBytes = 64'000'000;
 
 // Calls `visit(scalar)` for each Unicode scalar; a malformed byte counts as U+FFFD.
 template <class Visit> void forEachScalar(std::string_view text, Visit visit) {
@@ -310,10 +308,7 @@ bool LocalCollectionManifest::exists(const std::string& slug) {
 LocalCollectionManifest LocalCollectionManifest::load(const std::string& slug) {
     if (!isSingleFolderName(slug)) throw LocalCollectionError::notFound(slug);
     std::string path = manifestPath(slug);
-    std::string bytes = platform::readFileContents(path, kMaxManifestBytes + 1);
-    if (bytes.size() > kMaxManifestBytes)
-        throw core::JSONDecodingError(path + " is larger than any collection manifest (64 MB)");
-    return decode(bytes);
+    return decode(platform::readFileContents(path, platform::read_limits::manifest));
 }
 
 void LocalCollectionManifest::save(const LocalCollectionManifest& manifest) {
@@ -351,7 +346,7 @@ std::vector<std::string> LocalCollectionManifest::listSlugs() {
 
 std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::string& slug) {
     if (!isSingleFolderName(slug)) return std::nullopt;
-    auto bytes = platform::readFile(publishTokenPath(slug));
+    auto bytes = platform::readFile(publishTokenPath(slug), platform::read_limits::token);
     if (!bytes || !core::isValidUTF8(*bytes)) return std::nullopt;
     std::string token = core::trimWhitespace(*bytes);
     if (token.empty()) return std::nullopt;
@@ -370,7 +365,9 @@ void LocalCollectionManifest::removePublishToken(const std::string& slug) {
 
 // --- slugs ---------------------------------------------------------------------
 
-std::string slugify(std::string_view text) { return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters); }
+std::string slugify(std::string_view text) {
+    return prefixCharacters(slugifyWithoutLimit(text), kMaxSlugCharacters);
+}
 
 std::string slugifyWithoutLimit(std::string_view text) {
     std::string lower = core::lowercased(text);

@@ -1,15 +1,17 @@
 #include "icons/icon_cache.h"
 
-#include <algorithm>
-#include <stdexcept>
-
+#include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace mivora::icons {
 
@@ -50,7 +52,8 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return std::nullopt;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
     return platform::joinPath(cacheDirectory, name);
 }
 
@@ -66,7 +69,7 @@ std::string iconCacheFilePath() {
 
 std::optional<IconCache> decodeIconCache(std::string_view bytes) {
     try {
-        auto json = core::Json::parse(bytes);
+        auto json = core::parseJSONDocument<core::Json>(bytes);
         if (!json.is_object()) return std::nullopt;
         IconCache cache;
         for (const auto& [key, value] : json.items())
@@ -85,7 +88,7 @@ std::string encodeIconCache(const IconCache& cache) {
 }
 
 IconCache loadIconCache() {
-    if (auto bytes = platform::readFile(iconCacheFilePath())) {
+    if (auto bytes = platform::readFile(iconCacheFilePath(), platform::read_limits::iconCache)) {
         if (auto cache = decodeIconCache(*bytes)) return *cache;
     }
     if (auto data = readAppPreferenceData("com.mivora.cachedIcons")) {
@@ -165,7 +168,8 @@ bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirec
 }
 
 std::optional<std::string> readAppPreferenceData(const std::string& key) {
-    auto defaults = platform::readPropertyListDictionary(core::appDefaultsPath());
+    auto defaults =
+        platform::readPropertyListDictionary(core::appDefaultsPath(), platform::read_limits::preferences);
     if (!defaults) return std::nullopt;
     return defaults->view()[key].data();
 }

@@ -1,9 +1,8 @@
 #include "icons/system_app_proxies.h"
 
-#include <array>
-
 #include "core/base64.h"
 #include "core/errors.h"
+#include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/text.h"
 #include "icons/icon_cache.h"
@@ -12,6 +11,8 @@
 #include "platform/filesystem.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
+
+#include <array>
 
 namespace mivora::icons {
 
@@ -152,7 +153,7 @@ SystemProxyRecords loadSystemProxyRecords() {
     auto data = domain.value(kRecordsKey).data();
     if (!data) return {};
     try {
-        auto json = core::Json::parse(*data);
+        auto json = core::parseJSONDocument<core::Json>(*data);
         if (!json.is_object()) return {};
         SystemProxyRecords records;
         for (const auto& [key, value] : json.items())

@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include "platform/environment.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,8 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/environment.h"
-
 namespace mivora::platform {
 
 namespace {
@@ -24,7 +24,8 @@ namespace {
 }
 
 std::string_view trimmedTrailingSlashes(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
     return path;
 }
 
@@ -35,7 +36,8 @@ std::string joinPath(std::string_view base, std::string_view component) {
     if (component.empty()) return std::string(base);
     std::string result(base);
     if (result.back() != '/') result += '/';
-    while (!component.empty() && component.front() == '/') component.remove_prefix(1);
+    while (!component.empty() && component.front() == '/')
+        component.remove_prefix(1);
     result += component;
     return result;
 }
@@ -79,8 +81,10 @@ std::string standardizePath(std::string_view path) {
         std::string_view part = path.substr(start, end - start);
         if (part.empty() || part == ".") {
         } else if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.emplace_back("..");
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.emplace_back("..");
         } else {
             parts.emplace_back(part);
         }
@@ -98,7 +102,8 @@ std::string standardizePath(std::string_view path) {
 std::string expandTilde(std::string_view path) {
     if (path.empty() || path.front() != '~') return std::string(path);
     auto slash = path.find('/');
-    std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+    std::string_view user =
+        path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
     std::string rest = slash == std::string_view::npos ? "" : std::string(path.substr(slash));
     if (user.empty()) return homeDirectory() + rest;
     struct passwd* entry = ::getpwnam(std::string(user).c_str());
@@ -124,71 +129,6 @@ bool isDirectory(const std::string& path) {
 bool isSymbolicLink(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-    // Non-blocking, so that a FIFO in place of a file cannot stall us before the check below.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    // Read up to the size the file had when opened, usually in one read; files
-    // that claim no size (those of /proc) until their end.
-    const bool sized = info.st_size > 0;
-    std::string bytes;
-    bytes.resize(sized ? static_cast<size_t>(info.st_size) : 65536);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (sized) break;
-            bytes.resize(bytes.size() * 2);
-        }
-        ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    ::close(fd);
-    bytes.resize(filled);
-    return bytes;
-}
-
-std::string readFileContents(const std::string& path, size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail("Cannot read", path, errno);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        int error = errno;
-        ::close(fd);
-        fail("Cannot read", path, error);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        fail("Cannot read", path, EISDIR);
-    }
-    std::string bytes;
-    if (info.st_size > 0) bytes.reserve(std::min(static_cast<size_t>(info.st_size), maxBytes));
-    char buffer[65536];
-    while (bytes.size() < maxBytes) {
-        ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - bytes.size()));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            ::close(fd);
-            fail("Cannot read", path, error);
-        }
-        if (got == 0) break;
-        bytes.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {

@@ -1,22 +1,34 @@
 #include "platform/property_list.h"
 
+#include "platform/property_list_shape.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <plist/plist.h>
 
-#include "platform/filesystem.h"
-
 namespace mivora::platform {
 
 namespace {
-plist_t node(void* raw) { return static_cast<plist_t>(raw); }
-plist_type typeOf(void* raw) { return raw ? plist_get_node_type(node(raw)) : PLIST_NONE; }
+plist_t node(void* raw) {
+    return static_cast<plist_t>(raw);
+}
+plist_type typeOf(void* raw) {
+    return raw ? plist_get_node_type(node(raw)) : PLIST_NONE;
+}
 } // namespace
 
-bool PlistView::isDictionary() const { return typeOf(node_) == PLIST_DICT; }
-bool PlistView::isArray() const { return typeOf(node_) == PLIST_ARRAY; }
-bool PlistView::isString() const { return typeOf(node_) == PLIST_STRING; }
-bool PlistView::isData() const { return typeOf(node_) == PLIST_DATA; }
+bool PlistView::isDictionary() const {
+    return typeOf(node_) == PLIST_DICT;
+}
+bool PlistView::isArray() const {
+    return typeOf(node_) == PLIST_ARRAY;
+}
+bool PlistView::isString() const {
+    return typeOf(node_) == PLIST_STRING;
+}
+bool PlistView::isData() const {
+    return typeOf(node_) == PLIST_DATA;
+}
 
 std::optional<std::string> PlistView::string() const {
     if (!isString()) return std::nullopt;
@@ -119,23 +131,40 @@ Plist::~Plist() {
     if (node_) plist_free(node(node_));
 }
 
-Plist Plist::dictionary() { return Plist(plist_new_dict()); }
-Plist Plist::array() { return Plist(plist_new_array()); }
-Plist Plist::string(const std::string& value) { return Plist(plist_new_string(value.c_str())); }
-Plist Plist::data(std::string_view bytes) { return Plist(plist_new_data(bytes.data(), bytes.size())); }
-Plist Plist::integer(int64_t value) { return Plist(plist_new_uint(static_cast<uint64_t>(value))); }
-Plist Plist::real(double value) { return Plist(plist_new_real(value)); }
-Plist Plist::boolean(bool value) { return Plist(plist_new_bool(value ? 1 : 0)); }
+Plist Plist::dictionary() {
+    return Plist(plist_new_dict());
+}
+Plist Plist::array() {
+    return Plist(plist_new_array());
+}
+Plist Plist::string(const std::string& value) {
+    return Plist(plist_new_string(value.c_str()));
+}
+Plist Plist::data(std::string_view bytes) {
+    return Plist(plist_new_data(bytes.data(), bytes.size()));
+}
+Plist Plist::integer(int64_t value) {
+    return Plist(plist_new_uint(static_cast<uint64_t>(value)));
+}
+Plist Plist::real(double value) {
+    return Plist(plist_new_real(value));
+}
+Plist Plist::boolean(bool value) {
+    return Plist(plist_new_bool(value ? 1 : 0));
+}
 
 Plist Plist::date(double secondsSinceReferenceDate) {
-    double whole = secondsSinceReferenceDate < 0 ? -static_cast<double>(static_cast<int64_t>(-secondsSinceReferenceDate))
-                                                 : static_cast<double>(static_cast<int64_t>(secondsSinceReferenceDate));
+    double whole = secondsSinceReferenceDate < 0
+                       ? -static_cast<double>(static_cast<int64_t>(-secondsSinceReferenceDate))
+                       : static_cast<double>(static_cast<int64_t>(secondsSinceReferenceDate));
     auto sec = static_cast<int32_t>(whole);
     auto usec = static_cast<int32_t>((secondsSinceReferenceDate - whole) * 1e6);
     return Plist(plist_new_date(sec, usec));
 }
 
-Plist Plist::copyOf(PlistView view) { return Plist(view ? plist_copy(node(view.raw())) : nullptr); }
+Plist Plist::copyOf(PlistView view) {
+    return Plist(view ? plist_copy(node(view.raw())) : nullptr);
+}
 
 void Plist::set(const std::string& key, Plist value) {
     if (typeOf(node_) != PLIST_DICT || !value) return;
@@ -173,7 +202,7 @@ std::string Plist::toXML() const {
 }
 
 std::optional<Plist> parsePropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
+    if (bytes.empty() || bytes.size() > UINT32_MAX || !hasParsableShape(bytes)) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
@@ -187,14 +216,14 @@ std::optional<Plist> parsePropertyList(std::string_view bytes) {
     return Plist(root);
 }
 
-std::optional<Plist> readPropertyListFile(const std::string& path) {
-    auto bytes = readFile(path);
+std::optional<Plist> readPropertyListFile(const std::string& path, ReadLimit limit) {
+    auto bytes = readFile(path, limit);
     if (!bytes) return std::nullopt;
     return parsePropertyList(*bytes);
 }
 
-std::optional<Plist> readPropertyListDictionary(const std::string& path) {
-    auto plist = readPropertyListFile(path);
+std::optional<Plist> readPropertyListDictionary(const std::string& path, ReadLimit limit) {
+    auto plist = readPropertyListFile(path, limit);
     if (!plist || !plist->view().isDictionary()) return std::nullopt;
     return plist;
 }

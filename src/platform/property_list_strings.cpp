@@ -3,11 +3,10 @@
 // <plist> holding one <dict>, the usual elements and the five named entities)
 // and otherwise declines, leaving the verdict to libplist, so its answers
 // never differ from a full parse.
-#include <algorithm>
-
-#include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/utf8.h"
+
+#include <algorithm>
 
 namespace mivora::platform {
 
@@ -242,8 +241,8 @@ std::optional<PlistStrings> topLevelStrings(std::string bytes) {
     return builder.finish();
 }
 
-std::optional<PlistStrings> readTopLevelStrings(const std::string& path) {
-    auto bytes = readFile(path);
+std::optional<PlistStrings> readTopLevelStrings(const std::string& path, ReadLimit limit) {
+    auto bytes = readFile(path, limit);
     if (!bytes) return std::nullopt;
     return topLevelStrings(std::move(*bytes));
 }

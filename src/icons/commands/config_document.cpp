@@ -2,6 +2,7 @@
 
 #include "core/base64.h"
 #include "core/json_decoding.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/formatting.h"
 
@@ -78,9 +79,8 @@ AppConfiguration decodeAppConfiguration(std::string_view bytes) {
 
 ConfigurationFile readConfigurationFile(const std::string& path) {
     ConfigurationFile file;
-    // One byte past the limit is enough for the decoder to refuse a file that is too large.
     try {
-        file.bytes = platform::readFileContents(path, kMaxConfigurationBytes + 1);
+        file.bytes = platform::readFileContents(path, platform::read_limits::configurationDocument);
     } catch (const platform::FileSystemError& error) {
         refuse(error.what());
     }
