@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev uuid-dev
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libopenjp2-7-dev libicns-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zsh fish bash attr
+  zsh fish bash attr libnss-wrapper
 )
 
 missing=()

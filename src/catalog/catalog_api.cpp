@@ -1,6 +1,7 @@
 #include "catalog/catalog_api.h"
 
 #include "catalog/catalog_constants.h"
+#include "core/containment.h"
 #include "core/json_decoding.h"
 #include "core/shell.h"
 #include "core/text.h"
@@ -116,7 +117,8 @@ std::string CatalogAPI::download(const std::string& address, const std::string& 
     }
     std::string path = platform::urlPath(address);
     std::string extension = platform::pathExtension(platform::percentDecoded(path).value_or(path));
-    if (extension.empty()) extension = defaultExtension;
+    // The extension comes from the service's address: it names our file only when it is a plain name.
+    if (!core::isSinglePathComponent(extension)) extension = defaultExtension;
     std::string destination = platform::joinPath(platform::temporaryDirectory(),
                                                  "mivora-" + platform::newUUIDString() + "." + extension);
     platform::writeFileAtomically(destination, response.body);

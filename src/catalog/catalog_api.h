@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "platform/http.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -76,13 +77,19 @@ struct CatalogAPI {
     // `limit` (none for a negative limit), numbered from 0. When the paged
     // search ranks nothing, the older query endpoint is asked instead.
     // Throws CatalogAPIError or a transport error.
+    // The whole search, pages and fallback together, ends with the session's
+    // time-out error once kSearchTimeLimit has passed.
     static std::vector<CatalogIcon> search(const std::string& query, int limit, bool liquidGlass);
+    // A bound on the whole of one search; none: only each request's own limits.
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
     // The icons of up to ten pages, in page order; stops at the first empty page.
-    static std::vector<CatalogIcon> searchAllPages(const std::string& query, bool liquidGlass);
+    static std::vector<CatalogIcon> searchAllPages(const std::string& query, bool liquidGlass,
+                                                   Deadline deadline = {});
     // One POST to /search; only status 200 is a success.
-    static SearchPage searchPage(const std::string& query, bool liquidGlass, int page);
+    static SearchPage searchPage(const std::string& query, bool liquidGlass, int page,
+                                 Deadline deadline = {});
     // GET /icons?q=<query>&limit=50; 404 is an empty list.
-    static std::vector<CatalogIcon> fetchIconsLegacy(const std::string& query);
+    static std::vector<CatalogIcon> fetchIconsLegacy(const std::string& query, Deadline deadline = {});
 
     // The tolerant parser of the service's answers: the "hits", else "data",
     // else "icons" array of objects; unusable elements are dropped. Never fails.

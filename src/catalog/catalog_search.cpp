@@ -45,7 +45,7 @@ CatalogAPIError statusError(const platform::HttpResponse& response) {
 }
 
 platform::HttpResponse sendCatalogRequest(const std::string& method, const std::string& url,
-                                          std::optional<std::string> body) {
+                                          std::optional<std::string> body, CatalogAPI::Deadline deadline) {
     if (!platform::isValidURL(url)) throw CatalogAPIError::invalidResponse();
     platform::HttpRequest request;
     request.method = method;
@@ -54,6 +54,7 @@ platform::HttpResponse sendCatalogRequest(const std::string& method, const std::
     if (body) request.headers["Content-Type"] = "application/json";
     request.body = std::move(body);
     request.timeoutSeconds = 60;
+    request.deadline = deadline;
     auto response = CatalogAPI::session().send(request);
     if (!response.isHTTP) throw CatalogAPIError::invalidResponse();
     return response;
@@ -108,27 +109,30 @@ std::optional<CatalogAPI::MatchTier> matchTierFromRawValue(int rawValue) {
 std::vector<CatalogIcon> CatalogAPI::search(const std::string& query, int limit, bool liquidGlass) {
     // The mapped text is what is sent, what results are ranked against and what the fallback asks for.
     std::string text = catalogSearchText(query);
-    auto ranked = rankMatches(searchAllPages(text, liquidGlass), text);
-    if (ranked.empty()) ranked = rankMatches(fetchIconsLegacy(text), text);
+    Deadline deadline = std::chrono::steady_clock::now() + kSearchTimeLimit;
+    auto ranked = rankMatches(searchAllPages(text, liquidGlass, deadline), text);
+    if (ranked.empty()) ranked = rankMatches(fetchIconsLegacy(text, deadline), text);
     return numberedPrefix(std::move(ranked), limit);
 }
 
-std::vector<CatalogIcon> CatalogAPI::searchAllPages(const std::string& query, bool liquidGlass) {
-    SearchPage first = searchPage(query, liquidGlass, 1);
+std::vector<CatalogIcon> CatalogAPI::searchAllPages(const std::string& query, bool liquidGlass,
+                                                    Deadline deadline) {
+    SearchPage first = searchPage(query, liquidGlass, 1, deadline);
     std::vector<CatalogIcon> icons = std::move(first.icons);
     if (first.totalPages < 2) return icons;
     int last = static_cast<int>(std::min<int64_t>(first.totalPages, kMaximumSearchPages));
     for (int page = 2; page <= last; ++page) {
-        SearchPage next = searchPage(query, liquidGlass, page);
+        SearchPage next = searchPage(query, liquidGlass, page, deadline);
         if (next.icons.empty()) break;
         icons.insert(icons.end(), next.icons.begin(), next.icons.end());
     }
     return icons;
 }
 
-CatalogAPI::SearchPage CatalogAPI::searchPage(const std::string& query, bool liquidGlass, int page) {
-    auto response =
-        sendCatalogRequest("POST", apiBaseURL() + "/search", searchPageRequestBody(query, liquidGlass, page));
+CatalogAPI::SearchPage CatalogAPI::searchPage(const std::string& query, bool liquidGlass, int page,
+                                              Deadline deadline) {
+    auto response = sendCatalogRequest("POST", apiBaseURL() + "/search",
+                                       searchPageRequestBody(query, liquidGlass, page), deadline);
     if (response.status != 200) throw statusError(response);
     SearchPage result;
     // One parse serves both the icons and the page count.
@@ -143,11 +147,11 @@ CatalogAPI::SearchPage CatalogAPI::searchPage(const std::string& query, bool liq
     return result;
 }
 
-std::vector<CatalogIcon> CatalogAPI::fetchIconsLegacy(const std::string& query) {
+std::vector<CatalogIcon> CatalogAPI::fetchIconsLegacy(const std::string& query, Deadline deadline) {
     std::string url = apiBaseURL() +
                       "/icons?q=" + platform::percentEncoded(query, kQueryValueAllowedPunctuation) +
                       "&limit=50";
-    auto response = sendCatalogRequest("GET", url, std::nullopt);
+    auto response = sendCatalogRequest("GET", url, std::nullopt, deadline);
     if (response.status == 404) return {};
     if (response.status != 200) throw statusError(response);
     return parseIconsResponse(response.body);

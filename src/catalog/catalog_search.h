@@ -13,6 +13,9 @@ namespace mivora::catalog {
 // Icons asked for per page, and the most pages one search requests.
 inline constexpr int kSearchHitsPerPage = 50;
 inline constexpr int kMaximumSearchPages = 10;
+// How long one whole search may take: a catalog that drips slowly would
+// otherwise keep ten pages and the fallback busy for minutes.
+inline constexpr std::chrono::seconds kSearchTimeLimit{60};
 
 // The text the catalog knows an application by, for the few names it lists
 // under a shorter one; any other text unchanged (exact comparison).

@@ -93,11 +93,6 @@ IconCollectionsResponse IconCollectionsResponse::decode(const core::JSONObjectRe
     return {decodeList<IconCollectionSummary>(object, "collections")};
 }
 
-std::string encodedPathSegment(const std::string& slug) {
-    // The path's allowed punctuation without "/".
-    return platform::percentEncoded(slug, "!$&'()*+,-.:;=@_~");
-}
-
 std::vector<IconCollectionSummary> listCollections() {
     std::string body = CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections");
     auto summaries = decodeAnswer<IconCollectionsResponse>(body).collections;
@@ -107,8 +102,8 @@ std::vector<IconCollectionSummary> listCollections() {
 }
 
 IconCollectionDetail getCollection(const std::string& slug) {
-    std::string body =
-        CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections/" + encodedPathSegment(slug));
+    std::string body = CatalogAPI::getJSON(CatalogAPI::apiBaseURL() + "/collections/" +
+                                           platform::percentEncodedPathSegment(slug));
     auto detail = decodeAnswer<IconCollectionDetail>(body);
     resolveAssetURLs(detail.previewIcons);
     resolveAssetURLs(detail.icons);

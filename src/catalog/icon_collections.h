@@ -69,8 +69,4 @@ std::vector<IconCollectionSummary> listCollections();
 // icon address rewritten off the legacy origins. Throws as listCollections.
 IconCollectionDetail getCollection(const std::string& slug);
 
-// The slug as one URL path segment: everything but ASCII letters, digits and
-// the path's sub-delimiters is percent-encoded, "/" included.
-std::string encodedPathSegment(const std::string& slug);
-
 } // namespace mivora::catalog

@@ -4,6 +4,7 @@
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
+#include "platform/environment.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -211,6 +212,9 @@ private:
 
     static int execute(const CommandNode& node, int width) {
         try {
+            // Every command keeps or reads something under the home folder; one
+            // that cannot be found ends the command before anything is touched.
+            platform::homeDirectory();
             node.command->run();
             return kExitSuccess;
         } catch (const core::ValidationError& error) {

@@ -13,7 +13,8 @@ constexpr size_t kPreviewIconCount = 4;
 
 } // namespace
 
-catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifest& manifest) {
+catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifest& manifest,
+                                                    const std::string& folderSlug) {
     catalog::IconCollectionDetail detail;
     detail.slug = manifest.slug;
     detail.name = manifest.name;
@@ -21,7 +22,7 @@ catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifes
     detail.accent = manifest.accent;
     for (const std::string& appSlug : manifest.doneAppSlugs()) {
         detail.icons.push_back({appSlug, manifest.icons.at(appSlug).appName,
-                                LocalCollectionManifest::iconFileURL(manifest.slug, appSlug)});
+                                LocalCollectionManifest::iconFileURL(folderSlug, appSlug)});
     }
     size_t previews = std::min(detail.icons.size(), kPreviewIconCount);
     detail.previewIcons.assign(detail.icons.begin(), detail.icons.begin() + static_cast<long>(previews));
@@ -32,7 +33,7 @@ std::vector<catalog::IconCollectionSummary> localCollectionSummaries() {
     std::vector<catalog::IconCollectionSummary> summaries;
     for (const std::string& name : LocalCollectionManifest::listSlugs()) {
         try {
-            summaries.push_back(localCollectionDetail(LocalCollectionManifest::load(name)).summary());
+            summaries.push_back(localCollectionDetail(LocalCollectionManifest::load(name), name).summary());
         } catch (const std::exception&) {
             // An unreadable manifest leaves its collection out; the others are still listed.
         }
@@ -49,7 +50,7 @@ ResolvedCollection resolveCollection(const std::string& slug) {
             if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
             throw;
         }
-        catalog::IconCollectionDetail detail = localCollectionDetail(*manifest);
+        catalog::IconCollectionDetail detail = localCollectionDetail(*manifest, slug);
         return {std::move(detail), std::move(manifest)};
     }
     return {catalog::getCollection(slug), std::nullopt};
@@ -60,8 +61,8 @@ std::optional<std::string> darkVariantFile(const ResolvedCollection& collection,
     if (!collection.manifest) return std::nullopt;
     auto entry = collection.manifest->icons.find(appSlug);
     if (entry == collection.manifest->icons.end() || !entry->second.dark) return std::nullopt;
-    std::string path = LocalCollectionManifest::iconPath(slug, appSlug, true);
-    if (!platform::fileExists(path)) return std::nullopt;
+    auto path = LocalCollectionManifest::stagedIconFile(slug, appSlug, true);
+    if (!path || !platform::fileExists(*path)) return std::nullopt;
     return path;
 }
 

@@ -12,10 +12,13 @@
 
 namespace mivora::collections {
 
-// The catalog form of a local collection: its done icons in plain key order,
-// each the file URL of <root>/<manifest slug>/icons/<appSlug>.png, the first
-// four also as previews. Other entries and dark variants are left out.
-catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifest& manifest);
+// The catalog form of a local collection loaded from <root>/<folderSlug>: its
+// done icons in plain key order, each the file URL of
+// <root>/<folderSlug>/icons/<appSlug>.png (never the manifest's own slug field),
+// the first four also as previews. Other entries, keys that are no file name
+// and dark variants are left out.
+catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifest& manifest,
+                                                    const std::string& folderSlug);
 
 // The summaries of every readable local collection, in folder-name order; a
 // manifest that cannot be read or decoded is skipped without a word.

@@ -79,7 +79,7 @@ void CollectionsAddCommand::run() {
     std::optional<image::Image> reference;
     if (application) reference = LocalCollectionIconStager::referenceImage(*application);
 
-    const std::string folder = LocalCollectionManifest::collectionDirectory(slug);
+    const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
     const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;
     if (darkImage)

@@ -84,10 +84,17 @@ void CollectionsApplyCommand::declare(core::Arguments& arguments) {
 
 CollectionApplyItemResult CollectionsApplyCommand::applyItem(const CollectionMatch& match,
                                                              const ResolvedCollection& collection) const {
-    // Only a local collection's icons are files of this machine; an address that
-    // the catalog gives is always fetched, never read from the disk.
+    // Only a local collection's icons are files of this machine, and only those
+    // inside its own folder; an address that the catalog gives is always
+    // fetched, never read from the disk.
     std::optional<std::string> localFile;
-    if (collection.manifest) localFile = platform::filePathOfURL(match.icon.iconUrl);
+    if (collection.manifest) {
+        localFile = LocalCollectionManifest::stagedIconFile(slug, match.icon.appSlug);
+        if (!localFile) {
+            throw core::CLIError::fileNotFound("Icon file not found: " +
+                                               LocalCollectionManifest::iconPath(slug, match.icon.appSlug));
+        }
+    }
     std::optional<DownloadedFile> downloaded;
     if (!localFile) downloaded.emplace(catalog::CatalogAPI::download(match.icon.iconUrl, "png"));
     const std::string& iconFile = localFile ? *localFile : downloaded->path();

@@ -93,8 +93,8 @@ void CollectionsPublishCommand::run() {
     reply.remoteSlug = *remote;
     const std::string total = std::to_string(keys.size());
     for (const std::string& key : keys) {
-        auto bytes =
-            platform::readFile(LocalCollectionManifest::iconPath(slug, key), platform::read_limits::image);
+        auto file = LocalCollectionManifest::stagedIconFile(slug, key);
+        auto bytes = file ? platform::readFile(*file, platform::read_limits::image) : std::nullopt;
         if (!bytes) {
             reply.errors.push_back(key + ": staged icon file missing");
             continue;

@@ -78,6 +78,7 @@ void CollectionsStatusCommand::run() {
     reply.name = manifest.name;
     reply.directory = LocalCollectionManifest::collectionDirectory(slug);
     for (const auto& [key, entry] : manifest.icons) {
+        if (!LocalCollectionManifest::isUsableIconKey(key)) continue;
         reply.icons.push_back(CollectionStatusItem::of(key, entry));
         switch (entry.status) {
         case LocalCollectionIconStatus::done:
@@ -94,7 +95,7 @@ void CollectionsStatusCommand::run() {
             break;
         }
     }
-    reply.total = static_cast<int64_t>(manifest.icons.size());
+    reply.total = static_cast<int64_t>(reply.icons.size());
     std::stable_sort(reply.icons.begin(), reply.icons.end(), [](const auto& a, const auto& b) {
         return core::localizedCaseInsensitiveCompare(a.appName, b.appName) < 0;
     });

@@ -1,6 +1,7 @@
 #include "collections/local_collection_icon_stager.h"
 
 #include "collections/local_collection_store.h"
+#include "core/containment.h"
 #include "core/paths.h"
 #include "icons/icon_extraction.h"
 #include "icons/icon_normalization.h"
@@ -87,10 +88,12 @@ LocalCollectionIconStager::stage(const std::string& imagePath, const std::string
     if (!loaded) throw LocalCollectionError::badImage("Could not read image at " + path);
 
     // The untouched input, for debugging a bad result; only when raw/ is there.
-    if (auto rawBytes = icons::LocalCollectionIconStager::renderPNG(*loaded, std::nullopt)) {
+    auto rawFile = core::containedPath(
+        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), collectionDirectory);
+    if (auto rawBytes = icons::LocalCollectionIconStager::renderPNG(*loaded, std::nullopt);
+        rawBytes && rawFile) {
         try {
-            platform::writeFileAtomically(
-                platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), *rawBytes);
+            platform::writeFileAtomically(*rawFile, *rawBytes);
         } catch (const platform::FileSystemError&) {
         }
     }
@@ -106,9 +109,14 @@ LocalCollectionIconStager::stage(const std::string& imagePath, const std::string
 
     const std::string iconsFolder = platform::joinPath(collectionDirectory, "icons");
     platform::createDirectories(iconsFolder);
-    const std::string output = platform::joinPath(iconsFolder, fileName);
-    platform::writeFileAtomically(output, *png);
-    return {output, !raw, warning};
+    // A link at icons/ (or at the file) would carry the write out of the collection.
+    auto output = core::containedPath(platform::joinPath(iconsFolder, fileName), collectionDirectory);
+    if (!output) {
+        throw platform::FileSystemError("Cannot write " + platform::joinPath(iconsFolder, fileName) +
+                                        ": it lies outside the collection folder (a symbolic link)");
+    }
+    platform::writeFileAtomically(*output, *png);
+    return {*output, !raw, warning};
 }
 
 } // namespace mivora::collections

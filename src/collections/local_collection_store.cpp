@@ -1,5 +1,6 @@
 #include "collections/local_collection_store.h"
 
+#include "core/containment.h"
 #include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/shell.h"
@@ -49,8 +50,7 @@ std::string prefixCharacters(std::string_view text, size_t count) {
 // One folder name under the root: a slug that could climb out of it, or name
 // a folder deeper down, is no collection.
 bool isSingleFolderName(const std::string& slug) {
-    return !slug.empty() && slug != "." && slug != ".." && slug.find('/') == std::string::npos &&
-           slug.find('\0') == std::string::npos;
+    return core::isSinglePathComponent(slug);
 }
 
 int digitsValue(std::string_view text, size_t start, size_t count) {
@@ -202,7 +202,7 @@ LocalCollectionError LocalCollectionError::publishFailed(const std::string& mess
 std::vector<std::string> LocalCollectionManifest::doneAppSlugs() const {
     std::vector<std::string> keys;
     for (const auto& [key, entry] : icons) {
-        if (entry.status == LocalCollectionIconStatus::done) keys.push_back(key);
+        if (entry.status == LocalCollectionIconStatus::done && isUsableIconKey(key)) keys.push_back(key);
     }
     return keys; // std::map keeps keys in plain string order
 }
@@ -271,6 +271,16 @@ std::string LocalCollectionManifest::collectionDirectory(const std::string& slug
     return platform::joinPath(collectionsRoot(), slug);
 }
 
+std::string LocalCollectionManifest::writableCollectionDirectory(const std::string& slug) {
+    if (!isSingleFolderName(slug)) throw LocalCollectionError::invalidSlug(slug);
+    std::string folder = collectionDirectory(slug);
+    if (!core::containedPath(folder, collectionsRoot())) {
+        throw platform::FileSystemError("Cannot write into " + folder +
+                                        ": it is a symbolic link or lies outside the collections folder");
+    }
+    return folder;
+}
+
 std::string LocalCollectionManifest::manifestPath(const std::string& slug) {
     return platform::joinPath(collectionDirectory(slug), "manifest.json");
 }
@@ -283,6 +293,16 @@ std::string LocalCollectionManifest::iconPath(const std::string& slug, const std
                                               bool dark) {
     return platform::joinPath(platform::joinPath(collectionDirectory(slug), "icons"),
                               appSlug + (dark ? "@dark.png" : ".png"));
+}
+
+std::optional<std::string> LocalCollectionManifest::stagedIconFile(const std::string& slug,
+                                                                   const std::string& appSlug, bool dark) {
+    if (!isSingleFolderName(slug) || !isUsableIconKey(appSlug)) return std::nullopt;
+    return core::containedPath(iconPath(slug, appSlug, dark), collectionsRoot());
+}
+
+bool LocalCollectionManifest::isUsableIconKey(std::string_view key) {
+    return core::isSinglePathComponent(key);
 }
 
 std::string LocalCollectionManifest::iconFileURL(const std::string& slug, const std::string& appSlug) {
@@ -316,8 +336,7 @@ void LocalCollectionManifest::save(const LocalCollectionManifest& manifest) {
 }
 
 void LocalCollectionManifest::save(const LocalCollectionManifest& manifest, const std::string& slug) {
-    if (!isSingleFolderName(slug)) throw LocalCollectionError::invalidSlug(slug);
-    std::string folder = collectionDirectory(slug);
+    std::string folder = writableCollectionDirectory(slug);
     platform::createDirectories(folder);
     std::string bytes = manifest.encoded();
     platform::writeFileAtomically(manifestPath(slug), bytes);
@@ -326,7 +345,7 @@ void LocalCollectionManifest::save(const LocalCollectionManifest& manifest, cons
 void LocalCollectionManifest::create(const LocalCollectionManifest& manifest) {
     if (!isValidSlug(manifest.slug)) throw LocalCollectionError::invalidSlug(manifest.slug);
     if (exists(manifest.slug)) throw LocalCollectionError::alreadyExists(manifest.slug);
-    std::string folder = collectionDirectory(manifest.slug);
+    std::string folder = writableCollectionDirectory(manifest.slug);
     for (const char* sub : {"", "icons", "sources", "raw"}) {
         platform::createDirectories(*sub ? platform::joinPath(folder, sub) : folder);
     }
@@ -345,8 +364,11 @@ std::vector<std::string> LocalCollectionManifest::listSlugs() {
 }
 
 std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::string& slug) {
-    if (!isSingleFolderName(slug)) return std::nullopt;
-    auto bytes = platform::readFile(publishTokenPath(slug), platform::read_limits::token);
+    // The token is sent to the service: it is read only from the collection's own folder.
+    auto path = isSingleFolderName(slug) ? core::containedPath(publishTokenPath(slug), collectionsRoot())
+                                         : std::nullopt;
+    if (!path) return std::nullopt;
+    auto bytes = platform::readFile(*path, platform::read_limits::token);
     if (!bytes || !core::isValidUTF8(*bytes)) return std::nullopt;
     std::string token = core::trimWhitespace(*bytes);
     if (token.empty()) return std::nullopt;
@@ -354,13 +376,14 @@ std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::
 }
 
 void LocalCollectionManifest::savePublishToken(const std::string& token, const std::string& slug) {
-    if (!isSingleFolderName(slug)) throw LocalCollectionError::invalidSlug(slug);
+    writableCollectionDirectory(slug);
     platform::writeFileAtomically(publishTokenPath(slug), token, 0600);
 }
 
 void LocalCollectionManifest::removePublishToken(const std::string& slug) {
     if (!isSingleFolderName(slug)) return;
-    platform::removeItemQuietly(publishTokenPath(slug));
+    if (auto path = core::containedPath(publishTokenPath(slug), collectionsRoot()))
+        platform::removeItemQuietly(*path);
 }
 
 // --- slugs ---------------------------------------------------------------------

@@ -84,7 +84,8 @@ struct LocalCollectionManifest {
 
     bool operator==(const LocalCollectionManifest&) const = default;
 
-    // The keys of the entries with status done, in plain string order.
+    // The keys of the entries with status done, in plain string order; a key
+    // that is not a usable file name is left out.
     std::vector<std::string> doneAppSlugs() const;
 
     // --- encoding ------------------------------------------------------------
@@ -99,10 +100,20 @@ struct LocalCollectionManifest {
     // <application support>/collections, created on first use (a failure is ignored).
     static const std::string& collectionsRoot();
     static std::string collectionDirectory(const std::string& slug); // <root>/<slug>
-    static std::string manifestPath(const std::string& slug);        // <root>/<slug>/manifest.json
-    static std::string publishTokenPath(const std::string& slug);    // <root>/<slug>/publish-token
+    // <root>/<slug> for a write: a real folder inside the root, never a link that
+    // would carry the write elsewhere. Throws LocalCollectionError or FileSystemError.
+    static std::string writableCollectionDirectory(const std::string& slug);
+    static std::string manifestPath(const std::string& slug);     // <root>/<slug>/manifest.json
+    static std::string publishTokenPath(const std::string& slug); // <root>/<slug>/publish-token
     // <root>/<slug>/icons/<appSlug>.png, or <appSlug>@dark.png
     static std::string iconPath(const std::string& slug, const std::string& appSlug, bool dark = false);
+    // iconPath when the key is a single path component and the file, links
+    // resolved, lies inside the collections folder and is no link itself;
+    // nothing otherwise (a hand-edited or copied manifest, a planted link).
+    static std::optional<std::string> stagedIconFile(const std::string& slug, const std::string& appSlug,
+                                                     bool dark = false);
+    // Whether an icons key can name a file: one path component. Other keys are skipped everywhere.
+    static bool isUsableIconKey(std::string_view key);
     // The same as a file URL ("file:///.../Application%20Support/...").
     static std::string iconFileURL(const std::string& slug, const std::string& appSlug);
 
@@ -114,7 +125,8 @@ struct LocalCollectionManifest {
     static bool exists(const std::string& slug);
     // Reads and decodes <root>/<slug>/manifest.json; throws FileSystemError or JSONDecodingError.
     static LocalCollectionManifest load(const std::string& slug);
-    // Writes the manifest atomically into the folder of `manifest.slug`.
+    // Writes the manifest atomically into the folder of `manifest.slug`; refuses
+    // a folder that is a link or reaches outside the root.
     static void save(const LocalCollectionManifest& manifest);
     // Writes it into the folder of `slug`, the collection it was loaded from.
     static void save(const LocalCollectionManifest& manifest, const std::string& slug);

@@ -17,6 +17,10 @@ static_assert(kLegacyShareOrigin.size() == 50);
 constexpr size_t kMaximumReplyBytes = 4 * 1024 * 1024;
 constexpr double kRequestTimeoutSeconds = 60;
 
+std::string segment(const std::string& text) {
+    return platform::percentEncodedPathSegment(text);
+}
+
 std::optional<std::string> requestURL(const std::string& path) {
     std::string url = catalog::CatalogAPI::apiBaseURL() + path;
     if (!platform::isValidURL(url)) return std::nullopt;
@@ -103,7 +107,7 @@ platform::HttpSession& CollectionPublishClient::session() {
 }
 
 std::optional<bool> CollectionPublishClient::remoteStatus(const std::string& remoteSlug) {
-    auto url = requestURL("/collections/" + remoteSlug);
+    auto url = requestURL("/collections/" + segment(remoteSlug));
     if (!url) return std::nullopt;
     try {
         platform::HttpResponse response = send("GET", *url, std::nullopt);
@@ -132,8 +136,8 @@ PublishUploadResponse CollectionPublishClient::uploadIcon(const std::string& rem
                                                           const std::string& token,
                                                           const std::string& appSlug,
                                                           const std::string& pngData) {
-    std::string url =
-        requireURL("/collections/" + remoteSlug + "/icons/" + appSlug, "Bad upload URL for " + appSlug + ".");
+    std::string url = requireURL("/collections/" + segment(remoteSlug) + "/icons/" + segment(appSlug),
+                                 "Bad upload URL for " + appSlug + ".");
     auto response = send("PUT", url, token, {{"Content-Type", "image/png"}}, pngData);
     checkResponse(response, "upload " + appSlug);
     return PublishUploadResponse::decode(response.body);
@@ -141,7 +145,7 @@ PublishUploadResponse CollectionPublishClient::uploadIcon(const std::string& rem
 
 PublishFinalizeResponse CollectionPublishClient::finalize(const std::string& remoteSlug,
                                                           const std::string& token) {
-    std::string url = requireURL("/collections/" + remoteSlug + "/finalize", "Bad finalize URL.");
+    std::string url = requireURL("/collections/" + segment(remoteSlug) + "/finalize", "Bad finalize URL.");
     auto response = send("POST", url, token);
     checkResponse(response, "finalize collection");
     PublishFinalizeResponse reply = PublishFinalizeResponse::decode(response.body);
@@ -150,7 +154,7 @@ PublishFinalizeResponse CollectionPublishClient::finalize(const std::string& rem
 }
 
 void CollectionPublishClient::deleteCollection(const std::string& remoteSlug, const std::string& token) {
-    std::string url = requireURL("/collections/" + remoteSlug, "Bad delete URL.");
+    std::string url = requireURL("/collections/" + segment(remoteSlug), "Bad delete URL.");
     auto response = send("DELETE", url, token);
     checkResponse(response, "delete published collection");
 }

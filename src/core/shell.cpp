@@ -9,6 +9,10 @@
 namespace mivora::core {
 
 std::string shellQuote(std::string_view operand) {
+    // A program's arguments end at a NUL: the line would run cut short, on a
+    // path other than the one the data named.
+    if (operand.find('\0') != std::string_view::npos)
+        throw CLIError::shellFailed("Failed to start process: an operand holds a NUL character");
     std::string quoted = "'";
     for (char c : operand) {
         if (c == '\'') quoted += "'\\''";

@@ -13,6 +13,7 @@ namespace mivora::core {
 std::string runShell(const std::string& command, double timeoutSeconds);
 
 // A data operand for a shell line: single-quoted, each ' written as '\''.
+// Throws CLIError::shellFailed for an operand holding a NUL character.
 std::string shellQuote(std::string_view operand);
 
 // Trims white space and line breaks at both ends.

@@ -1,5 +1,6 @@
 #include "icons/icon_cache.h"
 
+#include "core/containment.h"
 #include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/shell.h"
@@ -52,9 +53,7 @@ IconCacheEntry IconCacheEntry::fromJson(const core::Json& json) {
 }
 
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        return std::nullopt;
-    return platform::joinPath(cacheDirectory, name);
+    return core::containedChild(cacheDirectory, name);
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {
@@ -108,7 +107,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
-    std::string destination = platform::joinPath(cacheDirectory, name);
+    // Images are written only into a real cache folder, never through a link planted in its place.
+    auto contained = core::containedChild(cacheDirectory, name);
+    if (!contained) {
+        throw platform::FileSystemError("Cannot write into " + cacheDirectory +
+                                        ": it is a symbolic link or lies outside its own folder");
+    }
+    const std::string destination = *contained;
     convertImageToPNG(iconPath, destination);
 
     IconCache cache = loadIconCache();

@@ -4,14 +4,14 @@
 // as seconds since 2001) plus PNG images in the cache folder that its entries name.
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "icons/appearance.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "icons/appearance.h"
 
 namespace mivora::icons {
 
@@ -33,8 +33,9 @@ struct IconCacheEntry {
 using IconCache = std::map<std::string, IconCacheEntry>;
 
 // The image that a slot names, inside the cache folder; nothing when the name
-// would reach outside it (a hand-edited or foreign cache file), so such a name
-// is never deleted, listed as present or handed to the helper.
+// is not a single path component or reaches outside the folder through a link
+// (a hand-edited or foreign cache file), so such a name is never deleted,
+// listed as present or handed to the helper.
 std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, const std::string& name);
 
 // The order in which entries are listed and restored: by `appName`, stable, in

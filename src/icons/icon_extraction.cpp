@@ -1,5 +1,6 @@
 #include "icons/icon_extraction.h"
 
+#include "core/containment.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
@@ -69,8 +70,9 @@ std::string findAppIcns(const std::string& appPath) {
     const std::string resources = platform::joinPath(appPath, "Contents/Resources");
     if (auto name = info->view()["CFBundleIconFile"].string()) {
         std::string fileName = core::endsWith(*name, ".icns") ? *name : *name + ".icns";
-        std::string candidate = platform::joinPath(resources, fileName);
-        if (platform::fileExists(candidate)) return candidate;
+        // The bundle names its icon; a name that reaches out of Resources names nothing.
+        auto candidate = core::containedPath(platform::joinPath(resources, fileName), resources);
+        if (candidate && platform::fileExists(*candidate)) return *candidate;
     }
     auto names = entriesWithExtension(resources, "icns");
     if (names.empty()) throw IconExtractionError::iconNotFound("No .icns file found in app bundle");

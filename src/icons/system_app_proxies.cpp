@@ -1,6 +1,7 @@
 #include "icons/system_app_proxies.h"
 
 #include "core/base64.h"
+#include "core/containment.h"
 #include "core/errors.h"
 #include "core/json_decoding.h"
 #include "core/locations.h"
@@ -26,6 +27,12 @@ constexpr const char* kLaunchServicesRegister = "/System/Library/Frameworks/Core
 
 bool samePath(const std::string& a, const std::string& b) {
     return platform::droppingTrailingSlash(a) == platform::droppingTrailingSlash(b);
+}
+
+// A record's proxy path, only when it names something inside the proxy folder;
+// a damaged or hand-edited record is never followed anywhere else.
+std::optional<std::string> containedProxyPath(const std::string& path) {
+    return core::containedPath(path, systemAppsProxyDirectory());
 }
 
 // Anything at the path, a dangling link included.
@@ -219,7 +226,13 @@ void createSystemAppProxyBundle(const std::string& originalPath, const std::stri
     std::string originalContents = platform::joinPath(originalPath, "Contents");
     if (!platform::fileExists(originalContents))
         throw core::CLIError::fileNotFound("Original system app is missing: " + originalPath);
-    platform::createDirectories(platform::parentPath(proxyPath));
+    const std::string folder = platform::parentPath(proxyPath);
+    if (platform::isSymbolicLink(folder)) {
+        throw core::CLIError::iconSetFailed(folder +
+                                            " is a symbolic link, not a folder; Mivora does not follow it. "
+                                            "Remove the link, then set the icon again.");
+    }
+    platform::createDirectories(folder);
     std::string proxyContents = platform::joinPath(proxyPath, "Contents");
     if (!somethingExists(proxyPath)) {
         platform::createDirectories(proxyPath);
@@ -311,6 +324,7 @@ void restoreOriginalDockEntry(const SystemProxyRecord& record) {
 
 void removeEmptySystemAppsFolder() {
     std::string folder = systemAppsProxyDirectory();
+    if (platform::isSymbolicLink(folder)) return; // not ours to list or remove
     auto entries = platform::listDirectory(folder);
     if (entries && entries->empty()) platform::removeItemQuietly(folder);
 }
@@ -348,9 +362,9 @@ bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cac
     if (!record) return removed;
 
     // Only a bundle inside the proxy folder is ours to delete; a record naming
-    // anything else is not followed.
-    if (somethingExists(record->proxyPath) && isSystemAppProxyPath(record->proxyPath))
-        platform::removeItem(record->proxyPath);
+    // anything else is treated as naming nothing.
+    if (auto proxy = containedProxyPath(record->proxyPath); proxy && somethingExists(*proxy))
+        platform::removeItem(*proxy);
     restoreOriginalDockEntry(*record);
     SystemProxyRecords records = loadSystemProxyRecords();
     records.erase(record->originalPath);
@@ -361,15 +375,16 @@ bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cac
 
 core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app) {
     auto record = findSystemProxyRecord(app);
-    if (!record || !somethingExists(record->proxyPath)) return app;
+    if (!record) return app;
+    auto proxy = containedProxyPath(record->proxyPath);
+    if (!proxy || !somethingExists(*proxy)) return app;
     core::InstalledApp target = app;
-    target.path = record->proxyPath;
+    target.path = *proxy; // the path as checked, never a spelling the system would resolve elsewhere
     return target;
 }
 
 bool isSystemAppProxyPath(const std::string& path) {
-    std::string folder = platform::droppingTrailingSlash(systemAppsProxyDirectory());
-    return core::startsWith(platform::droppingTrailingSlash(path), folder + "/");
+    return core::isLexicallyInside(path, systemAppsProxyDirectory());
 }
 
 } // namespace mivora::icons

@@ -1,10 +1,12 @@
 #include "platform/environment.h"
 
+#include "platform/filesystem.h"
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <pwd.h>
 #include <unistd.h>
-
-#include "platform/filesystem.h"
 
 extern char** environ;
 
@@ -19,7 +21,8 @@ std::optional<std::string> environmentValue(const char* name) {
 namespace {
 
 std::string withoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return path;
 }
 
@@ -33,11 +36,45 @@ std::string executableDirectory() {
 
 } // namespace
 
+namespace {
+
+// The home folder that the user database gives for our user id, as the
+// platform's own lookup does when HOME is missing.
+std::optional<std::string> userDatabaseHome() {
+    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    int error = 0;
+    while ((error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (error != 0 || found == nullptr || found->pw_dir == nullptr) return std::nullopt;
+    std::string home = withoutTrailingSlash(found->pw_dir);
+    if (home.empty() || home.front() != '/' || home == "/" || !isDirectory(home)) return std::nullopt;
+    return home;
+}
+
+std::string findHomeDirectory() {
+    auto value = environmentValue("HOME");
+    if (value && !value->empty()) {
+        if (value->front() != '/') {
+            throw HomeDirectoryError("HOME is set to a relative path (\"" + *value +
+                                     "\"); set it to the absolute path of your home folder.");
+        }
+        return withoutTrailingSlash(*value);
+    }
+    if (auto home = userDatabaseHome()) return *home;
+    throw HomeDirectoryError(
+        std::string("Cannot find your home folder: HOME is ") + (value ? "empty" : "not set") +
+        " and the user database gives no home folder for user " + std::to_string(::getuid()) +
+        ". Set HOME to the absolute path of your home folder.");
+}
+
+} // namespace
+
 const std::string& homeDirectory() {
-    static const std::string home = [] {
-        auto value = environmentValue("HOME");
-        return withoutTrailingSlash(value && !value->empty() ? *value : std::string("/"));
-    }();
+    static const std::string home = findHomeDirectory();
     return home;
 }
 

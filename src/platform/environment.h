@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,17 @@ namespace mivora::platform {
 // Value of an environment variable, or nothing when it is not set at all.
 std::optional<std::string> environmentValue(const char* name);
 
-// The user's home folder ($HOME), without a trailing "/".
+// The home folder cannot be found (HOME relative, or unset or empty with no
+// usable entry in the user database); what() says which.
+class HomeDirectoryError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The user's home folder, without a trailing "/": $HOME when it is set and not
+// empty (it must be absolute), else the user database's home folder of our
+// user id when that is an existing folder other than "/". Never falls back to
+// "/": throws HomeDirectoryError instead, at every call.
 const std::string& homeDirectory();
 
 // The system temporary folder ($TMPDIR, default "/tmp"), without a trailing "/".

@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include <algorithm>
 #include <cmath>
 #include <curl/curl.h>
 #include <dlfcn.h>
@@ -30,8 +31,7 @@ struct Curl {
     bool loaded = false;
 };
 
-template <class Function>
-bool bind(void* library, const char* name, Function& slot) {
+template <class Function> bool bind(void* library, const char* name, Function& slot) {
     slot = reinterpret_cast<Function>(::dlsym(library, name));
     return slot != nullptr;
 }
@@ -41,8 +41,10 @@ const Curl& curlLibrary() {
         Curl c;
         void* handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
         if (!handle) return c;
-        c.loaded = bind(handle, "curl_global_init", c.global_init) && bind(handle, "curl_easy_init", c.easy_init) &&
-                   bind(handle, "curl_easy_cleanup", c.easy_cleanup) && bind(handle, "curl_easy_reset", c.easy_reset) &&
+        c.loaded = bind(handle, "curl_global_init", c.global_init) &&
+                   bind(handle, "curl_easy_init", c.easy_init) &&
+                   bind(handle, "curl_easy_cleanup", c.easy_cleanup) &&
+                   bind(handle, "curl_easy_reset", c.easy_reset) &&
                    bind(handle, "curl_easy_setopt", c.easy_setopt) &&
                    bind(handle, "curl_easy_perform", c.easy_perform) &&
                    bind(handle, "curl_easy_getinfo", c.easy_getinfo) &&
@@ -84,24 +86,65 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
 // there is one, else libcurl's own detail.
 std::string transportErrorDescription(CURLcode code, const char* detail, const Curl& c) {
     switch (code) {
-    case CURLE_OPERATION_TIMEDOUT: return "The request timed out.";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "The request timed out.";
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return "A server with the specified hostname could not be found.";
-    case CURLE_COULDNT_CONNECT: return "Could not connect to the server.";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return "A server with the specified hostname could not be found.";
+    case CURLE_COULDNT_CONNECT:
+        return "Could not connect to the server.";
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CACERT_BADFILE: return "An SSL error has occurred and a secure connection to the server cannot be made.";
+    case CURLE_SSL_CACERT_BADFILE:
+        return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE: return "The network connection was lost.";
-    case CURLE_TOO_MANY_REDIRECTS: return "Too many HTTP redirects.";
-    default: return detail && detail[0] ? detail : c.easy_strerror(code);
+    case CURLE_PARTIAL_FILE:
+        return "The network connection was lost.";
+    case CURLE_TOO_MANY_REDIRECTS:
+        return "Too many HTTP redirects.";
+    default:
+        return detail && detail[0] ? detail : c.easy_strerror(code);
     }
 }
 
-long seconds(double value) { return value <= 0 ? 0 : static_cast<long>(std::ceil(value)); }
+using Clock = std::chrono::steady_clock;
+
+long milliseconds(double seconds) {
+    if (!(seconds > 0)) return 1; // 0 would mean "no limit" to libcurl
+    return static_cast<long>(std::min(std::ceil(seconds * 1000), 2.0e9));
+}
+
+// Idle tracking: libcurl's own low-speed check averages over a window, which
+// ends slow but steady transfers early and lets a stalled upload run on.
+struct Activity {
+    Clock::time_point last = Clock::now();
+    Clock::duration idleLimit{};
+    curl_off_t received = 0;
+    curl_off_t sent = 0;
+    bool idleExpired = false;
+};
+
+int checkActivity(void* user, curl_off_t, curl_off_t receivedNow, curl_off_t, curl_off_t sentNow) {
+    auto* activity = static_cast<Activity*>(user);
+    auto now = Clock::now();
+    if (receivedNow != activity->received || sentNow != activity->sent) {
+        activity->received = receivedNow;
+        activity->sent = sentNow;
+        activity->last = now;
+    } else if (now - activity->last >= activity->idleLimit) {
+        activity->idleExpired = true;
+        return 1; // aborts the transfer
+    }
+    return 0;
+}
+
+size_t noteHeader(char*, size_t size, size_t count, void* user) {
+    static_cast<Activity*>(user)->last = Clock::now();
+    return size * count;
+}
 
 } // namespace
 
@@ -128,6 +171,8 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     Sink sink{&response.body, configuration_.maximumBodyBytes};
     char errorText[CURL_ERROR_SIZE] = {0};
     c.easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    // The path goes out as we built it: "/../" is never folded into the path before it.
+    c.easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
     c.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     c.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     c.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -139,21 +184,34 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     c.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     c.easy_setopt(curl, CURLOPT_USERAGENT, "mivora");
 
-    long request_ = seconds(configuration_.requestTimeoutSeconds);
-    c.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request_);
-    c.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    c.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request_);
+    double idle = configuration_.requestTimeoutSeconds;
+    if (request.timeoutSeconds > 0 && request.timeoutSeconds < idle) idle = request.timeoutSeconds;
     double total = configuration_.resourceTimeoutSeconds;
-    if (request.timeoutSeconds > 0 && request.timeoutSeconds < total) total = request.timeoutSeconds;
-    c.easy_setopt(curl, CURLOPT_TIMEOUT, seconds(total));
+    if (request.deadline) {
+        double remaining = std::chrono::duration<double>(*request.deadline - Clock::now()).count();
+        if (remaining <= 0)
+            throw HttpTransportError(transportErrorDescription(CURLE_OPERATION_TIMEDOUT, "", c));
+        total = std::min(total, remaining);
+    }
+    Activity activity;
+    activity.idleLimit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(idle));
+    c.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(idle));
+    c.easy_setopt(curl, CURLOPT_TIMEOUT_MS, milliseconds(total));
+    c.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    c.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, checkActivity);
+    c.easy_setopt(curl, CURLOPT_XFERINFODATA, &activity);
+    c.easy_setopt(curl, CURLOPT_HEADERFUNCTION, noteHeader);
+    c.easy_setopt(curl, CURLOPT_HEADERDATA, &activity);
     if (configuration_.maximumBodyBytes > 0)
-        c.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(configuration_.maximumBodyBytes));
+        c.easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                      static_cast<curl_off_t>(configuration_.maximumBodyBytes));
 
     // A POST or PUT without a body still says so (Content-Length: 0): servers
     // may otherwise wait for one, or refuse the request.
     const bool emptyUpload = !request.body && (request.method == "POST" || request.method == "PUT");
     struct curl_slist* headers = nullptr;
-    for (const auto& [name, value] : request.headers) headers = c.slist_append(headers, (name + ": " + value).c_str());
+    for (const auto& [name, value] : request.headers)
+        headers = c.slist_append(headers, (name + ": " + value).c_str());
     // ...and carries no form content type of curl's own.
     if (emptyUpload && !request.headers.contains("Content-Type"))
         headers = c.slist_append(headers, "Content-Type:");
@@ -174,6 +232,7 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     }
 
     CURLcode code = c.easy_perform(curl);
+    if (code == CURLE_ABORTED_BY_CALLBACK && activity.idleExpired) code = CURLE_OPERATION_TIMEDOUT;
     c.slist_free_all(headers);
     c.easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     if (code == CURLE_UNSUPPORTED_PROTOCOL) return HttpResponse{}; // not an HTTP response
@@ -231,13 +290,19 @@ std::optional<std::string> percentDecoded(const std::string& text) {
     return result;
 }
 
+std::string percentEncodedPathSegment(std::string_view text) {
+    if (text == "." || text == "..") return percentEncoded(text, "");
+    return percentEncoded(text, "!$&'()*+,-.:=@_~");
+}
+
 std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string result;
     result.reserve(text.size());
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        bool alphanumeric = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
+        bool alphanumeric =
+            (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
         if (alphanumeric || (byte != 0 && allowedPunctuation.find(c) != std::string_view::npos)) {
             result += c;
         } else {

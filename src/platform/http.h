@@ -4,6 +4,7 @@
 // never a local read.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -31,7 +32,10 @@ struct HttpRequest {
     std::string url;
     std::map<std::string, std::string> headers;
     std::optional<std::string> body;
-    double timeoutSeconds = 0; // 0: only the session's limits
+    // The request's own idle limit; the shorter of it and the session's applies. 0: the session's.
+    double timeoutSeconds = 0;
+    // A caller's bound on the whole transfer, on top of the session's resource limit.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
 struct HttpResponse {
@@ -40,10 +44,13 @@ struct HttpResponse {
     std::string body;
 };
 
+// The platform's meaning of the two limits: the request limit is an idle limit,
+// restarted whenever any data moves in either direction (headers included, and
+// the connection counts as idle); the resource limit bounds the whole transfer.
 struct HttpSessionConfiguration {
-    double requestTimeoutSeconds = 60;   // longest stretch without progress (and to connect)
+    double requestTimeoutSeconds = 60;      // longest stretch without data moving
     double resourceTimeoutSeconds = 604800; // the whole transfer
-    size_t maximumBodyBytes = 0;         // 0: no limit
+    size_t maximumBodyBytes = 0;            // 0: no limit
 };
 
 class HttpSession {
@@ -74,5 +81,11 @@ inline constexpr std::string_view kURLQueryAllowedPunctuation = "!$&'()*+,-./:;=
 // Every byte other than an ASCII letter, a digit or one of `allowedPunctuation`
 // written as %XX with upper-case hex digits (UTF-8 bytes one by one).
 std::string percentEncoded(std::string_view text, std::string_view allowedPunctuation);
+// Text as exactly one URL path segment, for every piece of data the client puts
+// into a path (slugs, keys, ids): everything but ASCII letters, digits and
+// "!$&'()*+,-.:=@_~" is percent-encoded ("/", ";", "?", "#" and "%" included),
+// and a segment that is only dots ("." or "..") is encoded whole, so that no
+// server or library reads it as a step up the path.
+std::string percentEncodedPathSegment(std::string_view text);
 
 } // namespace mivora::platform

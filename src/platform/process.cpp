@@ -1,18 +1,19 @@
 #include "platform/process.h"
 
+#include "platform/environment.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-#include "platform/environment.h"
 
 namespace mivora::platform {
 
@@ -21,18 +22,65 @@ namespace {
 struct CStrings {
     std::vector<char*> pointers;
     explicit CStrings(const std::vector<std::string>& items) {
-        for (const auto& item : items) pointers.push_back(const_cast<char*>(item.c_str()));
+        for (const auto& item : items)
+            pointers.push_back(const_cast<char*>(item.c_str()));
         pointers.push_back(nullptr);
     }
     char** get() { return pointers.data(); }
 };
 
 int spawn(pid_t* pid, const std::vector<std::string>& arguments, posix_spawn_file_actions_t* actions,
-          const std::vector<std::string>* environment = nullptr) {
+          const std::vector<std::string>* environment = nullptr, bool ownProcessGroup = false) {
     CStrings argv(arguments);
     CStrings envp(environment ? *environment : childEnvironment());
-    return ::posix_spawn(pid, arguments[0].c_str(), actions, nullptr, argv.get(), envp.get());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownProcessGroup) {
+        // The child leads a group of its own, so that a time-out can end everything it started.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    int error = ::posix_spawn(pid, arguments[0].c_str(), actions, &attributes, argv.get(), envp.get());
+    posix_spawnattr_destroy(&attributes);
+    return error;
 }
+
+// A child group lives outside the terminal's foreground group, so Ctrl-C and the
+// like no longer reach it. While such a child runs, these signals are caught,
+// passed on to its group, and raised again on us once the child's group is gone,
+// so that the caller's own handling (or the default death) follows as before.
+constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+volatile std::sig_atomic_t pendingSignal = 0;
+
+extern "C" void recordSignal(int signal) {
+    pendingSignal = signal;
+}
+
+class SignalForwarding {
+public:
+    SignalForwarding() {
+        pendingSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = recordSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(forwardedSignals); ++i)
+            ::sigaction(forwardedSignals[i], &action, &previous_[i]);
+    }
+    ~SignalForwarding() {
+        for (size_t i = 0; i < std::size(forwardedSignals); ++i)
+            ::sigaction(forwardedSignals[i], &previous_[i], nullptr);
+        if (int signal = pendingSignal) {
+            pendingSignal = 0;
+            ::raise(signal);
+        }
+    }
+    SignalForwarding(const SignalForwarding&) = delete;
+    SignalForwarding& operator=(const SignalForwarding&) = delete;
+    static int pending() { return pendingSignal; }
+
+private:
+    struct sigaction previous_[std::size(forwardedSignals)]{};
+};
 
 void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -48,7 +96,8 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     int errPipe[2] = {-1, -1};
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
         outcome.launchError = std::strerror(errno);
-        for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]}) closeQuietly(*fd);
+        for (int* fd : {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1]})
+            closeQuietly(*fd);
         return outcome;
     }
     posix_spawn_file_actions_t actions;
@@ -58,8 +107,9 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     if (!options.workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+    SignalForwarding forwarding;
     pid_t pid = 0;
-    int error = spawn(&pid, arguments, &actions, options.environment);
+    int error = spawn(&pid, arguments, &actions, options.environment, true);
     posix_spawn_file_actions_destroy(&actions);
     closeQuietly(outPipe[1]);
     closeQuietly(errPipe[1]);
@@ -77,7 +127,9 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     int fds[2] = {outPipe[0], errPipe[0]};
     std::string* buffers[2] = {&run.standardOutput, &run.standardError};
     char chunk[65536];
+    int interruption = 0;
     while (fds[0] >= 0 || fds[1] >= 0) {
+        if ((interruption = SignalForwarding::pending()) != 0) break;
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             run.timedOut = true;
@@ -92,7 +144,8 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
             polls[count] = {fds[i], POLLIN, 0};
             which[count++] = i;
         }
-        int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 60000)));
+        // Short waits: a forwarded signal that lands just before poll() is seen soon.
+        int ready = ::poll(polls, count, static_cast<int>(std::min<long long>(waitMs, 200)));
         if (ready < 0) {
             if (errno == EINTR) continue;
             run.timedOut = true;
@@ -111,14 +164,20 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     }
     closeQuietly(fds[0]);
     closeQuietly(fds[1]);
-    if (run.timedOut) {
-        ::kill(pid, SIGTERM);
+    if (run.timedOut || interruption != 0) {
+        // The whole group: a grandchild (a background job of the shell line) must not outlive us.
+        // Background jobs of a shell line ignore SIGINT and SIGQUIT, so the group is
+        // also asked to end: nothing we started may outlive us.
+        if (interruption != 0) ::kill(-pid, interruption);
+        ::kill(-pid, SIGTERM);
         ::waitpid(pid, nullptr, WNOHANG);
+        if (interruption != 0) run.status = interruption; // as if the signal had ended the child
         outcome.run = std::move(run);
         return outcome;
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        if (int signal = SignalForwarding::pending()) ::kill(-pid, signal);
     }
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? WTERMSIG(status) : status);
     outcome.run = std::move(run);

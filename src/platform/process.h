@@ -16,8 +16,10 @@ struct CapturedRun {
 };
 
 // Runs `arguments[0]` with the given arguments, standard input closed, reading
-// both output streams until both close or `timeoutSeconds` pass. On time-out the
-// child is sent SIGTERM and not waited for. Returns the launch error's text on
+// both output streams until both close or `timeoutSeconds` pass. The child leads
+// its own process group: on time-out the whole group is sent SIGTERM and not
+// waited for; SIGINT, SIGTERM, SIGHUP and SIGQUIT that reach us meanwhile are
+// passed on to the group and then raised again on us. Returns the launch error's text on
 // failure to start.
 struct CaptureOutcome {
     std::optional<CapturedRun> run;

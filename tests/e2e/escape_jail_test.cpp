@@ -131,6 +131,12 @@ TEST_F(EscapeJail, SingleFormFailures) {
     addBundle("NoIcon", std::nullopt);
     std::string noIcns = addBundle("NoIcns", "Missing", false);
     addBundle("Good");
+    // Names of the bundle's own that reach out of its Resources: never handed to the helper.
+    sandbox.writeFile(sandbox.dir() + "/outside/secret.icns", "someone else's file");
+    std::string climbing = addBundle("Climbing", "../../../../../outside/secret", false);
+    std::string linked = addBundle("Linked", "AppIcon", false);
+    platform::createSymbolicLink(linked + "/Contents/Resources/AppIcon.icns",
+                                 sandbox.dir() + "/outside/secret.icns");
     struct Case {
         std::string target, err;
     };
@@ -139,6 +145,9 @@ TEST_F(EscapeJail, SingleFormFailures) {
              {noPlist, "Error: Cannot read Info.plist for Bare\n"},
              {sandbox.rootPath("/Applications/NoIcon.app"), "Error: No CFBundleIconFile in NoIcon\n"},
              {noIcns, "Error: Icon file not found: " + noIcns + "/Contents/Resources/Missing.icns\n"},
+             {climbing, "Error: Icon file not found: " + climbing +
+                            "/Contents/Resources/../../../../../outside/secret.icns\n"},
+             {linked, "Error: Icon file not found: " + linked + "/Contents/Resources/AppIcon.icns\n"},
          }) {
         auto result = sandbox.run({"escape-jail", c.target});
         EXPECT_EQ(result.status, 1) << c.target;

@@ -72,10 +72,14 @@ TEST_F(SetIcon, OnlyLowerCaseHttpAndHttpsAreDownloaded) {
 TEST_F(SetIcon, IconAddressesAreDownloadedIntoTheTemporaryFolder) {
     std::string png = solidPNG(8, 8, kIconBlue);
     server.route("GET", "/icons/c9bBrhoXuB.png", ScriptedResponse{.body = png, .contentType = "image/png"});
+    server.route("GET", std::string("/icons/c9bBrhoXuB.p") + '\0' + "ng",
+                 ScriptedResponse{.body = png, .contentType = "image/png"});
     const std::string addresses[] = {
         server.url("/icons/c9bBrhoXuB.png"),
         // A legacy hosted origin is fetched from the site of the configured base address.
         "https://legacy-assets1.catalog.mivora.example/icons/c9bBrhoXuB.png",
+        // An extension that is no plain name gives way to the default one.
+        server.url("/icons/c9bBrhoXuB.p%00ng"),
     };
     for (const auto& address : addresses) {
         SCOPED_TRACE(address);
@@ -95,7 +99,7 @@ TEST_F(SetIcon, IconAddressesAreDownloadedIntoTheTemporaryFolder) {
         EXPECT_EQ(sandbox.loggedCalls("helper.log"),
                   Calls{helperCall(sandbox, notes, sandbox.tmp() + "/" + file)});
     }
-    ASSERT_EQ(server.requests().size(), 2u);
+    ASSERT_EQ(server.requests().size(), 3u);
     EXPECT_EQ(server.requests()[1].path, "/icons/c9bBrhoXuB.png");
 }
 

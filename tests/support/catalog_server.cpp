@@ -15,6 +15,13 @@ struct CatalogServer::Impl {
     std::vector<LoggedRequest> log;
     std::atomic<bool> stopping{false};
 
+    // Sleeps in short steps, so that stopping the server is never held up.
+    void pause(double seconds) const {
+        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!stopping && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
     void handle(const httplib::Request& request, httplib::Response& response) {
         LoggedRequest logged;
         logged.method = request.method;
@@ -22,7 +29,8 @@ struct CatalogServer::Impl {
         logged.target = request.target;
         auto question = request.target.find('?');
         if (question != std::string::npos) logged.query = request.target.substr(question + 1);
-        for (const auto& [name, value] : request.headers) logged.headers[name] = value;
+        for (const auto& [name, value] : request.headers)
+            logged.headers[name] = value;
         logged.body = request.body;
         std::function<ScriptedResponse(const LoggedRequest&)> handler;
         {
@@ -37,21 +45,34 @@ struct CatalogServer::Impl {
             return;
         }
         ScriptedResponse scripted = handler(logged);
+        pause(scripted.headerDelaySeconds);
         response.status = scripted.status;
-        for (const auto& [name, value] : scripted.headers) response.set_header(name, value);
+        for (const auto& [name, value] : scripted.headers)
+            response.set_header(name, value);
         switch (scripted.behaviour) {
         case ScriptedResponse::Behaviour::normal:
             response.set_content(scripted.body, scripted.contentType.c_str());
             break;
         case ScriptedResponse::Behaviour::stall:
             // Headers and a promise of a body that never comes.
+            response.set_content_provider(scripted.body.size() + 1000, scripted.contentType.c_str(),
+                                          [this](size_t, size_t, httplib::DataSink&) {
+                                              for (int i = 0; i < 600 && !stopping; ++i)
+                                                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                              return false;
+                                          });
+            break;
+        case ScriptedResponse::Behaviour::drip: {
+            std::string body = scripted.body;
+            double every = scripted.dripSeconds;
             response.set_content_provider(
-                scripted.body.size() + 1000, scripted.contentType.c_str(),
-                [this](size_t, size_t, httplib::DataSink&) {
-                    for (int i = 0; i < 600 && !stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    return false;
+                body.size(), scripted.contentType.c_str(),
+                [this, body, every](size_t offset, size_t, httplib::DataSink& sink) {
+                    pause(every);
+                    return !stopping && sink.write(body.data() + offset, 1);
                 });
             break;
+        }
         case ScriptedResponse::Behaviour::closeMidBody: {
             std::string half = scripted.body.substr(0, scripted.body.size() / 2);
             size_t length = scripted.body.size();
@@ -75,7 +96,8 @@ CatalogServer::CatalogServer() : impl_(std::make_unique<Impl>()) {
     impl_->server.set_keep_alive_max_count(1);
     port_ = impl_->server.bind_to_any_port("127.0.0.1");
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
-    while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!impl_->server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 CatalogServer::~CatalogServer() {

@@ -16,14 +16,17 @@ struct ScriptedResponse {
     std::string body;
     std::string contentType = "application/json";
     std::map<std::string, std::string> headers;
-    enum class Behaviour { normal, stall, closeMidBody } behaviour = Behaviour::normal;
+    // drip: the body one byte at a time, `dripSeconds` before each.
+    enum class Behaviour { normal, stall, closeMidBody, drip } behaviour = Behaviour::normal;
+    double headerDelaySeconds = 0; // a pause before the status line and headers
+    double dripSeconds = 0;
 };
 
 struct LoggedRequest {
     std::string method;
     std::string path;   // without the query, percent escapes decoded
     std::string target; // as sent: the path with its percent escapes, and the query
-    std::string query; // raw, without "?"
+    std::string query;  // raw, without "?"
     std::map<std::string, std::string> headers;
     std::string body;
 };

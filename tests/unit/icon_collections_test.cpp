@@ -3,6 +3,7 @@
 #include "catalog/catalog_api.h"
 #include "catalog/catalog_constants.h"
 #include "catalog/icon_collections.h"
+#include "platform/http.h"
 #include "support/catalog_server.h"
 
 #include <cstdlib>
@@ -131,11 +132,20 @@ TEST(IconCollections, SlugIsRequestedAsOnePathSegment) {
         std::string slug;
         std::string segment;
     } cases[] = {
-        {"a b/c", "a%20b%2Fc"},   {"sunlight", "sunlight"},           {"café", "caf%C3%A9"},
-        {"50%?#", "50%25%3F%23"}, {"a-b_c.d~e:f@g", "a-b_c.d~e:f@g"},
+        {"a b/c", "a%20b%2Fc"},
+        {"sunlight", "sunlight"},
+        {"café", "caf%C3%A9"},
+        {"50%?#", "50%25%3F%23"},
+        {"a-b_c.d~e:f@g", "a-b_c.d~e:f@g"},
+        {"a;b", "a%3Bb"},
+        {"..", "%2E%2E"},
+        {".", "%2E"},
+        {"...", "..."},
+        {"../x", "..%2Fx"},
+        {std::string("a\0b", 3), "a%00b"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(encodedPathSegment(c.slug), c.segment) << c.slug;
+        EXPECT_EQ(platform::percentEncodedPathSegment(c.slug), c.segment) << c.slug;
 
     ServedCatalog catalog;
     catalog.server.route("GET", "/api/collections/a b/c",

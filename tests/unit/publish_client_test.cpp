@@ -76,8 +76,15 @@ TEST(PublishClient, RemoteStatusIsTrueFalseOrUnknown) {
     EXPECT_EQ(CollectionPublishClient::remoteStatus("here"), true);
     EXPECT_EQ(CollectionPublishClient::remoteStatus("gone"), false);
     EXPECT_EQ(CollectionPublishClient::remoteStatus("broken"), std::nullopt);
-    EXPECT_EQ(CollectionPublishClient::remoteStatus("bad slug"), std::nullopt); // not a URL: nothing is sent
-    EXPECT_EQ(server.requests().size(), 3u);
+    // A slug is always one encoded path segment, so it never spoils the address.
+    EXPECT_EQ(CollectionPublishClient::remoteStatus("a slug/.."), false);
+    ASSERT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(server.requests()[3].target, "/api/collections/a%20slug%2F..");
+    {
+        BaseAddress broken("no scheme here", nullptr);
+        EXPECT_EQ(CollectionPublishClient::remoteStatus("here"), std::nullopt); // not a URL: nothing is sent
+    }
+    EXPECT_EQ(server.requests().size(), 4u);
 
     // Nobody listens on the port of a stopped server.
     std::string unreachable;

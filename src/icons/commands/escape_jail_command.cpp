@@ -1,10 +1,6 @@
 #include "icons/commands/escape_jail_command.h"
 
-#include <algorithm>
-#include <exception>
-#include <iterator>
-#include <vector>
-
+#include "core/containment.h"
 #include "core/errors.h"
 #include "core/installed_app.h"
 #include "core/locations.h"
@@ -14,8 +10,13 @@
 #include "core/text.h"
 #include "icons/helper_command.h"
 #include "platform/environment.h"
-#include "platform/finder_info.h"
 #include "platform/filesystem.h"
+#include "platform/finder_info.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <vector>
 
 namespace mivora::icons {
 
@@ -41,9 +42,13 @@ void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool
     auto iconFile = info->view()["CFBundleIconFile"].string();
     if (!iconFile) throw core::CLIError::fileNotFound("No CFBundleIconFile in " + name);
     if (!core::endsWith(*iconFile, ".icns")) *iconFile += ".icns";
-    std::string icnsPath = platform::joinPath(platform::joinPath(appPath, "Contents/Resources"), *iconFile);
-    if (!platform::fileExists(icnsPath))
+    const std::string resources = platform::joinPath(appPath, "Contents/Resources");
+    std::string icnsPath = platform::joinPath(resources, *iconFile);
+    // The helper reads it as root: only a file inside the bundle's Resources is handed over.
+    auto contained = core::containedPath(icnsPath, resources);
+    if (!contained || !platform::fileExists(*contained))
         throw core::CLIError::fileNotFound("Icon file not found: " + icnsPath);
+    icnsPath = *contained;
     if (dryRun) {
         core::printLine("  → Would escape jail for " + name);
         return;
