@@ -215,8 +215,7 @@ CatalogAPI::MatchTier CatalogAPI::matchTier(std::string_view candidate, std::str
 bool CatalogAPI::compareRanked(const RankedIcon& a, const RankedIcon& b) {
     if (a.tier != b.tier) return a.tier > b.tier;
     if (a.icon.downloads != b.icon.downloads) return a.icon.downloads > b.icon.downloads;
-    // std::string compares bytes as unsigned, which for UTF-8 is code-point order.
-    return a.icon.appName < b.icon.appName;
+    return core::compareCanonically(a.icon.appName, b.icon.appName) < 0;
 }
 
 std::vector<CatalogIcon> CatalogAPI::rankMatches(const std::vector<CatalogIcon>& icons,

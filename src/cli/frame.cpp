@@ -4,6 +4,7 @@
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
+#include "core/text.h"
 #include "platform/environment.h"
 
 #include <CLI/CLI.hpp>
@@ -238,7 +239,8 @@ private:
 
 int runCommandLine(core::CommandFactory root, const std::vector<std::string>& arguments) {
     Frame frame(root);
-    return frame.run(arguments);
+    // Arguments reach commands as the platform decodes them: ill-formed bytes become U+FFFD.
+    return frame.run(core::validUTF8(arguments));
 }
 
 } // namespace mivora::cli

@@ -1,6 +1,7 @@
 #include "collections/collection_matching.h"
 
 #include "collections/local_collection_store.h"
+#include "core/text.h"
 #include "platform/filesystem.h"
 
 namespace mivora::collections {
@@ -15,9 +16,9 @@ core::Json CollectionMatch::toJson() const {
 std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
                                                          const std::vector<core::InstalledApp>& apps) {
     for (const auto& app : apps) {
-        if (slugifyWithoutLimit(app.name) == appSlug) return app;
+        if (core::canonicallyEqual(slugifyWithoutLimit(app.name), appSlug)) return app;
         std::string fileName = platform::deletingPathExtension(platform::lastPathComponent(app.path));
-        if (slugifyWithoutLimit(fileName) == appSlug) return app;
+        if (core::canonicallyEqual(slugifyWithoutLimit(fileName), appSlug)) return app;
     }
     return std::nullopt;
 }

@@ -16,18 +16,11 @@ namespace mivora::collections {
 
 namespace {
 
-std::string trimmedBlanks(const std::string& text) {
-    size_t start = text.find_first_not_of(" \t");
-    if (start == std::string::npos) return "";
-    size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
-}
-
 // The applications named in --apps, each looked up, or taken by its text when lookup finds none.
 std::vector<core::InstalledApp> namedApps(const std::string& list) {
     std::vector<core::InstalledApp> apps;
     for (const std::string& piece : core::splitString(list, ',', true)) {
-        std::string name = trimmedBlanks(piece);
+        std::string name = core::trimBlanks(piece);
         if (name.empty()) continue;
         try {
             apps.push_back(core::findApp(name));

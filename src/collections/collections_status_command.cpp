@@ -102,7 +102,8 @@ void CollectionsStatusCommand::run() {
     for (const auto& app : core::listInstalledApps(std::nullopt, dock)) {
         if (!manifest.icons.contains(slugify(app.name))) reply.installedAppsWithoutEntry.push_back(app.name);
     }
-    std::sort(reply.installedAppsWithoutEntry.begin(), reply.installedAppsWithoutEntry.end());
+    std::stable_sort(reply.installedAppsWithoutEntry.begin(), reply.installedAppsWithoutEntry.end(),
+                     core::CanonicalOrder());
     reply.remoteSlug = manifest.publish.remoteSlug;
     reply.published = reply.remoteSlug.has_value();
 

@@ -359,7 +359,7 @@ std::vector<std::string> LocalCollectionManifest::listSlugs() {
     for (const auto& name : *names) {
         if (platform::fileExists(manifestPath(name))) slugs.push_back(name);
     }
-    std::sort(slugs.begin(), slugs.end());
+    std::sort(slugs.begin(), slugs.end(), core::CanonicalOrder());
     return slugs;
 }
 

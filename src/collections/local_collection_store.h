@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "core/json.h"
+#include "core/text.h"
 
 #include <chrono>
 #include <cstdint>
@@ -79,7 +80,8 @@ struct LocalCollectionManifest {
     std::optional<std::string> stylePrompt;
     std::optional<std::string> provider;
     ManifestDate createdAt{};
-    std::map<std::string, LocalCollectionIconEntry> icons; // by application slug
+    // By application slug; canonically equivalent slugs are one key.
+    std::map<std::string, LocalCollectionIconEntry, core::CanonicalOrder> icons;
     LocalCollectionPublishState publish;
 
     bool operator==(const LocalCollectionManifest&) const = default;

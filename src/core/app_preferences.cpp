@@ -15,13 +15,13 @@ platform::Plist readAppDefaults() {
     return readPreferenceFile(appDefaultsPath());
 }
 
-std::map<std::string, std::string> aliasesFromDefaults(platform::PlistView defaults) {
+Aliases aliasesFromDefaults(platform::PlistView defaults) {
     auto bytes = defaults["AliasName"].data();
     if (!bytes) return {};
     // One value of the wrong kind spoils the whole object, as a strict decoder would.
     auto json = parseJSONIfValid(*bytes);
     if (!json || !json->is_object()) return {};
-    std::map<std::string, std::string> aliases;
+    Aliases aliases;
     for (const auto& [name, alias] : json->items()) {
         if (!alias.is_string()) return {};
         aliases[name] = alias.get<std::string>();
@@ -29,7 +29,7 @@ std::map<std::string, std::string> aliasesFromDefaults(platform::PlistView defau
     return aliases;
 }
 
-std::map<std::string, std::string> loadAliases() {
+Aliases loadAliases() {
     auto defaults = readAppDefaults();
     return aliasesFromDefaults(defaults.view());
 }

@@ -3,10 +3,11 @@
 // application aliases it keeps there.
 #pragma once
 
+#include "core/text.h"
+#include "platform/property_list.h"
+
 #include <map>
 #include <string>
-
-#include "platform/property_list.h"
 
 namespace mivora::core {
 
@@ -15,13 +16,17 @@ namespace mivora::core {
 // a dictionary at its top level.
 platform::Plist readAppDefaults();
 
-// Application name -> alias, from the JSON object held as data under
-// "AliasName"; empty when there is none or any part of it cannot be decoded.
-std::map<std::string, std::string> loadAliases();
+// Application name -> alias, in the plain order of names; canonically
+// equivalent names are one key.
+using Aliases = std::map<std::string, std::string, CanonicalOrder>;
+
+// The aliases held as a JSON object in the data under "AliasName"; empty when
+// there is none or any part of it cannot be decoded.
+Aliases loadAliases();
 
 // The rules of the two readers above for any preference file and any
 // preferences dictionary.
 platform::Plist readPreferenceFile(const std::string& path);
-std::map<std::string, std::string> aliasesFromDefaults(platform::PlistView defaults);
+Aliases aliasesFromDefaults(platform::PlistView defaults);
 
 } // namespace mivora::core

@@ -1,5 +1,8 @@
 #include "core/json.h"
 
+#include "core/output.h"
+#include "core/text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -7,24 +10,43 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/output.h"
-
 namespace mivora::core {
 
 namespace {
 
 void writeString(std::string& out, const std::string& text) {
+    // The last line of defence: a document never carries ill-formed UTF-8.
+    if (!isValidUTF8(text)) {
+        writeString(out, validUTF8(text));
+        return;
+    }
     out += '"';
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (c < 0x20) {
                 char escape[8];
@@ -39,7 +61,8 @@ void writeString(std::string& out, const std::string& text) {
 }
 
 void writeDouble(std::string& out, double value) {
-    if (!std::isfinite(value)) throw JSONEncodingError("Unable to encode " + std::to_string(value) + " directly in JSON.");
+    if (!std::isfinite(value))
+        throw JSONEncodingError("Unable to encode " + std::to_string(value) + " directly in JSON.");
     if (value == std::trunc(value) && std::fabs(value) < 1e15) {
         char buffer[32];
         auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
@@ -59,14 +82,28 @@ void write(std::string& out, const Json& value, JSONStyle style, int depth) {
         out.append(static_cast<size_t>(level) * 2, ' ');
     };
     switch (value.type()) {
-    case Json::value_t::null: out += "null"; break;
-    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
-    case Json::value_t::number_integer: out += std::to_string(value.get<int64_t>()); break;
-    case Json::value_t::number_unsigned: out += std::to_string(value.get<uint64_t>()); break;
-    case Json::value_t::number_float: writeDouble(out, value.get<double>()); break;
-    case Json::value_t::string: writeString(out, value.get_ref<const std::string&>()); break;
-    case Json::value_t::binary: throw JSONEncodingError("Binary values are not JSON.");
-    case Json::value_t::discarded: throw JSONEncodingError("Discarded value.");
+    case Json::value_t::null:
+        out += "null";
+        break;
+    case Json::value_t::boolean:
+        out += value.get<bool>() ? "true" : "false";
+        break;
+    case Json::value_t::number_integer:
+        out += std::to_string(value.get<int64_t>());
+        break;
+    case Json::value_t::number_unsigned:
+        out += std::to_string(value.get<uint64_t>());
+        break;
+    case Json::value_t::number_float:
+        writeDouble(out, value.get<double>());
+        break;
+    case Json::value_t::string:
+        writeString(out, value.get_ref<const std::string&>());
+        break;
+    case Json::value_t::binary:
+        throw JSONEncodingError("Binary values are not JSON.");
+    case Json::value_t::discarded:
+        throw JSONEncodingError("Discarded value.");
     case Json::value_t::array: {
         out += '[';
         bool first = true;
@@ -82,7 +119,8 @@ void write(std::string& out, const Json& value, JSONStyle style, int depth) {
     }
     case Json::value_t::object: {
         std::vector<Json::const_iterator> members;
-        for (auto it = value.begin(); it != value.end(); ++it) members.push_back(it);
+        for (auto it = value.begin(); it != value.end(); ++it)
+            members.push_back(it);
         if (pretty) {
             std::stable_sort(members.begin(), members.end(),
                              [](const auto& a, const auto& b) { return a.key() < b.key(); });
@@ -117,6 +155,8 @@ double secondsSinceReferenceDate() {
     return std::chrono::duration<double>(now).count() - kReferenceDateUnixOffset;
 }
 
-void printJSONDocument(const Json& document) { printLine(writeJSON(document, JSONStyle::pretty)); }
+void printJSONDocument(const Json& document) {
+    printLine(writeJSON(document, JSONStyle::pretty));
+}
 
 } // namespace mivora::core

@@ -1,10 +1,10 @@
 #include "core/shell.h"
 
-#include <cmath>
-
 #include "core/errors.h"
 #include "core/text.h"
 #include "platform/process.h"
+
+#include <cmath>
 
 namespace mivora::core {
 
@@ -15,19 +15,13 @@ std::string shellQuote(std::string_view operand) {
         throw CLIError::shellFailed("Failed to start process: an operand holds a NUL character");
     std::string quoted = "'";
     for (char c : operand) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
     }
     quoted += "'";
     return quoted;
-}
-
-std::string trimWhitespace(std::string_view text) {
-    const char* space = " \t\n\r\v\f";
-    size_t start = text.find_first_not_of(space);
-    if (start == std::string_view::npos) return "";
-    size_t end = text.find_last_not_of(space);
-    return std::string(text.substr(start, end - start + 1));
 }
 
 std::string runShell(const std::string& command, double timeoutSeconds) {

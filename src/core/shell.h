@@ -16,7 +16,4 @@ std::string runShell(const std::string& command, double timeoutSeconds);
 // Throws CLIError::shellFailed for an operand holding a NUL character.
 std::string shellQuote(std::string_view operand);
 
-// Trims white space and line breaks at both ends.
-std::string trimWhitespace(std::string_view text);
-
 } // namespace mivora::core

@@ -1,5 +1,11 @@
-// Unicode text rules shared by every room: lower-casing, word splitting, the
-// user's locale-aware case-insensitive order. All text is UTF-8.
+// Unicode text rules shared by every room: valid UTF-8, canonical equivalence,
+// white space, lower-casing, word splitting, the user's locale-aware
+// case-insensitive order. All text is UTF-8.
+//
+// Text compares as the platform's strings do: a decomposed and a precomposed
+// form of the same text are the same text. Texts keep their own bytes for
+// printing and for use on disk; comparisons go through canonicalForm (or
+// through lowercased and splitWords, which return canonical forms).
 #pragma once
 
 #include <string>
@@ -9,23 +15,53 @@
 namespace mivora::core {
 
 bool isValidUTF8(std::string_view text);
+// The text with every ill-formed sequence replaced by U+FFFD, one per maximal
+// ill-formed subpart, as the platform decodes bytes into a string. Valid text
+// comes back unchanged.
+std::string validUTF8(std::string_view text);
+std::vector<std::string> validUTF8(std::vector<std::string> texts);
 
-// Full Unicode lower-casing (locale-independent, like the platform's default).
+// The canonically composed form (NFC) of a text. Quick for ASCII and for text
+// that is already composed.
+std::string canonicalForm(std::string_view text);
+// Equality by canonical equivalence.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+// The platform's plain order of texts: Unicode scalar order of the canonical
+// forms, case-sensitive, no locale. Negative, 0 or positive.
+int compareCanonically(std::string_view a, std::string_view b);
+// compareCanonically as a "less than", for sorts.
+struct CanonicalOrder {
+    bool operator()(std::string_view a, std::string_view b) const { return compareCanonically(a, b) < 0; }
+};
+
+// Unicode white space and line breaks: the space separators, tab, the line
+// feed to carriage return controls, NEL, and the line and paragraph separators.
+bool isWhitespaceOrNewline(char32_t c);
+// The text trimmed of white space and line breaks at both ends.
+std::string trimWhitespace(std::string_view text);
+// The text trimmed of blanks (the space separators and tab, not line breaks).
+std::string trimBlanks(std::string_view text);
+
+// Full Unicode lower-casing (locale-independent, like the platform's default),
+// in canonical form.
 std::string lowercased(std::string_view text);
 // Full Unicode upper-casing ("ß" becomes "SS"), locale-independent.
 std::string uppercased(std::string_view text);
 
 // Lower-cases, then cuts at every character that is neither a letter nor a
-// number (by Unicode category), dropping empty pieces.
+// number (by Unicode category), dropping empty pieces. Words are canonical.
 std::vector<std::string> splitWords(std::string_view text);
 
+// Byte-wise tests, for paths and fixed ASCII words; compare user text through
+// its canonical or lower-cased forms first.
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 bool contains(std::string_view text, std::string_view part);
 std::vector<std::string> splitString(std::string_view text, char separator, bool dropEmpty);
 std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
 
-// Compares two names by the user's locale, ignoring case. Negative, 0 or positive.
+// Compares two names by the user's collation locale (the root collation when
+// none is named), ignoring case, by canonical equivalence. Negative, 0 or positive.
 int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 
 // Number of user-perceived characters (grapheme clusters).

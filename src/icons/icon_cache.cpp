@@ -57,8 +57,9 @@ std::optional<std::string> cachedImagePath(const std::string& cacheDirectory, co
 }
 
 void sortByAppName(std::vector<IconCacheEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const IconCacheEntry& a, const IconCacheEntry& b) { return a.appName < b.appName; });
+    std::stable_sort(entries.begin(), entries.end(), [](const IconCacheEntry& a, const IconCacheEntry& b) {
+        return core::compareCanonically(a.appName, b.appName) < 0;
+    });
 }
 
 std::string iconCacheFilePath() {

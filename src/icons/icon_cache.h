@@ -6,6 +6,7 @@
 
 #include "core/installed_app.h"
 #include "core/json.h"
+#include "core/text.h"
 #include "icons/appearance.h"
 
 #include <map>
@@ -29,8 +30,8 @@ struct IconCacheEntry {
     bool operator==(const IconCacheEntry&) const = default;
 };
 
-// Application path -> entry.
-using IconCache = std::map<std::string, IconCacheEntry>;
+// Application path -> entry; paths that are canonically equivalent are one key.
+using IconCache = std::map<std::string, IconCacheEntry, core::CanonicalOrder>;
 
 // The image that a slot names, inside the cache folder; nothing when the name
 // is not a single path component or reaches outside the folder through a link

@@ -26,7 +26,7 @@ constexpr const char* kLaunchServicesRegister = "/System/Library/Frameworks/Core
                                                 "Frameworks/LaunchServices.framework/Support/lsregister";
 
 bool samePath(const std::string& a, const std::string& b) {
-    return platform::droppingTrailingSlash(a) == platform::droppingTrailingSlash(b);
+    return core::canonicallyEqual(platform::droppingTrailingSlash(a), platform::droppingTrailingSlash(b));
 }
 
 // A record's proxy path, only when it names something inside the proxy folder;

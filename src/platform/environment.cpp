@@ -136,22 +136,37 @@ const std::vector<std::string>& childEnvironment() {
     return env;
 }
 
-const std::string& userLocaleName() {
-    static const std::string locale = [] {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-            auto value = environmentValue(name);
-            if (value && !value->empty()) {
-                std::string text = *value;
-                // "en_US.UTF-8@euro" -> "en_US"
-                auto cut = text.find_first_of(".@");
-                if (cut != std::string::npos) text.resize(cut);
-                if (text == "C" || text == "POSIX") return std::string("en_US_POSIX");
-                return text;
-            }
-        }
-        return std::string("en_US_POSIX");
-    }();
-    return locale;
+namespace {
+
+std::string localeNameFromVariables(const char* categoryVariable) {
+    for (const char* name : {"LC_ALL", categoryVariable, "LANG"}) {
+        auto value = environmentValue(name);
+        if (!value || value->empty()) continue;
+        std::string text = *value;
+        // "en_US.UTF-8@euro" -> "en_US"
+        auto cut = text.find_first_of(".@");
+        if (cut != std::string::npos) text.resize(cut);
+        if (text == "C" || text == "POSIX") return {};
+        return text;
+    }
+    return {};
+}
+
+} // namespace
+
+const std::string& userLocaleName(LocaleCategory category) {
+    static const std::string collation = localeNameFromVariables("LC_COLLATE");
+    static const std::string time = localeNameFromVariables("LC_TIME");
+    static const std::string numeric = localeNameFromVariables("LC_NUMERIC");
+    switch (category) {
+    case LocaleCategory::collation:
+        return collation;
+    case LocaleCategory::time:
+        return time;
+    case LocaleCategory::numeric:
+        return numeric;
+    }
+    return collation;
 }
 
 std::string currentDirectory() {

@@ -43,8 +43,14 @@ const std::optional<std::string>& standinsDirectory();
 // appended to PATH so that a program placed earlier on PATH wins.
 const std::vector<std::string>& childEnvironment();
 
-// The user's locale name for ICU ("en_US", from LC_ALL / LC_MESSAGES / LANG).
-const std::string& userLocaleName();
+// The locale categories the tool honours, each with its own variable.
+enum class LocaleCategory { collation, time, numeric };
+
+// The user's locale name for ICU ("en_US") for one category, in the POSIX order:
+// LC_ALL, then the category's variable (LC_COLLATE, LC_TIME, LC_NUMERIC), then
+// LANG; the first that is set and not empty decides. Empty when that value names
+// no locale ("C", "POSIX", "C.UTF-8") or when none is set.
+const std::string& userLocaleName(LocaleCategory category);
 
 // The current working folder.
 std::string currentDirectory();

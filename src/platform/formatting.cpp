@@ -1,13 +1,13 @@
 #include "platform/formatting.h"
 
+#include "platform/environment.h"
+
 #include <array>
 #include <memory>
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/numberformatter.h>
 #include <unicode/unistr.h>
-
-#include "platform/environment.h"
 
 namespace mivora::platform {
 
@@ -18,9 +18,13 @@ constexpr double kReferenceDateUnixSeconds = 978307200.0;
 // Wide enough for a byte count times 200 without overflow.
 __extension__ typedef unsigned __int128 Wide;
 
+icu::Locale formattingLocale(const std::string& localeName) {
+    return icu::Locale(localeName.empty() ? "en_US_POSIX" : localeName.c_str());
+}
+
 std::string formatDate(double secondsSinceReferenceDate, icu::DateFormat::EStyle style,
                        const std::string& localeName) {
-    icu::Locale locale(localeName.c_str());
+    icu::Locale locale = formattingLocale(localeName);
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(style, style, locale));
     if (!format) return {};
     icu::UnicodeString text;
@@ -40,7 +44,7 @@ std::string formatFigure(uint64_t scaled, int decimals, const std::string& local
     }
     UErrorCode status = U_ZERO_ERROR;
     auto formatted =
-        icu::number::NumberFormatter::withLocale(icu::Locale(localeName.c_str()))
+        icu::number::NumberFormatter::withLocale(formattingLocale(localeName))
             .precision(icu::number::Precision::maxFraction(decimals))
             .formatDecimal(icu::StringPiece(digits.data(), static_cast<int32_t>(digits.size())), status);
     icu::UnicodeString text = formatted.toString(status);

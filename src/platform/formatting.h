@@ -1,27 +1,29 @@
 // Locale-dependent presentation of dates and byte counts, as the platform
-// formatters show them: in the user's locale (userLocaleName()) unless another
-// is given, dates in the process's time zone.
+// formatters show them: in the user's locale for the category (LC_TIME for dates,
+// LC_NUMERIC for figures) unless another is given, dates in the process's time
+// zone. An empty locale name (no locale set, or "C") means the POSIX English form.
 #pragma once
+
+#include "platform/environment.h"
 
 #include <cstdint>
 #include <string>
-
-#include "platform/environment.h"
 
 namespace mivora::platform {
 
 // A date given as seconds since 1 January 2001 00:00:00 UTC, in the medium date
 // style and the medium time style ("Jan 5, 2024, 3:04:05 PM" in en_US).
 std::string formatMediumDateTime(double secondsSinceReferenceDate,
-                                 const std::string& localeName = userLocaleName());
+                                 const std::string& localeName = userLocaleName(LocaleCategory::time));
 
 // The same in the short date style and the short time style ("1/5/24, 3:04 PM").
 std::string formatShortDateTime(double secondsSinceReferenceDate,
-                                const std::string& localeName = userLocaleName());
+                                const std::string& localeName = userLocaleName(LocaleCategory::time));
 
 // A size in the file style: decimal units of 1000; "Zero KB", "1 byte", "<n> bytes"
 // below 1000, then KB without decimals, MB with at most one, GB and larger with at
 // most two (rounded half up, trailing zeros dropped), the figure in the user's locale.
-std::string formatByteCount(uint64_t bytes, const std::string& localeName = userLocaleName());
+std::string formatByteCount(uint64_t bytes,
+                            const std::string& localeName = userLocaleName(LocaleCategory::numeric));
 
 } // namespace mivora::platform

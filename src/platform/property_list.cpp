@@ -1,10 +1,12 @@
 #include "platform/property_list.h"
 
 #include "platform/property_list_shape.h"
+#include "platform/utf8.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <plist/plist.h>
+#include <vector>
 
 namespace mivora::platform {
 
@@ -201,15 +203,70 @@ std::string Plist::toXML() const {
     return result;
 }
 
+namespace {
+
+// Whether every text value and key under `root` is valid UTF-8. Walked with
+// an explicit stack, so that a deeply nested file cannot exhaust ours.
+bool hasOnlyValidText(plist_t root) {
+    std::vector<plist_t> pending{root};
+    while (!pending.empty()) {
+        plist_t item = pending.back();
+        pending.pop_back();
+        switch (plist_get_node_type(item)) {
+        case PLIST_STRING: {
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(item, &length);
+            if (text != nullptr && !isValidUTF8(std::string_view(text, static_cast<size_t>(length))))
+                return false;
+            break;
+        }
+        case PLIST_ARRAY:
+            for (uint32_t i = 0, count = plist_array_get_size(item); i < count; ++i)
+                pending.push_back(plist_array_get_item(item, i));
+            break;
+        case PLIST_DICT: {
+            plist_dict_iter iter = nullptr;
+            plist_dict_new_iter(item, &iter);
+            bool valid = true;
+            for (;;) {
+                char* key = nullptr;
+                plist_t value = nullptr;
+                plist_dict_next_item(item, iter, &key, &value);
+                if (key == nullptr) break;
+                valid = valid && isValidUTF8(key);
+                std::free(key);
+                if (value != nullptr) pending.push_back(value);
+            }
+            std::free(iter);
+            if (!valid) return false;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<Plist> parsePropertyList(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > UINT32_MAX || !hasParsableShape(bytes)) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        // Text the platform could not decode (high bytes in an ASCII string, a
+        // lone UTF-16 surrogate) makes the file unreadable, as an XML file is.
+        if (root != nullptr && !hasOnlyValidText(root)) {
+            plist_free(root);
+            return std::nullopt;
+        }
     } else {
         // libplist's XML reader expects text; refuse bytes that cannot be XML at all.
         size_t start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
         if (start == std::string_view::npos || bytes[start] != '<') return std::nullopt;
+        // An XML property list that is not valid UTF-8 does not parse.
+        if (!isValidUTF8(bytes)) return std::nullopt;
         plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     }
     if (root == nullptr) return std::nullopt;

@@ -1,11 +1,11 @@
 // The readers of the desktop application's preferences, of Info.plist and of
 // the Dock's tiles: malformed input reads as empty, never as a failure.
-#include <gtest/gtest.h>
-
 #include "core/app_discovery.h"
 #include "core/app_preferences.h"
 #include "core/installed_app.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::core {
 namespace {
@@ -43,7 +43,6 @@ TEST(PreferenceReaders, AliasesNeedDataHoldingAnObjectOfTexts) {
         defaults.set("AliasName", std::move(value));
         return defaults;
     };
-    using Aliases = std::map<std::string, std::string>;
     struct Case {
         std::string title;
         Plist defaults;
@@ -75,7 +74,7 @@ TEST(PreferenceReaders, AliasesFromBinaryPreferenceFile) {
     std::string path = sandbox.tmp() + "/prefs.plist";
     sandbox.writePlist(path, defaults, /*binary=*/true);
     EXPECT_EQ(aliasesFromDefaults(readPreferenceFile(path).view()),
-              (std::map<std::string, std::string>{{"Visual Studio Code", "Code"}}));
+              (Aliases{{"Visual Studio Code", "Code"}}));
 }
 
 TEST(InfoReaders, MalformedInfoPlistHasNoIdentifier) {

@@ -1,8 +1,8 @@
+#include "core/json.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-
-#include "core/json.h"
 
 namespace mivora::core {
 namespace {
@@ -14,21 +14,20 @@ TEST(JSONWriter, PrettySortsKeysAtEveryLevelWithPlatformSpacing) {
     value["alpha"]["y"] = true;
     value["alpha"]["b"] = "x";
     value["list"] = Json::array({1, Json{{"k", 2}, {"a", 1}}});
-    EXPECT_EQ(writeJSON(value, JSONStyle::pretty),
-              "{\n"
-              "  \"alpha\" : {\n"
-              "    \"b\" : \"x\",\n"
-              "    \"y\" : true\n"
-              "  },\n"
-              "  \"list\" : [\n"
-              "    1,\n"
-              "    {\n"
-              "      \"a\" : 1,\n"
-              "      \"k\" : 2\n"
-              "    }\n"
-              "  ],\n"
-              "  \"zeta\" : 1\n"
-              "}");
+    EXPECT_EQ(writeJSON(value, JSONStyle::pretty), "{\n"
+                                                   "  \"alpha\" : {\n"
+                                                   "    \"b\" : \"x\",\n"
+                                                   "    \"y\" : true\n"
+                                                   "  },\n"
+                                                   "  \"list\" : [\n"
+                                                   "    1,\n"
+                                                   "    {\n"
+                                                   "      \"a\" : 1,\n"
+                                                   "      \"k\" : 2\n"
+                                                   "    }\n"
+                                                   "  ],\n"
+                                                   "  \"zeta\" : 1\n"
+                                                   "}");
 }
 
 TEST(JSONWriter, CompactKeepsOrderAndEscapesSlashes) {
@@ -39,6 +38,14 @@ TEST(JSONWriter, CompactKeepsOrderAndEscapesSlashes) {
               "{\"path\":\"\\/Applications\\/Notes.app\",\"a\":\"caf\xC3\xA9 \\\"q\\\" \\\\ \\n\"}");
     // A reader gets the path back unchanged.
     EXPECT_EQ(Json::parse(writeJSON(value, JSONStyle::compact))["path"], "/Applications/Notes.app");
+}
+
+TEST(JSONWriter, IllFormedTextIsRepairedInValuesAndKeys) {
+    Json value;
+    value["name\xFF"] = std::string("a\xC3") + "/b";
+    std::string written = writeJSON(value, JSONStyle::compact);
+    EXPECT_EQ(written, "{\"name\xEF\xBF\xBD\":\"a\xEF\xBF\xBD\\/b\"}");
+    EXPECT_EQ(Json::parse(written)["name\xEF\xBF\xBD"], "a\xEF\xBF\xBD/b");
 }
 
 TEST(JSONWriter, EmptyContainersAndNumbers) {

@@ -27,6 +27,8 @@ TEST(RunShell, ReturnsStandardOutputTrimmed) {
     EXPECT_EQ(runShell("printf '  word\\n'", 15), "word");
     EXPECT_EQ(runShell("true", 15), "");
     EXPECT_EQ(runShell("echo out; echo err >&2", 15), "out");
+    // Unicode white space too: a no-break space, a line separator, NEL.
+    EXPECT_EQ(runShell("printf '\\302\\240word\\342\\200\\250\\302\\205\\n'", 15), "word");
 }
 
 TEST(RunShell, FailureTexts) {

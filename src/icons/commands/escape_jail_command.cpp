@@ -75,7 +75,7 @@ void EscapeJailCommand::run() {
     std::vector<std::string> bundles;
     std::copy_if(entries->begin(), entries->end(), std::back_inserter(bundles),
                  [](const std::string& entry) { return core::endsWith(entry, ".app"); });
-    std::stable_sort(bundles.begin(), bundles.end());
+    std::stable_sort(bundles.begin(), bundles.end(), core::CanonicalOrder());
 
     int escaped = 0, skipped = 0, failed = 0;
     for (const auto& entry : bundles) {
