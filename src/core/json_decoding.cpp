@@ -155,12 +155,18 @@ std::string transcodeToUTF8(std::string_view bytes, Encoding encoding) {
     return text;
 }
 
-template <class Value> Value parseUTF8Document(std::string_view bytes, size_t maxNesting) {
+// `parse(text)` over the text as UTF-8, after the checks every parse shares;
+// the parser's errors become JSONDecodingError.
+template <class Parse> auto parseChecked(std::string_view bytes, size_t maxNesting, Parse parse) {
+    auto [encoding, mark] = detectEncoding(bytes);
+    std::string transcoded;
+    if (encoding != Encoding::utf8) transcoded = transcodeToUTF8(bytes.substr(mark), encoding);
+    bytes = encoding == Encoding::utf8 ? bytes.substr(mark) : std::string_view(transcoded);
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         refuse("Not valid JSON: the file is empty");
     checkNesting(bytes, maxNesting);
     try {
-        return Value::parse(bytes);
+        return parse(bytes);
     } catch (const nlohmann::json::parse_error& error) {
         refuse(syntaxErrorDescription(error, bytes));
     } catch (const nlohmann::json::exception& error) {
@@ -174,9 +180,18 @@ template <class Value> Value parseUTF8Document(std::string_view bytes, size_t ma
 } // namespace
 
 template <class Value> Value parseJSONDocument(std::string_view bytes, size_t maxNesting) {
-    auto [encoding, mark] = detectEncoding(bytes);
-    if (encoding == Encoding::utf8) return parseUTF8Document<Value>(bytes.substr(mark), maxNesting);
-    return parseUTF8Document<Value>(transcodeToUTF8(bytes.substr(mark), encoding), maxNesting);
+    return parseChecked(bytes, maxNesting, [](std::string_view text) { return Value::parse(text); });
+}
+
+bool JSONEvents::parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
+    // Thrown on, so that parseChecked describes it as it does for a whole-tree parse.
+    if (auto* syntax = dynamic_cast<const nlohmann::json::parse_error*>(&error)) throw *syntax;
+    if (auto* range = dynamic_cast<const nlohmann::json::out_of_range*>(&error)) throw *range;
+    throw JSONDecodingError(std::string("Not valid JSON: ") + error.what());
+}
+
+void parseJSONEvents(std::string_view bytes, JSONEvents& events, size_t maxNesting) {
+    parseChecked(bytes, maxNesting, [&](std::string_view text) { JSONValue::sax_parse(text, &events); });
 }
 
 template <class Value> std::optional<Value> parseJSONIfValid(std::string_view bytes, size_t maxNesting) {

@@ -36,6 +36,18 @@ Value parseJSONDocument(std::string_view bytes, size_t maxNesting = kDefaultMaxJ
 template <class Value = JSONValue>
 std::optional<Value> parseJSONIfValid(std::string_view bytes, size_t maxNesting = kDefaultMaxJSONNesting);
 
+// A receiver of the parser's events; a syntax error ends the parse with the same
+// JSONDecodingError that parseJSONDocument gives.
+class JSONEvents : public nlohmann::json_sax<JSONValue> {
+public:
+    bool parse_error(std::size_t position, const std::string& lastToken,
+                     const nlohmann::detail::exception& error) final;
+};
+
+// The same checks and errors, with the parser's events handed to `events` instead
+// of a tree being built, for documents too large to hold twice.
+void parseJSONEvents(std::string_view bytes, JSONEvents& events, size_t maxNesting = kDefaultMaxJSONNesting);
+
 extern template nlohmann::json parseJSONDocument<nlohmann::json>(std::string_view, size_t);
 extern template nlohmann::ordered_json parseJSONDocument<nlohmann::ordered_json>(std::string_view, size_t);
 extern template std::optional<nlohmann::json> parseJSONIfValid<nlohmann::json>(std::string_view, size_t);

@@ -173,7 +173,38 @@ bool tryCreateDirectories(const std::string& path) noexcept {
     }
 }
 
-void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions) {
+unsigned newFileMode() {
+    static const unsigned mode = [] {
+        // /proc tells the umask without changing it; setting it and back is the
+        // fallback (this runs once, before any file is written).
+        mode_t mask = 022;
+        bool known = false;
+        char status[1024] = {}; // "Umask:" is among the first lines
+        int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ssize_t got = ::read(fd, status, sizeof status - 1);
+            ::close(fd);
+            const char* line = got > 0 ? std::strstr(status, "\nUmask:") : nullptr;
+            if (line) {
+                char* end = nullptr;
+                unsigned long value = std::strtoul(line + 7, &end, 8);
+                known = end != line + 7 && value <= 0777;
+                if (known) mask = static_cast<mode_t>(value);
+            }
+        }
+        if (!known) {
+            mask = ::umask(022);
+            ::umask(mask);
+        }
+        return static_cast<unsigned>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+// A replaced file is not kept at its old mode: like the platform's atomic write,
+// the new file is a new file and gets the mode that the umask gives one.
+void writeFileAtomically(const std::string& path, std::string_view bytes,
+                         std::optional<unsigned> permissions) {
     std::string folder = parentPath(path);
     if (folder.empty()) folder = ".";
     std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
@@ -197,7 +228,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, unsign
     }
     // The temporary file is created 0600, so the bytes are never readable by
     // others before the file gets its final permissions.
-    bool written = ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 && ::fsync(fd) == 0;
+    bool written =
+        ::fchmod(fd, static_cast<mode_t>(permissions.value_or(newFileMode()))) == 0 && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
     if (::close(fd) != 0 && written) {
         written = false;

@@ -11,6 +11,7 @@
 #include "support/hostile_inputs.h"
 #include "support/sandbox.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,6 +201,98 @@ TEST(BoundedInputs, ACatalogAnswerNestedBeyondReasonIsNoResults) {
     EXPECT_EQ(result.result.status, 1);
     EXPECT_EQ(result.result.err, "Error: No icons found for this search.\n");
     EXPECT_LT(result.peakKilobytes, 100'000);
+}
+
+// A large export, many small aliases and some large images: decoded without
+// holding a tree of it beside its bytes.
+TEST(BoundedInputs, AConfigurationDocumentIsDecodedWithinAboutThreeTimesItsSize) {
+    Sandbox sandbox;
+    // Written piece by piece: the child's peak counts what the test holds when it starts it.
+    std::string path = sandbox.dir() + "/export.json";
+    FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(R"({"appAliases":[)", file);
+    for (int i = 0; i < 400'000; ++i)
+        std::fprintf(file, R"(%s{"appName":"App %d","aliasName":"a"})", i ? "," : "", i);
+    std::fputs(R"(],"cachedIcons":[)", file);
+    const std::string data(2'000'000, 'A'); // Base64 of 1.5 MB
+    for (int i = 0; i < 8; ++i) {
+        std::fprintf(file, R"(%s{"appPath":"/A.app","appName":"A","iconFileName":"a.png","iconData":"%s"})",
+                     i ? "," : "", data.c_str());
+    }
+    std::fputs(R"(],"version":"1.0","exportDate":1})", file);
+    long size = std::ftell(file);
+    std::fclose(file);
+
+    auto run = runMeasured(sandbox, {"validate", path}, kTimeLimitSeconds);
+    EXPECT_EQ(run.result.status, 0) << run.result.out;
+    EXPECT_NE(run.result.out.find("  Aliases:     400000\n"), std::string::npos) << run.result.out;
+    // Beyond three times the document, a few tens of MB for the process itself.
+    EXPECT_LT(run.peakKilobytes * 1024, 3 * size + 40'000'000) << size;
+}
+
+// UTF-8 to UTF-16 or UTF-32 code units, in either byte order, with or without a mark.
+std::string encodedAs(const std::string& utf8, size_t width, bool bigEndian, bool mark) {
+    std::vector<uint32_t> scalars;
+    for (size_t i = 0; i < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t scalar = length == 1 ? lead : lead & (0xFF >> (length + 1));
+        for (size_t k = 1; k < length; ++k)
+            scalar = scalar << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        scalars.push_back(scalar);
+        i += length;
+    }
+    std::vector<uint32_t> units;
+    if (mark) units.push_back(0xFEFF);
+    for (uint32_t scalar : scalars) {
+        if (width == 2 && scalar >= 0x10000) {
+            units.push_back(0xD800 + ((scalar - 0x10000) >> 10));
+            units.push_back(0xDC00 + ((scalar - 0x10000) & 0x3FF));
+        } else {
+            units.push_back(scalar);
+        }
+    }
+    std::string out;
+    for (uint32_t unit : units) {
+        for (size_t k = 0; k < width; ++k) {
+            size_t shift = 8 * (bigEndian ? width - 1 - k : k);
+            out += static_cast<char>(unit >> shift & 0xFF);
+        }
+    }
+    return out;
+}
+
+TEST(BoundedInputs, AConfigurationDocumentInUTF16OrUTF32ReadsAsInUTF8) {
+    Sandbox sandbox;
+    ConfigDocument document;
+    document.aliases = {{"Caf\u00e9 \U0001F5D2", ""}};
+    std::string utf8 = document.text();
+    std::string path = sandbox.dir() + "/c.json";
+    sandbox.writeFile(path, utf8);
+    auto expected = runBounded(sandbox, {"validate", path});
+    ASSERT_EQ(expected.status, 0) << expected.out;
+    ASSERT_NE(expected.out.find("Empty alias name for 'Caf\u00e9 \U0001F5D2'"), std::string::npos);
+
+    for (size_t width : {2, 4}) {
+        for (bool bigEndian : {false, true}) {
+            for (bool mark : {false, true}) {
+                SCOPED_TRACE(std::to_string(width * 8) + (bigEndian ? " BE" : " LE") +
+                             (mark ? " with mark" : ""));
+                sandbox.writeFile(path, encodedAs(utf8, width, bigEndian, mark));
+                auto result = runBounded(sandbox, {"validate", path});
+                EXPECT_EQ(result.status, 0);
+                EXPECT_EQ(result.out, expected.out);
+            }
+        }
+    }
+    // A lone surrogate is no text.
+    sandbox.writeFile(path,
+                      encodedAs("{\"a\":1}", 2, false, false).replace(4, 2, std::string("\x00\xD8", 2)));
+    auto broken = runBounded(sandbox, {"validate", path});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.out,
+              "✗ Invalid configuration: Not valid JSON: the UTF-16 text is malformed at byte 4\n");
 }
 
 // A full disk, stood in for by the file-size limit: an error, and no temporary file left.
