@@ -29,13 +29,6 @@ unsigned modeOf(const std::string& path) {
     return info.st_mode & 07777;
 }
 
-// A styled icon on a flat white background, which the stager accepts.
-image::Bitmap onWhite(int side) {
-    image::Bitmap bitmap = solidBitmap(side, side, {255, 255, 255, 255});
-    fillRect(bitmap, side / 4, side / 4, side / 2, side / 2, {20, 120, 220, 255});
-    return bitmap;
-}
-
 TEST(FileModes, WrittenFilesFollowTheUmaskAndTheTokenStaysPrivate) {
     struct Case {
         std::string umask;
@@ -52,20 +45,11 @@ TEST(FileModes, WrittenFilesFollowTheUmaskAndTheTokenStaysPrivate) {
         addAppWithIcon(sandbox, "Notion", typicalIcns());
         std::string icon = writeIcon(sandbox, sandbox.homePath("icon.png"));
         std::string art = sandbox.homePath("art.png");
-        sandbox.writeFile(art, pngBytes(onWhite(256)));
+        sandbox.writeFile(art, pngBytes(squareOnWhite(256)));
         std::string config = sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/config");
         sandbox.writeFile(config + "/latest_export.json", ConfigDocument{}.text());
         sandbox.writeFile(sandbox.homePath("import.json"), ConfigDocument{}.text());
-        server.route(
-            "POST", "/api/collections",
-            ScriptedResponse{201, R"({"slug": "naruto", "name": "Naruto", "publishToken": "t0k3n"})"});
-        server.route(
-            "PUT", "/api/collections/naruto/icons/notion",
-            ScriptedResponse{200, R"({"ok": true, "slug": "naruto", "appSlug": "notion", "iconUrl": "x"})"});
-        server.route("POST", "/api/collections/naruto/finalize",
-                     ScriptedResponse{200,
-                                      R"({"ok": true, "slug": "naruto", "iconCount": 1, "listed": false,)"
-                                      R"( "shareUrl": "https://x/c/naruto"})"});
+        serveFirstPublish(server, "naruto", "notion", "t0k3n");
 
         for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
                  {"set-icon", notes, icon, "--appearance", "light", "--no-refresh"},

@@ -18,13 +18,6 @@ namespace {
 
 constexpr int64_t kLargest = std::numeric_limits<int64_t>::max();
 
-// A styled icon on a flat white background, which the stager accepts.
-image::Bitmap onWhite(int side) {
-    image::Bitmap bitmap = solidBitmap(side, side, {255, 255, 255, 255});
-    fillRect(bitmap, side / 4, side / 4, side / 2, side / 2, {20, 120, 220, 255});
-    return bitmap;
-}
-
 TEST(StoredRecords, AManifestAtTheEdgesSurvivesEveryCommandThatSavesIt) {
     Sandbox sandbox;
     addAppWithIcon(sandbox, "Notion", typicalIcns());
@@ -43,7 +36,7 @@ TEST(StoredRecords, AManifestAtTheEdgesSurvivesEveryCommandThatSavesIt) {
     auto mark = sandbox.run({"collections", "mark", "edge", "Safari", "--status", "pending"});
     ASSERT_EQ(mark.status, 0) << mark.err;
     std::string art = sandbox.homePath("art.png");
-    sandbox.writeFile(art, pngBytes(onWhite(256)));
+    sandbox.writeFile(art, pngBytes(squareOnWhite(256)));
     auto add = sandbox.run({"collections", "add", "edge", "xcode", art});
     ASSERT_EQ(add.status, 0) << add.err;
 
@@ -134,17 +127,7 @@ TEST(StoredRecords, APublishTokenIsStoredOnlyWhenItReadsBackTheSame) {
             sandbox, "naruto",
             manifestDocument("naruto", "Naruto", {{.key = "notion", .appName = "Notion", .status = "done"}}));
         sandbox.writeFile(collectionFolder(sandbox, "naruto") + "/icons/notion.png", "png bytes");
-        server.route(
-            "POST", "/api/collections",
-            ScriptedResponse{
-                201, core::Json{{"slug", "naruto"}, {"name", "Naruto"}, {"publishToken", c.token}}.dump()});
-        server.route(
-            "PUT", "/api/collections/naruto/icons/notion",
-            ScriptedResponse{200, R"({"ok": true, "slug": "naruto", "appSlug": "notion", "iconUrl": "x"})"});
-        server.route("POST", "/api/collections/naruto/finalize",
-                     ScriptedResponse{200,
-                                      R"({"ok": true, "slug": "naruto", "iconCount": 1, "listed": false,)"
-                                      R"( "shareUrl": "https://x/c/naruto"})"});
+        serveFirstPublish(server, "naruto", "notion", c.token);
 
         auto result = sandbox.run({"collections", "publish", "naruto"});
         auto file = sandbox.readFile(collectionFolder(sandbox, "naruto") + "/publish-token");

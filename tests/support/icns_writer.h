@@ -22,6 +22,9 @@ void setPixel(image::Bitmap& bitmap, int x, int y, RGBA colour);
 // Fills a rectangle, clipped to the bitmap.
 void fillRect(image::Bitmap& bitmap, int x, int y, int width, int height, RGBA colour);
 RGBA pixelOf(const image::Bitmap& bitmap, int x, int y); // the stored (premultiplied) bytes
+// A blue square on a flat white background, which icon normalisation clears:
+// an image that the collection stager accepts.
+image::Bitmap squareOnWhite(int side);
 
 std::string pngBytes(const image::Bitmap& bitmap);
 // An 8-bit RGB PNG (no alpha channel) of the bitmap's colour bytes.
@@ -29,12 +32,15 @@ std::string rgbPNGBytes(const image::Bitmap& bitmap);
 std::string solidPNG(int width, int height, RGBA colour);
 
 // Opaque baseline JPEG (libjpeg) and JPEG 2000 (through libicns's encoder) of a bitmap.
-std::string jpegBytes(const image::Bitmap& bitmap);
+std::string jpegBytes(const image::Bitmap& bitmap, bool progressive = false);
 std::string jpeg2000Bytes(const image::Bitmap& bitmap);
 
 std::string bigEndian32(uint32_t value);
 // A small PNG whose header announces any size (its data holds almost nothing).
 std::string pngWithHeader(uint32_t width, uint32_t height);
+// A complete, valid 1-bit grey PNG of any size, all black: a few kilobytes
+// that decode to width x height pixels.
+std::string bilevelPNG(uint32_t width, uint32_t height);
 
 struct IcnsEntry {
     std::string type; // four characters
