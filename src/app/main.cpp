@@ -2,6 +2,7 @@
 #include "app/migration.h"
 #include "cli/frame.h"
 #include "cli/root_command.h"
+#include "platform/memory.h"
 #include "platform/process_limits.h"
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    mivora::platform::keepFreedMemoryForReuse();
     mivora::platform::ignoreFileSizeLimitSignal();
     mivora::app::migrateLegacyData();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
