@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zsh fish bash attr libnss-wrapper
   clang libclang-rt-14-dev llvm
+  util-linux e2fsprogs
 )
 
 missing=()
