@@ -1,11 +1,13 @@
 #include "icons/icon_cache.h"
 
 #include "core/containment.h"
+#include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/file_lock.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
@@ -83,7 +85,7 @@ std::string iconCacheFilePath() {
 
 std::optional<IconCache> decodeIconCache(std::string_view bytes) {
     try {
-        auto json = core::Json::parse(bytes);
+        auto json = core::parseJSONDocument<core::Json>(bytes);
         if (!json.is_object()) return std::nullopt;
         IconCache cache;
         for (const auto& [key, value] : json.items())
@@ -102,7 +104,7 @@ std::string encodeIconCache(const IconCache& cache) {
 }
 
 IconCache loadIconCache() {
-    if (auto bytes = platform::readFile(iconCacheFilePath())) {
+    if (auto bytes = platform::readFile(iconCacheFilePath(), platform::read_limits::iconCache)) {
         if (auto cache = decodeIconCache(*bytes)) return *cache;
     }
     return preferenceFallback();
@@ -115,27 +117,27 @@ void updateIconCache(const std::function<bool(IconCache&)>& change) {
     platform::createDirectories(platform::parentPath(path));
     platform::FileLock lock = platform::FileLock::folder(platform::parentPath(path), path);
 
-    IconCache cache;
+    std::optional<std::string> bytes;
     bool undecodable = false;
-    std::string reason;
-    if (auto bytes = platform::readFile(path, reason)) {
-        if (auto decoded = decodeIconCache(*bytes)) {
-            cache = std::move(*decoded);
-        } else {
-            undecodable = true;
-            cache = preferenceFallback();
+    try {
+        bytes = platform::readFileContents(path, platform::read_limits::iconCache);
+    } catch (const platform::FileTooLargeError&) {
+        undecodable = true;
+    } catch (const platform::FileSystemError& error) {
+        if (platform::fileExists(path)) {
+            throw platform::FileSystemError(std::string(error.what()) +
+                                            "; the icon cache was left as it is and nothing was changed");
         }
-    } else if (platform::fileExists(path)) {
-        throw platform::FileSystemError("Cannot read " + path + ": " + reason +
-                                        "; the icon cache was left as it is and nothing was changed");
-    } else {
-        cache = preferenceFallback();
     }
+    IconCache cache;
+    std::optional<IconCache> decoded = bytes ? decodeIconCache(*bytes) : std::nullopt;
+    if (bytes && !decoded) undecodable = true;
+    cache = decoded ? std::move(*decoded) : preferenceFallback();
 
     if (!change(cache)) return;
-    std::string bytes = encodeIconCache(cache);
+    std::string encoded = encodeIconCache(cache);
     if (undecodable) platform::keepUnreadableFileAside(path);
-    platform::writeFileAtomically(path, bytes);
+    platform::writeFileAtomically(path, encoded);
 }
 
 void saveIconCache(const IconCache& cache) {
@@ -244,7 +246,8 @@ bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirec
 }
 
 std::optional<std::string> readAppPreferenceData(const std::string& key) {
-    auto defaults = platform::readPropertyListDictionary(core::appDefaultsPath());
+    auto defaults =
+        platform::readPropertyListDictionary(core::appDefaultsPath(), platform::read_limits::preferences);
     if (!defaults) return std::nullopt;
     return defaults->view()[key].data();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/environment.h"
 #include "platform/file_lock.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 
 namespace mivora::platform {
@@ -14,7 +15,7 @@ PreferenceDomain PreferenceDomain::synchronize(const std::string& domain) {
     PreferenceDomain result;
     result.name_ = domain;
     result.path_ = preferencesFilePath(domain);
-    auto bytes = readFile(result.path_);
+    auto bytes = readFile(result.path_, read_limits::preferences);
     if (bytes && !bytes->empty()) {
         auto parsed = parsePropertyList(*bytes);
         if (parsed && parsed->view().isDictionary())
