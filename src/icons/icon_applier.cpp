@@ -24,17 +24,20 @@ core::Json ApplyIconResult::toJson() const {
 }
 
 std::string selfDrawnDockIconMessage(const std::string& displayName, const std::optional<std::string>& hint) {
-    std::string message = displayName +
-                          " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
-                          "launch), so macOS ignores custom icons for it. Mivora can't change it.";
+    std::string message =
+        displayName +
+        " draws its own Dock icon (it ships a Dock tile plugin and re-applies its icon on every "
+        "launch), so macOS ignores custom icons for it. Mivora can't change it.";
     if (hint) return message + " Pick a different icon inside the app instead: " + *hint + ".";
     return message + " Look for an icon picker in the app's own settings instead.";
 }
 
 namespace {
 
-// Step 7: whether the requested slot goes onto the bundle now or is only cached.
-bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std::optional<IconCacheEntry>& entry) {
+// Whether the requested slot goes onto the bundle now or is only cached: the
+// bundle shows the icon of the appearance the system shows at this moment.
+bool shouldApplyNow(IconAppearance requested, IconAppearance current,
+                    const std::optional<IconCacheEntry>& entry) {
     if (requested == current) return true;
     if (requested == IconAppearance::dark) return false;
     // A light icon while dark shows: keep a different dark icon on the bundle.
@@ -44,13 +47,14 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current, const std:
 
 } // namespace
 
-ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
-                          const std::string& cacheDirectory, const std::string& helperScript,
-                          const std::string& fileicon, bool quit) {
+ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath,
+                          IconAppearance appearance, const std::string& cacheDirectory,
+                          const std::string& helperScript, const std::string& fileicon, bool quit) {
     requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
 
     if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
-        throw core::CLIError::iconSetFailed(selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
+        throw core::CLIError::iconSetFailed(
+            selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
     SystemAppApplyTarget target = prepareSystemAppTarget(app);
     std::string icon;
@@ -90,8 +94,9 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
 
     std::string slot = rawValue(appearance);
     std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
-                                : "Cached " + slot + " icon for " + target.original.name + "; will apply when macOS switches to " +
-                                      slot + " mode (or run again in that mode)";
+                                : "Cached " + slot + " icon for " + target.original.name +
+                                      "; will apply when macOS switches to " + slot +
+                                      " mode (or run again in that mode)";
     removeComposeTempDirectory(icon);
     return ApplyIconResult{true, target.original, slot, apply, cachedFile, message};
 }
