@@ -37,7 +37,7 @@ private:
 
     std::string app;
     std::optional<std::string> style;
-    std::optional<int> pick;
+    std::optional<int64_t> pick;
     std::optional<std::string> query;
     bool noRefresh = false;
     bool json = false;

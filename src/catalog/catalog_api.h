@@ -79,7 +79,7 @@ struct CatalogAPI {
     // Throws CatalogAPIError or a transport error.
     // The whole search, pages and fallback together, ends with the session's
     // time-out error once kSearchTimeLimit has passed.
-    static std::vector<CatalogIcon> search(const std::string& query, int limit, bool liquidGlass);
+    static std::vector<CatalogIcon> search(const std::string& query, int64_t limit, bool liquidGlass);
     // A bound on the whole of one search; none: only each request's own limits.
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
     // The icons of up to ten pages, in page order; stops at the first empty page.

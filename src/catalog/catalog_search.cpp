@@ -70,8 +70,8 @@ bool containsAllAsSubstrings(const std::string& text, const std::vector<std::str
                        [&](const std::string& word) { return core::contains(text, word); });
 }
 
-std::vector<CatalogIcon> numberedPrefix(std::vector<CatalogIcon> icons, int limit) {
-    size_t keep = std::min(icons.size(), static_cast<size_t>(std::max(limit, 0)));
+std::vector<CatalogIcon> numberedPrefix(std::vector<CatalogIcon> icons, int64_t limit) {
+    size_t keep = std::min(icons.size(), static_cast<size_t>(std::max<int64_t>(limit, 0)));
     icons.resize(keep);
     for (size_t i = 0; i < icons.size(); ++i)
         icons[i].id = static_cast<int64_t>(i);
@@ -105,7 +105,7 @@ std::optional<CatalogAPI::MatchTier> matchTierFromRawValue(int rawValue) {
     return static_cast<CatalogAPI::MatchTier>(rawValue);
 }
 
-std::vector<CatalogIcon> CatalogAPI::search(const std::string& query, int limit, bool liquidGlass) {
+std::vector<CatalogIcon> CatalogAPI::search(const std::string& query, int64_t limit, bool liquidGlass) {
     // The mapped text is what is sent, what results are ranked against and what the fallback asks for.
     std::string text = catalogSearchText(query);
     Deadline deadline = std::chrono::steady_clock::now() + kSearchTimeLimit;

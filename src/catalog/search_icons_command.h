@@ -30,7 +30,7 @@ private:
     std::string query;
     bool json = false;
     bool liquidGlass = false;
-    int limit = 20;
+    int64_t limit = 20;
 };
 
 } // namespace mivora::catalog

@@ -1,16 +1,17 @@
 #include "cli/frame.h"
 
-#include <CLI/CLI.hpp>
-#include <algorithm>
-#include <exception>
-#include <map>
-
 #include "cli/command_tree.h"
 #include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
 #include "core/text.h"
 #include "platform/environment.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
+#include <optional>
 
 namespace mivora::cli {
 
@@ -74,6 +75,39 @@ const core::ArgumentSpec* findSpecByFlag(const CommandNode& node, const std::str
     return nullptr;
 }
 
+// "--json=1", "--dock=false", "-v=1", "-dv=1", "--help=1": a flag takes no value
+// (CLI11 would read the value as the flag's setting and quietly turn "--dock=false" on).
+std::optional<std::string> flagGivenAValue(const CommandNode& node, const std::vector<std::string>& tokens,
+                                           size_t from) {
+    auto isFlag = [&node](const std::string& name) {
+        if (name == "-h" || name == "--help") return true;
+        if (name == "--version") return !node.parent && !node.configuration.version.empty();
+        const core::ArgumentSpec* spec = findSpecByFlag(node, name);
+        return spec && spec->kind == core::ArgumentKind::flag;
+    };
+    for (size_t i = from; i < tokens.size() && tokens[i] != "--"; ++i) {
+        const std::string& token = tokens[i];
+        size_t equals = token.find('=');
+        if (token.size() < 2 || token[0] != '-' || equals == std::string::npos || equals < 2) continue;
+        std::string name = token.substr(0, equals);
+        bool flag = true;
+        if (name[1] == '-') {
+            flag = isFlag(name);
+        } else {
+            // Short flags run together: the value goes to the last letter, and
+            // only when every letter is a flag is that the problem.
+            for (size_t k = 1; k < name.size() && flag; ++k)
+                flag = isFlag(std::string("-") + name[k]);
+            name = std::string("-") + name.back();
+        }
+        if (flag) {
+            return "The option '" + name + "' does not take any value, but '" + token.substr(equals + 1) +
+                   "' was specified.";
+        }
+    }
+    return std::nullopt;
+}
+
 std::string invalidValueMessage(const core::ArgumentSpec& spec, const std::string& value) {
     std::string message = "The value '" + value + "' is invalid for '" + spec.displayName() + "'";
     const auto& values = spec.allowedValues;
@@ -119,6 +153,8 @@ public:
                 return printHelp(*node, width);
             }
         }
+
+        if (auto problem = flagGivenAValue(*node, tokens, index)) return usageError(*node, *problem, width);
 
         CLI::App app(tree_->configuration.abstract, tree_->name());
         ParserTree parser;

@@ -1,9 +1,9 @@
 #include "cli/help_formatter.h"
 
+#include "core/text.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include "core/text.h"
 
 namespace mivora::cli {
 
@@ -19,7 +19,8 @@ std::string synopsisOf(const core::ArgumentSpec& spec) {
         std::string text = spec.longName() + " " + spec.valueLabel();
         return spec.required ? text : "[" + text + "]";
     }
-    case core::ArgumentKind::flag: return "[" + spec.longName() + "]";
+    case core::ArgumentKind::flag:
+        return "[" + spec.longName() + "]";
     }
     return {};
 }
@@ -40,7 +41,9 @@ std::string descriptionOf(const core::ArgumentSpec& spec) {
         text += suffix;
     };
     if (!spec.allowedValues.empty()) append("(values: " + core::joinStrings(spec.allowedValues, ", ") + ")");
-    if (spec.defaultDescription) append("(default: " + *spec.defaultDescription + ")");
+    // An empty default is no default worth showing ("(default: )").
+    if (spec.defaultDescription && !spec.defaultDescription->empty())
+        append("(default: " + *spec.defaultDescription + ")");
     return text;
 }
 
@@ -101,7 +104,8 @@ std::string wrapText(const std::string& text, int width, int indent) {
 std::string usageSynopsis(const CommandNode& node) {
     std::string text = node.path();
     if (node.hasChildren()) return text + " <subcommand>";
-    for (const auto& spec : node.arguments.specs()) text += " " + synopsisOf(spec);
+    for (const auto& spec : node.arguments.specs())
+        text += " " + synopsisOf(spec);
     return text;
 }
 
@@ -109,7 +113,8 @@ std::string helpScreen(const CommandNode& node, int width) {
     std::string out;
     if (!node.configuration.abstract.empty()) {
         out += wrapText("OVERVIEW: " + node.configuration.abstract, width, 0) + "\n";
-        if (!node.configuration.discussion.empty()) out += "\n" + wrapText(node.configuration.discussion, width, 0) + "\n";
+        if (!node.configuration.discussion.empty())
+            out += "\n" + wrapText(node.configuration.discussion, width, 0) + "\n";
         out += "\n";
     } else if (!node.configuration.discussion.empty()) {
         out += wrapText(node.configuration.discussion, width, 0) + "\n\n";

@@ -7,6 +7,7 @@
 #include "core/output.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace mivora::collections {
 
@@ -90,7 +91,8 @@ void CollectionsAddCommand::run() {
         entry = existing->second;
     entry.appName = appName;
     entry.status = LocalCollectionIconStatus::done;
-    entry.attempts += 1;
+    // A counter at the top of the 64-bit range stays there rather than wrapping negative.
+    if (entry.attempts < std::numeric_limits<int64_t>::max()) entry.attempts += 1;
     entry.dark = dark.has_value();
     entry.reason.reset();
     entry.updatedAt = manifestNow();

@@ -60,7 +60,7 @@ private:
     std::string slug;
     bool dock = false;
     bool dryRun = false;
-    std::optional<int> limit;
+    std::optional<int64_t> limit;
     std::optional<icons::IconAppearance> appearance;
     bool quit = false;
     bool noRefresh = false;

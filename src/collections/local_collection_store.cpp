@@ -151,8 +151,15 @@ std::optional<ManifestDate> parseManifestDate(std::string_view text) {
         offset = std::chrono::hours(offsetHours) + std::chrono::minutes(offsetMinutes);
         if (text[19] == '-') offset = -offset;
     }
-    return std::chrono::sys_days(ymd) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
-           std::chrono::seconds(second) - offset;
+    ManifestDate date = std::chrono::sys_days(ymd) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
+                        std::chrono::seconds(second) - offset;
+    // Dates are saved in UTC with a four-digit year; an offset that moves a date
+    // out of that range ("9999-12-31T23:59:59-23:59") is refused here, or the
+    // manifest would be saved in a form that no reader accepts.
+    std::chrono::year utcYear =
+        std::chrono::year_month_day{std::chrono::floor<std::chrono::days>(date)}.year();
+    if (utcYear < std::chrono::year(0) || utcYear > std::chrono::year(9999)) return std::nullopt;
+    return date;
 }
 
 // --- status --------------------------------------------------------------------
@@ -382,6 +389,12 @@ std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::
 
 void LocalCollectionManifest::savePublishToken(const std::string& token, const std::string& slug) {
     writableCollectionDirectory(slug);
+    // The reader trims the file and takes blank text for no token; a token it
+    // would read back differently is refused rather than stored.
+    if (token.empty() || !core::isValidUTF8(token) || core::trimWhitespace(token) != token) {
+        throw LocalCollectionError::publishFailed(
+            "The publish token cannot be stored: it is empty or has white space at either end.");
+    }
     platform::writeFileAtomically(publishTokenPath(slug), token, 0600);
 }
 

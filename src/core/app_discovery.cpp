@@ -1,13 +1,13 @@
 #include "core/app_discovery.h"
 
-#include <algorithm>
-#include <set>
-
 #include "core/app_preferences.h"
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+
+#include <algorithm>
+#include <set>
 
 namespace mivora::core {
 
@@ -63,7 +63,8 @@ std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo)
         auto fileData = tile["file-data"];
         if (!fileData.isDictionary()) continue;
         auto url = fileData["_CFURLString"].string();
-        if (!url) continue;
+        // The Dock writes exactly "file://"; "FILE://" or "file:/x" is no tile of ours.
+        if (!url || !startsWith(*url, "file://")) continue;
         auto path = platform::filePathOfURL(*url);
         // A path that decodes to a NUL byte or to text that is not UTF-8 names no bundle we could show.
         if (!path || !endsWith(*path, ".app") || path->find('\0') != std::string::npos || !isValidUTF8(*path))

@@ -1,12 +1,12 @@
 #include "core/app_lookup.h"
 
-#include <algorithm>
-
 #include "core/app_discovery.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "platform/filesystem.h"
+
+#include <algorithm>
 
 namespace mivora::core {
 
@@ -27,9 +27,19 @@ bool hasWordStartingWith(const std::string& name, const std::string& prefix) {
 
 } // namespace
 
+namespace {
+
+// "Notes.app/" (what tab completion writes) names the same application as
+// "Notes.app": one trailing "/" goes, so that the path is also the same cache key.
+std::string resolvedPathOf(const std::string& argument) {
+    return platform::droppingTrailingSlash(resolveAppPath(argument));
+}
+
+} // namespace
+
 InstalledApp findApp(const std::string& argument) {
-    if (endsWith(argument, ".app")) {
-        std::string path = resolveAppPath(argument);
+    if (endsWith(platform::droppingTrailingSlash(argument), ".app")) {
+        std::string path = resolvedPathOf(argument);
         if (!platform::fileExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
         return InstalledApp{platform::deletingPathExtension(platform::lastPathComponent(path)), path,
                             readBundleIdentifier(path), std::nullopt};
@@ -64,7 +74,7 @@ InstalledApp findApp(const std::string& argument) {
 }
 
 InstalledApp resolveAppArgument(const std::string& argument) {
-    std::string path = resolveAppPath(argument);
+    std::string path = resolvedPathOf(argument);
     if (!platform::fileExists(path)) return findApp(argument);
     std::string name = platform::lastPathComponent(path);
     if (platform::pathExtension(name) == "app") name = platform::deletingPathExtension(name);

@@ -6,6 +6,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <concepts>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -19,8 +21,7 @@ namespace mivora::core {
 class Command;
 using CommandFactory = std::unique_ptr<Command> (*)();
 
-template <class T>
-std::unique_ptr<Command> makeCommand() {
+template <class T> std::unique_ptr<Command> makeCommand() {
     return std::make_unique<T>();
 }
 
@@ -35,32 +36,33 @@ struct CommandConfiguration {
 
 // How a value type is read from and shown on the command line. Specialise it for
 // a closed list of values (allValues non-empty) to get checking and completion.
-template <class T>
-struct ArgumentValue;
+template <class T> struct ArgumentValue;
 
-template <>
-struct ArgumentValue<std::string> {
+template <> struct ArgumentValue<std::string> {
     static std::optional<std::string> parse(const std::string& text) { return text; }
     static std::string describe(const std::string& value) { return value; }
     static std::vector<std::string> allValues() { return {}; }
 };
 
-template <>
-struct ArgumentValue<int> {
-    static std::optional<int> parse(const std::string& text) {
-        int value = 0;
+// Whole numbers in the platform's 64-bit range: "-3", "+7"; no blanks, no
+// fraction, nothing out of range (those are usage errors of the parser).
+template <std::signed_integral T> struct ArgumentValue<T> {
+    static std::optional<T> parse(const std::string& text) {
+        T value = 0;
         const char* begin = text.data();
-        if (!text.empty() && text[0] == '+') ++begin;
+        if (!text.empty() && text[0] == '+') {
+            ++begin;
+            if (text.size() > 1 && text[1] == '-') return std::nullopt; // "+-5" is no number
+        }
         auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
         if (error != std::errc() || end != text.data() + text.size() || begin == end) return std::nullopt;
         return value;
     }
-    static std::string describe(int value) { return std::to_string(value); }
+    static std::string describe(T value) { return std::to_string(value); }
     static std::vector<std::string> allValues() { return {}; }
 };
 
-template <>
-struct ArgumentValue<double> {
+template <> struct ArgumentValue<double> {
     static std::optional<double> parse(const std::string& text) {
         if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
         char* end = nullptr;
@@ -91,7 +93,7 @@ struct ArgumentSpec {
     std::optional<std::string> defaultDescription;
     std::vector<std::string> allowedValues;
     bool completesFiles = false;
-    std::vector<std::string> completionValues; // offered by shells besides allowedValues
+    std::vector<std::string> completionValues;      // offered by shells besides allowedValues
     std::function<bool(const std::string&)> assign; // positional and option: false when the text is invalid
     std::function<void()> set;                      // flag
 
@@ -107,19 +109,17 @@ struct ArgumentSpec {
 
 struct ArgumentOptions {
     char shortName = 0;
-    bool hasDefault = false;     // the field's initial value is the default
-    bool completesFiles = false; // shells complete file names for it
+    bool hasDefault = false;                   // the field's initial value is the default
+    bool completesFiles = false;               // shells complete file names for it
     std::vector<std::string> completionValues; // words shells offer for a free-text value
 };
 
 namespace detail {
-template <class T>
-struct OptionalTraits {
+template <class T> struct OptionalTraits {
     using Value = T;
     static constexpr bool isOptional = false;
 };
-template <class T>
-struct OptionalTraits<std::optional<T>> {
+template <class T> struct OptionalTraits<std::optional<T>> {
     using Value = T;
     static constexpr bool isOptional = true;
 };

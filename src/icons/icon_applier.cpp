@@ -69,7 +69,7 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
 
     IconCache cache = loadIconCache();
     std::optional<IconCacheEntry> entry;
-    if (auto it = cache.find(target.cacheApp.path); it != cache.end()) entry = it->second;
+    if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end()) entry = it->second;
     bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
 
     if (apply) {

@@ -60,6 +60,13 @@ void sortByAppName(std::vector<IconCacheEntry>& entries) {
     });
 }
 
+IconCache::iterator findIconCacheEntry(IconCache& cache, const std::string& appPath) {
+    auto found = cache.find(appPath);
+    if (found != cache.end()) return found;
+    std::string bare = platform::droppingTrailingSlash(appPath);
+    return cache.find(bare == appPath ? appPath + "/" : bare);
+}
+
 std::string iconCacheFilePath() {
     return platform::homeDirectory() + "/Library/Application Support/" + core::kBundleIdentifier +
            "/icon-cache.json";
@@ -117,7 +124,11 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
 
     IconCache cache = loadIconCache();
     std::optional<IconCacheEntry> old;
-    if (auto found = cache.find(app.path); found != cache.end()) old = found->second;
+    if (auto found = findIconCacheEntry(cache, app.path); found != cache.end()) {
+        old = found->second;
+        // An entry kept under the other spelling moves to this one: one entry per application.
+        if (cache.find(app.path) == cache.end()) cache.erase(found);
+    }
 
     IconCacheEntry entry;
     std::optional<std::string> replaced;
@@ -147,7 +158,7 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
 
 RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::string& cacheDirectory) {
     IconCache cache = loadIconCache();
-    auto found = cache.find(appPath);
+    auto found = findIconCacheEntry(cache, appPath);
     if (found == cache.end() || !found->second.darkIconFileName) return {};
     std::string darkName = *found->second.darkIconFileName;
     found->second.darkIconFileName.reset();
@@ -160,7 +171,7 @@ RemovedDarkIcon removeCachedDarkIcon(const std::string& appPath, const std::stri
 
 bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirectory) {
     IconCache cache = loadIconCache();
-    auto found = cache.find(appPath);
+    auto found = findIconCacheEntry(cache, appPath);
     if (found == cache.end()) return false;
     IconCacheEntry entry = found->second;
     cache.erase(found);

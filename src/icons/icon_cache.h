@@ -33,6 +33,11 @@ struct IconCacheEntry {
 // Application path -> entry; paths that are canonically equivalent are one key.
 using IconCache = std::map<std::string, IconCacheEntry, core::CanonicalOrder>;
 
+// The entry of an application, paths compared after dropping one trailing "/"
+// from each: an entry kept under "/Applications/Notes.app/" is that of
+// "/Applications/Notes.app". The exact key wins.
+IconCache::iterator findIconCacheEntry(IconCache& cache, const std::string& appPath);
+
 // The image that a slot names, inside the cache folder; nothing when the name
 // is not a single path component or reaches outside the folder through a link
 // (a hand-edited or foreign cache file), so such a name is never deleted,

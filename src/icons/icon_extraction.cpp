@@ -132,7 +132,7 @@ std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath) {
     return {width, height};
 }
 
-ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int size) {
+ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int64_t size) {
     const std::string icns = findAppIcns(app.path);
     platform::createDirectories(platform::parentPath(outputPath));
     TemporaryFolder temporary{

@@ -60,6 +60,6 @@ std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath);
 
 // Writes the app's icon as a size x size PNG at outputPath (replacing a file
 // there, creating its folder). Throws IconExtractionError, CLIError or FileSystemError.
-ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int size);
+ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int64_t size);
 
 } // namespace mivora::icons

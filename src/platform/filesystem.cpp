@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include "platform/environment.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,8 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/environment.h"
-
 namespace mivora::platform {
 
 namespace {
@@ -24,7 +24,8 @@ namespace {
 }
 
 std::string_view trimmedTrailingSlashes(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
     return path;
 }
 
@@ -35,7 +36,8 @@ std::string joinPath(std::string_view base, std::string_view component) {
     if (component.empty()) return std::string(base);
     std::string result(base);
     if (result.back() != '/') result += '/';
-    while (!component.empty() && component.front() == '/') component.remove_prefix(1);
+    while (!component.empty() && component.front() == '/')
+        component.remove_prefix(1);
     result += component;
     return result;
 }
@@ -79,8 +81,10 @@ std::string standardizePath(std::string_view path) {
         std::string_view part = path.substr(start, end - start);
         if (part.empty() || part == ".") {
         } else if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.emplace_back("..");
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.emplace_back("..");
         } else {
             parts.emplace_back(part);
         }
@@ -98,7 +102,8 @@ std::string standardizePath(std::string_view path) {
 std::string expandTilde(std::string_view path) {
     if (path.empty() || path.front() != '~') return std::string(path);
     auto slash = path.find('/');
-    std::string_view user = path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
+    std::string_view user =
+        path.substr(1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
     std::string rest = slash == std::string_view::npos ? "" : std::string(path.substr(slash));
     if (user.empty()) return homeDirectory() + rest;
     struct passwd* entry = ::getpwnam(std::string(user).c_str());
@@ -233,7 +238,38 @@ bool tryCreateDirectories(const std::string& path) noexcept {
     }
 }
 
-void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions) {
+unsigned newFileMode() {
+    static const unsigned mode = [] {
+        // /proc tells the umask without changing it; setting it and back is the
+        // fallback (this runs once, before any file is written).
+        mode_t mask = 022;
+        bool known = false;
+        char status[1024] = {}; // "Umask:" is among the first lines
+        int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ssize_t got = ::read(fd, status, sizeof status - 1);
+            ::close(fd);
+            const char* line = got > 0 ? std::strstr(status, "\nUmask:") : nullptr;
+            if (line) {
+                char* end = nullptr;
+                unsigned long value = std::strtoul(line + 7, &end, 8);
+                known = end != line + 7 && value <= 0777;
+                if (known) mask = static_cast<mode_t>(value);
+            }
+        }
+        if (!known) {
+            mask = ::umask(022);
+            ::umask(mask);
+        }
+        return static_cast<unsigned>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+// A replaced file is not kept at its old mode: like the platform's atomic write,
+// the new file is a new file and gets the mode that the umask gives one.
+void writeFileAtomically(const std::string& path, std::string_view bytes,
+                         std::optional<unsigned> permissions) {
     std::string folder = parentPath(path);
     if (folder.empty()) folder = ".";
     std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
@@ -257,7 +293,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, unsign
     }
     // The temporary file is created 0600, so the bytes are never readable by
     // others before the file gets its final permissions.
-    bool written = ::fchmod(fd, static_cast<mode_t>(permissions)) == 0 && ::fsync(fd) == 0;
+    bool written =
+        ::fchmod(fd, static_cast<mode_t>(permissions.value_or(newFileMode()))) == 0 && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
     if (::close(fd) != 0 && written) {
         written = false;

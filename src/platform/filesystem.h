@@ -46,9 +46,14 @@ std::optional<std::string> resolveSymbolicLinks(const std::string& path);
 // --- changes (throw FileSystemError) ---------------------------------------
 void createDirectories(const std::string& path);
 bool tryCreateDirectories(const std::string& path) noexcept;
+// The mode the user's umask gives a new file: 0666 less the umask's bits
+// (0644 under umask 022, 0600 under 077). Read once per process.
+unsigned newFileMode();
 // Writes a temporary file in the same folder, syncs it and renames it into
-// place, with the given permissions from the start.
-void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned permissions = 0644);
+// place. The file gets `permissions`, or by default newFileMode(), as any new
+// file would; the bytes are never readable by others before that.
+void writeFileAtomically(const std::string& path, std::string_view bytes,
+                         std::optional<unsigned> permissions = std::nullopt);
 void copyFile(const std::string& from, const std::string& to);
 void moveItem(const std::string& from, const std::string& to);
 void removeItem(const std::string& path); // recursive

@@ -1,12 +1,12 @@
 // `mivora apps`: discovery of the two application folders and of the Dock, the
 // query filter, the self-drawn mark, and the text and JSON forms.
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include "core/self_drawn_dock_icon.h"
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace mivora::testing {
 namespace {
@@ -194,6 +194,28 @@ TEST(AppsCommand, DockListsPinnedApplicationsSortedByName) {
 
     auto text = sandbox.run({"apps", "--dock", "saf"});
     EXPECT_EQ(text.out, "Dock Apps (1):\n  Safari [com.apple.Safari]\n    " + apps + "/Safari.app\n");
+}
+
+TEST(AppsCommand, ADockTileCountsOnlyWhenItsURLBeginsWithExactlyFileSlashSlash) {
+    Sandbox sandbox;
+    std::string apps = sandbox.rootPath("/Applications");
+    sandbox.addApp({.name = "Notes", .bundleId = "com.example.notes"});
+    struct Case {
+        std::string url;
+        bool listed;
+    } cases[] = {
+        {"file://" + apps + "/Notes.app/", true},  {"file://localhost" + apps + "/Notes.app/", true},
+        {"FILE://" + apps + "/Notes.app/", false}, {"File://" + apps + "/Notes.app/", false},
+        {"file:" + apps + "/Notes.app/", false},   {" file://" + apps + "/Notes.app/", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        writeDock(sandbox, {dockTile(c.url, "Notes", "com.example.notes")});
+        auto result = sandbox.run({"apps", "--dock", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(namesIn(result.out),
+                  c.listed ? std::vector<std::string>{"Notes"} : std::vector<std::string>{});
+    }
 }
 
 TEST(AppsCommand, MissingOrBrokenDockFileListsNothing) {

@@ -21,13 +21,6 @@ image::Bitmap quadrants(int side) {
     return bitmap;
 }
 
-// A styled icon on a flat white background, which normalisation clears.
-image::Bitmap onWhite(int side) {
-    image::Bitmap bitmap = solidBitmap(side, side, {255, 255, 255, 255});
-    fillRect(bitmap, side / 4, side / 4, side / 2, side / 2, {20, 120, 220, 255});
-    return bitmap;
-}
-
 const std::string kOpaqueCorners =
     "Icon corners are fully opaque — it would show as a square tile in the Dock "
     "(missing squircle alpha clip).";
@@ -93,7 +86,7 @@ TEST_F(CollectionsAdd, StagesThroughTheAppsFootprintAndMarksTheEntryDone) {
 }
 
 TEST_F(CollectionsAdd, JSONWithADarkVariantThenAgainWithoutIt) {
-    std::string light = image("light.png", onWhite(512));
+    std::string light = image("light.png", squareOnWhite(512));
     std::string dark = image("dark.png", quadrants(512));
     auto result =
         sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", dark, "--json"});
@@ -133,7 +126,7 @@ TEST_F(CollectionsAdd, JSONWithADarkVariantThenAgainWithoutIt) {
 TEST_F(CollectionsAdd, AnAppThatIsNotInstalledIsStagedByItsTextWithoutAReference) {
     installRecordingStandin(sandbox, "iconutil");
     std::string work = sandbox.homePath("art");
-    image("icon.png", onWhite(300));
+    image("icon.png", squareOnWhite(300));
     auto result = sandbox.run({"collections", "add", "naruto", "Cool App", "icon.png", "--json"}, work);
     ASSERT_EQ(result.status, 0) << result.err;
     core::Json reply = core::Json::parse(result.out);
@@ -182,7 +175,7 @@ TEST_F(CollectionsAdd, RawSkipsNormalisationButNotTheRedrawOrTheGate) {
 }
 
 TEST_F(CollectionsAdd, AFailingDarkImageLeavesTheLightIconButNotTheManifest) {
-    std::string light = image("light.png", onWhite(256));
+    std::string light = image("light.png", squareOnWhite(256));
     const std::string before = manifestBytes();
     auto result =
         sandbox.run({"collections", "add", "naruto", "Notion", light, "--dark-image", "missing-dark.png"},
@@ -196,7 +189,7 @@ TEST_F(CollectionsAdd, AFailingDarkImageLeavesTheLightIconButNotTheManifest) {
 }
 
 TEST_F(CollectionsAdd, RefusalsBeforeAnythingIsStaged) {
-    std::string light = image("light.png", onWhite(256));
+    std::string light = image("light.png", squareOnWhite(256));
     sandbox.writeFile(sandbox.homePath("art/not-an-image.png"), "plain text");
     const std::string before = manifestBytes();
     expectRefusals(sandbox,
@@ -235,7 +228,8 @@ TEST_F(CollectionsAdd, RefusalsBeforeAnythingIsStaged) {
 TEST_F(CollectionsAdd, WithoutARawFolderOnlyTheRawCopyIsMissing) {
     platform::removeItem(folder + "/raw");
     platform::removeItem(folder + "/icons");
-    auto result = sandbox.run({"collections", "add", "naruto", "Notion", image("light.png", onWhite(256))});
+    auto result =
+        sandbox.run({"collections", "add", "naruto", "Notion", image("light.png", squareOnWhite(256))});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(platform::fileExists(folder + "/icons/notion.png"));
     EXPECT_FALSE(platform::fileExists(folder + "/raw"));
@@ -247,7 +241,7 @@ TEST_F(CollectionsAdd, WritesBackIntoTheFolderItLoadedFrom) {
     writeCollection(sandbox, "naruto-copy", manifestDocument("naruto", "Naruto copy"));
     const std::string original = manifestBytes();
     auto result =
-        sandbox.run({"collections", "add", "naruto-copy", "Notion", image("light.png", onWhite(256))});
+        sandbox.run({"collections", "add", "naruto-copy", "Notion", image("light.png", squareOnWhite(256))});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.substr(0, result.out.find('\n')), "✓ Staged Notion → naruto-copy/icons/notion.png");
     EXPECT_EQ(manifestBytes(), original);

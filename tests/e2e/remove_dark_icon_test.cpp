@@ -117,6 +117,58 @@ TEST(RemoveDarkIcon, HelperFilesMatterOnlyWhenTheLightIconIsReapplied) {
     }
 }
 
+TEST(RemoveDarkIcon, AMissingLightImageNeverBlocksTheRemoval) {
+    struct Case {
+        const char* name;
+        bool folderInItsPlace; // else nothing is at the light image's place
+        bool darkMode;
+        std::string message;
+    } cases[] = {
+        {"dark mode", false, true,
+         "Removed dark icon variant for Notes; its cached light icon is missing, so none was reapplied"},
+        {"dark mode, a folder where the light image was", true, true,
+         "Removed dark icon variant for Notes; its cached light icon is missing, so none was reapplied"},
+        {"light mode", false, false, "Removed dark icon variant for Notes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox sandbox;
+        prepareIconCommands(sandbox, c.darkMode);
+        std::string notes = sandbox.addApp({.name = "Notes"});
+        FixtureCacheEntry entry{.appPath = notes,
+                                .appName = "Notes",
+                                .iconFileName = "notes.png",
+                                .darkIconFileName = "notes-dark.png"};
+        FixtureCacheEntry other{
+            .appPath = sandbox.addApp({.name = "Mail"}), .appName = "Mail", .iconFileName = "mail.png"};
+        writeIconCache(sandbox, {entry, other});
+        writeCachedImages(sandbox, {FixtureCacheEntry{.iconFileName = "notes-dark.png"}, other});
+        if (c.folderInItsPlace) platform::createDirectories(cachedImage(sandbox, "notes.png"));
+
+        auto result = sandbox.run({"remove-dark-icon", "Notes", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(nlohmann::json::parse(result.out),
+                  (nlohmann::json{{"success", true},
+                                  {"app", {{"name", "Notes"}, {"path", notes}}},
+                                  {"removedFromBundle", false},
+                                  {"removedCache", true},
+                                  {"removedDarkVariant", true},
+                                  {"message", c.message}}));
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
+        // The light slot and every other entry stay as they were.
+        entry.darkIconFileName.reset();
+        EXPECT_EQ(*iconCacheDocument(sandbox), iconCacheJson({other, entry}));
+        std::vector<std::string> images = {"mail.png"};
+        if (c.folderInItsPlace) images.push_back("notes.png");
+        EXPECT_EQ(cachedImageNames(sandbox), images);
+
+        // The text form says the same.
+        writeIconCache(sandbox, {FixtureCacheEntry{entry.appPath, "Notes", "notes.png", "notes-dark.png"}});
+        auto text = sandbox.run({"remove-dark-icon", "Notes"});
+        EXPECT_EQ(text.out, "✓ " + c.message + "\n");
+    }
+}
+
 TEST(RemoveDarkIcon, AppleSystemAppGetsTheLightIconOnItsProxy) {
     Sandbox sandbox;
     prepareIconCommands(sandbox, true);

@@ -45,6 +45,27 @@ core::Json readManifest(const Sandbox& sandbox, const std::string& slug) {
     return bytes ? core::Json::parse(*bytes) : core::Json();
 }
 
+void serveFirstPublish(CatalogServer& server, const std::string& remoteSlug, const std::string& appSlug,
+                       const std::string& token) {
+    server.route(
+        "POST", "/api/collections",
+        ScriptedResponse{
+            201, core::Json{{"slug", remoteSlug}, {"name", "Published"}, {"publishToken", token}}.dump()});
+    server.route("PUT", "/api/collections/" + remoteSlug + "/icons/" + appSlug,
+                 ScriptedResponse{200, core::Json{{"ok", true},
+                                                  {"slug", remoteSlug},
+                                                  {"appSlug", appSlug},
+                                                  {"iconUrl", "https://x/" + appSlug + ".png"}}
+                                           .dump()});
+    server.route("POST", "/api/collections/" + remoteSlug + "/finalize",
+                 ScriptedResponse{200, core::Json{{"ok", true},
+                                                  {"slug", remoteSlug},
+                                                  {"iconCount", 1},
+                                                  {"listed", false},
+                                                  {"shareUrl", "https://x/c/" + remoteSlug}}
+                                           .dump()});
+}
+
 void expectRefusals(const Sandbox& sandbox, const std::vector<Refusal>& refusals) {
     for (const auto& refusal : refusals) {
         auto result = sandbox.run(refusal.arguments);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/json.h"
+#include "support/catalog_server.h"
 #include "support/sandbox.h"
 
 #include <optional>
@@ -32,6 +33,11 @@ core::Json manifestDocument(const std::string& slug, const std::string& name,
 // Writes <slug>/manifest.json (pretty) with icons/, raw/ and sources/ beside it.
 void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest);
 core::Json readManifest(const Sandbox& sandbox, const std::string& slug);
+
+// Answers the first publish of a collection with one done icon: the collection
+// created as `remoteSlug` with `token`, the upload of `appSlug`, the finalisation.
+void serveFirstPublish(CatalogServer& server, const std::string& remoteSlug, const std::string& appSlug,
+                       const std::string& token);
 
 // A command line that must fail: its exit status and how standard error begins
 // (standard output stays empty).

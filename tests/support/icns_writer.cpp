@@ -37,6 +37,12 @@ image::Bitmap solidBitmap(int width, int height, RGBA colour) {
     return bitmap;
 }
 
+image::Bitmap squareOnWhite(int side) {
+    image::Bitmap bitmap = solidBitmap(side, side, {255, 255, 255, 255});
+    fillRect(bitmap, side / 4, side / 4, side / 2, side / 2, {20, 120, 220, 255});
+    return bitmap;
+}
+
 RGBA pixelOf(const image::Bitmap& bitmap, int x, int y) {
     const uint8_t* p = bitmap.pixels.data() + (static_cast<size_t>(y) * bitmap.width + x) * 4;
     return {p[0], p[1], p[2], p[3]};

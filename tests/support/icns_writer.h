@@ -22,6 +22,9 @@ void setPixel(image::Bitmap& bitmap, int x, int y, RGBA colour);
 // Fills a rectangle, clipped to the bitmap.
 void fillRect(image::Bitmap& bitmap, int x, int y, int width, int height, RGBA colour);
 RGBA pixelOf(const image::Bitmap& bitmap, int x, int y); // the stored (premultiplied) bytes
+// A blue square on a flat white background, which icon normalisation clears:
+// an image that the collection stager accepts.
+image::Bitmap squareOnWhite(int side);
 
 std::string pngBytes(const image::Bitmap& bitmap);
 // An 8-bit RGB PNG (no alpha channel) of the bitmap's colour bytes.

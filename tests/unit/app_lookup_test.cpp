@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "core/app_lookup.h"
 #include "core/text.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::core {
 namespace {
@@ -24,7 +24,7 @@ TEST(ResolveAppArgument, ExistingPathsAreTakenAsTheyAre) {
         {bundle, {"Notes", bundle, std::nullopt, std::nullopt}}, // no identifier: not read for a path
         {capitals, {"Shouting.App", capitals, std::nullopt, std::nullopt}},
         {folder, {"Site", folder, std::nullopt, std::nullopt}},
-        {folder + "/", {"Site", folder + "/", std::nullopt, std::nullopt}},
+        {folder + "/", {"Site", folder, std::nullopt, std::nullopt}}, // one trailing "/" dropped
         {file, {"notes.txt", file, std::nullopt, std::nullopt}},
     };
     for (const auto& c : cases)

@@ -98,6 +98,28 @@ TEST(ManifestDates, FormatAndParse) {
         EXPECT_EQ(parseManifestDate(text), std::nullopt) << text;
 }
 
+TEST(ManifestDates, EveryDateReadIsOneThatCanBeWrittenBack) {
+    // An offset can move a date out of the four-digit years that are written.
+    for (const char* text :
+         {"9999-12-31T23:59:59-23:59", "9999-12-31T23:00:00-01:00", "0000-01-01T00:00:00+00:01"})
+        EXPECT_EQ(parseManifestDate(text), std::nullopt) << text;
+    struct Case {
+        const char* read;
+        const char* written;
+    } cases[] = {
+        {"9999-12-31T23:59:59Z", "9999-12-31T23:59:59Z"},
+        {"9999-12-31T23:59:59+23:59", "9999-12-31T00:00:59Z"},
+        {"0000-01-01T00:00:00Z", "0000-01-01T00:00:00Z"},
+        {"0000-01-01T23:59:00+23:59", "0000-01-01T00:00:00Z"},
+    };
+    for (const auto& c : cases) {
+        auto date = parseManifestDate(c.read);
+        ASSERT_TRUE(date) << c.read;
+        EXPECT_EQ(formatManifestDate(*date), c.written);
+        EXPECT_EQ(parseManifestDate(formatManifestDate(*date)), date);
+    }
+}
+
 LocalCollectionManifest sampleManifest() {
     LocalCollectionManifest manifest;
     manifest.slug = "naruto";

@@ -17,7 +17,7 @@ public:
 private:
     std::string app;
     std::string out;
-    int size = 1024;
+    int64_t size = 1024;
     bool json = false;
 };
 

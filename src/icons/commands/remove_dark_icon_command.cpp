@@ -32,19 +32,25 @@ void RemoveDarkIconCommand::run() {
 
     RemoveIconResult result{true, app, false, false, false, ""};
     IconCache cache = loadIconCache();
-    auto entry = cache.find(cacheApp.path);
+    auto entry = findIconCacheEntry(cache, cacheApp.path);
     if (entry == cache.end() || !entry->second.darkIconFileName) {
         result.message = "No dark icon variant cached for " + app.name;
-        if (json) core::printJSON(result);
-        else core::printLine(result.message);
+        if (json)
+            core::printJSON(result);
+        else
+            core::printLine(result.message);
         return;
     }
 
     // The light icon goes onto the bundle before the dark slot is dropped, so
     // that a missing or failing helper leaves the cache and its images as they were.
+    // A light image that is gone can never go back on; the dark slot is removed
+    // all the same (it could otherwise never be removed) and the reply says so.
     std::optional<std::string> lightIcon =
         cachedImagePath(core::cacheDirectory(), entry->second.iconFileName);
-    bool reapply = lightIcon && currentAppearance() == IconAppearance::dark;
+    bool lightMissing = !lightIcon || !platform::fileExists(*lightIcon) || platform::isDirectory(*lightIcon);
+    bool darkMode = currentAppearance() == IconAppearance::dark;
+    bool reapply = darkMode && !lightMissing;
     if (reapply) {
         requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
         core::runShell(
@@ -56,8 +62,12 @@ void RemoveDarkIconCommand::run() {
     result.removedFromBundle = reapply;
     result.message = reapply ? "Removed dark icon variant for " + app.name + " and reapplied the light icon"
                              : "Removed dark icon variant for " + app.name;
-    if (json) core::printJSON(result);
-    else core::printLine("✓ " + result.message);
+    if (darkMode && lightMissing)
+        result.message += "; its cached light icon is missing, so none was reapplied";
+    if (json)
+        core::printJSON(result);
+    else
+        core::printLine("✓ " + result.message);
 }
 
 } // namespace mivora::icons

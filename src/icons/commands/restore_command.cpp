@@ -1,8 +1,5 @@
 #include "icons/commands/restore_command.h"
 
-#include <exception>
-#include <vector>
-
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -12,6 +9,9 @@
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "platform/filesystem.h"
+
+#include <exception>
+#include <vector>
 
 namespace mivora::icons {
 
@@ -23,7 +23,8 @@ std::vector<IconCacheEntry> chooseEntries(const IconCache& cache, const std::opt
         for (const auto& [path, entry] : cache)
             chosen.push_back(entry);
     } else {
-        std::string wanted = core::lowercased(*target);
+        // "Notes.app/" as tab completion writes it finds the entry of "Notes.app".
+        std::string wanted = core::lowercased(platform::droppingTrailingSlash(*target));
         for (const auto& [path, entry] : cache) {
             if (core::contains(core::lowercased(entry.appName), wanted) ||
                 core::contains(core::lowercased(entry.appPath), wanted))
