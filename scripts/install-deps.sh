@@ -9,6 +9,7 @@ packages=(
   libcairo2-dev libpng-dev libjpeg62-turbo-dev libopenjp2-7-dev libicns-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zsh fish bash attr libnss-wrapper
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

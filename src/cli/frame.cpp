@@ -6,6 +6,12 @@
 #include "core/output.h"
 #include "core/text.h"
 #include "platform/environment.h"
+#include "platform/interruption.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <map>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -261,6 +267,9 @@ private:
         } catch (const std::exception& error) {
             core::printErrorText(std::string("Error: ") + error.what() + "\n");
             return kExitFailure;
+        } catch (const platform::Interrupted& interrupted) {
+            // The half-made change has been undone; end as the signal would have.
+            return interrupted.exitStatus();
         }
     }
 

@@ -5,6 +5,7 @@
 #include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/output.h"
+#include "platform/filesystem.h"
 
 #include <algorithm>
 #include <limits>
@@ -80,6 +81,8 @@ void CollectionsAddCommand::run() {
     std::optional<image::Image> reference;
     if (application) reference = LocalCollectionIconStager::referenceImage(*application);
 
+    // Staging replaces icon files: a manifest that could not record them is refused first.
+    platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
     const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
     const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;

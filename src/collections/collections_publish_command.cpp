@@ -58,6 +58,11 @@ void CollectionsPublishCommand::run() {
             "Nothing to publish — no staged icons. Run `mivora collections add` first.");
     }
 
+    // A remote collection whose token could not be kept would be orphaned: both
+    // files must be writable before the first request.
+    platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
+    platform::checkWritable(LocalCollectionManifest::publishTokenPath(slug));
+
     std::optional<std::string> token = LocalCollectionManifest::readPublishToken(slug);
     std::optional<std::string> remote = manifest.publish.remoteSlug;
     if (remote && CollectionPublishClient::remoteStatus(*remote) == false) {
@@ -74,10 +79,21 @@ void CollectionsPublishCommand::run() {
     }
     if (!remote || !token) {
         PublishCreateResponse created = CollectionPublishClient::createCollection(manifest);
-        LocalCollectionManifest::savePublishToken(created.publishToken, slug);
         manifest.publish.remoteSlug = created.slug;
         manifest.publish.publishedAt = manifestNow();
-        LocalCollectionManifest::save(manifest, slug);
+        try {
+            LocalCollectionManifest::savePublishToken(created.publishToken, slug);
+            LocalCollectionManifest::save(manifest, slug);
+        } catch (const std::exception& error) {
+            // The token exists nowhere else: hand it to the user rather than lose it.
+            throw LocalCollectionError::publishFailed(
+                "Created remote collection \"" + created.slug +
+                "\" but could not save it locally: " + error.what() +
+                "\nKeep its publish token, the only way to update or delete it: " + created.publishToken +
+                "\nWrite the token to " + LocalCollectionManifest::publishTokenPath(slug) +
+                " and \"remoteSlug\": \"" + created.slug + "\" under \"publish\" in " +
+                LocalCollectionManifest::manifestPath(slug) + ", then re-run publish.");
+        }
         if (!json) {
             core::printLine("✓ Created remote collection \"" + created.name + "\" (" + created.slug + ")");
             if (created.slug != slug)
@@ -95,7 +111,14 @@ void CollectionsPublishCommand::run() {
         auto file = LocalCollectionManifest::stagedIconFile(slug, key);
         auto bytes = file ? platform::readFile(*file) : std::nullopt;
         if (!bytes) {
-            reply.errors.push_back(key + ": staged icon file missing");
+            // There but unreadable is not missing.
+            std::string problem = "staged icon file missing";
+            try {
+                if (file && platform::itemExists(*file)) problem = "staged icon file cannot be read";
+            } catch (const platform::FileSystemError& error) {
+                problem = error.what();
+            }
+            reply.errors.push_back(key + ": " + problem);
             continue;
         }
         try {

@@ -331,7 +331,7 @@ bool LocalCollectionManifest::isValidSlug(std::string_view text) {
 
 bool LocalCollectionManifest::exists(const std::string& slug) {
     if (!isSingleFolderName(slug)) return false;
-    return platform::fileExists(manifestPath(slug));
+    return platform::itemExists(manifestPath(slug));
 }
 
 LocalCollectionManifest LocalCollectionManifest::load(const std::string& slug) {

@@ -40,7 +40,7 @@ std::string resolvedPathOf(const std::string& argument) {
 InstalledApp findApp(const std::string& argument) {
     if (endsWith(platform::droppingTrailingSlash(argument), ".app")) {
         std::string path = resolvedPathOf(argument);
-        if (!platform::fileExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
+        if (!platform::itemExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
         return InstalledApp{platform::deletingPathExtension(platform::lastPathComponent(path)), path,
                             readBundleIdentifier(path), std::nullopt};
     }

@@ -9,6 +9,9 @@
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
 #include "platform/filesystem.h"
+#include "platform/interruption.h"
+
+#include <utility>
 
 namespace mivora::icons {
 
@@ -56,43 +59,50 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
         throw core::CLIError::iconSetFailed(
             selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
+    std::string slot = rawValue(appearance);
+    // A cache that cannot take the icon is refused before anything changes.
+    checkIconCacheWritable(cacheDirectory);
+
+    // From the first change to the last, SIGINT and SIGTERM are held: an
+    // interrupted apply is undone, never left half made.
+    platform::InterruptionWindow window;
     SystemAppApplyTarget target = prepareSystemAppTarget(app);
+    bool rolledBack = false;
+    auto rollback = [&] {
+        if (!std::exchange(rolledBack, true)) target.rollback();
+    };
     std::string icon;
+    bool apply = false;
+    std::string cachedFile;
     try {
         if (quit) core::quitApp(target.original, 2.0);
         icon = composeDockIcon(iconPath, target.cacheApp);
-    } catch (...) {
-        // Keep the Dock and the proxy folder as they were.
-        target.rollback();
-        throw;
-    }
 
-    IconCache cache = loadIconCache();
-    std::optional<IconCacheEntry> entry;
-    if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end()) entry = it->second;
-    bool apply = shouldApplyNow(appearance, currentAppearance(), entry);
-
-    if (apply) {
-        try {
+        IconCache cache = loadIconCache();
+        std::optional<IconCacheEntry> entry;
+        if (auto it = findIconCacheEntry(cache, target.cacheApp.path); it != cache.end()) entry = it->second;
+        apply = shouldApplyNow(appearance, currentAppearance(), entry);
+        if (apply)
             core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
-        } catch (...) {
-            target.rollback();
-            removeComposeTempDirectory(icon);
-            throw;
-        }
-    }
 
-    std::string cachedFile;
-    try {
-        cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        platform::throwIfInterrupted();
+        try {
+            cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
+        } catch (const std::exception& error) {
+            // The rollback cannot take the icon off a bundle that keeps it: say so.
+            rollback();
+            if (!apply || !platform::fileExists(target.cacheApp.path)) throw;
+            throw core::CLIError::iconSetFailed("The " + slot + " icon is on " + target.original.name +
+                                                " but could not be cached: " + error.what());
+        }
+        platform::throwIfInterrupted();
         target.commit();
     } catch (...) {
-        target.rollback();
-        removeComposeTempDirectory(icon);
+        rollback();
+        if (!icon.empty()) removeComposeTempDirectory(icon);
         throw;
     }
 
-    std::string slot = rawValue(appearance);
     std::string message = apply ? "Applied " + slot + " icon to " + target.original.name
                                 : "Cached " + slot + " icon for " + target.original.name +
                                       "; will apply when macOS switches to " + slot +

@@ -109,17 +109,30 @@ void saveIconCache(const IconCache& cache) {
     platform::writeFileAtomically(path, bytes);
 }
 
-CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
-                     const std::string& cacheDirectory) {
-    platform::createDirectories(cacheDirectory);
-    std::string name = platform::newUUIDString() + ".png";
-    // Images are written only into a real cache folder, never through a link planted in its place.
+namespace {
+
+// Images are written only into a real cache folder, never through a link planted in its place.
+std::string newImagePath(const std::string& cacheDirectory, const std::string& name) {
     auto contained = core::containedChild(cacheDirectory, name);
     if (!contained) {
         throw platform::FileSystemError("Cannot write into " + cacheDirectory +
                                         ": it is a symbolic link or lies outside its own folder");
     }
-    const std::string destination = *contained;
+    return *contained;
+}
+
+} // namespace
+
+void checkIconCacheWritable(const std::string& cacheDirectory) {
+    platform::checkWritable(newImagePath(cacheDirectory, "icon.png"));
+    platform::checkWritable(iconCacheFilePath());
+}
+
+CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
+                     const std::string& cacheDirectory) {
+    platform::createDirectories(cacheDirectory);
+    std::string name = platform::newUUIDString() + ".png";
+    const std::string destination = newImagePath(cacheDirectory, name);
     convertImageToPNG(iconPath, destination);
 
     IconCache cache = loadIconCache();
@@ -150,7 +163,13 @@ CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app,
     entry.appVersion = readBundleVersion(app.path);
 
     cache[app.path] = entry;
-    saveIconCache(cache);
+    try {
+        saveIconCache(cache);
+    } catch (...) {
+        // Named by no entry, the new image would only take up room.
+        platform::removeItemQuietly(destination);
+        throw;
+    }
 
     if (replaced && *replaced != name && replaced != otherSlot) deleteCachedImage(cacheDirectory, *replaced);
     return {destination, entry};

@@ -61,6 +61,10 @@ IconCache loadIconCache();
 // Writes the whole cache atomically. Throws on an encoding, folder or write error.
 void saveIconCache(const IconCache& cache);
 
+// Throws the error that caching an icon would meet now (the cached images
+// folder or icon-cache.json cannot be written), before anything is changed.
+void checkIconCacheWritable(const std::string& cacheDirectory);
+
 struct CachedIcon {
     std::string file; // the new image in the cache folder
     IconCacheEntry entry;

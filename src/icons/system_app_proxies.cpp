@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+#include "platform/interruption.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
 
@@ -55,14 +56,56 @@ std::optional<DockTiles> loadDockTiles() {
     return DockTiles{std::move(domain), std::move(copy)};
 }
 
-// Like the preferences system's synchronise, a failed write of the Dock's
-// preferences is not reported.
+// A Dock file that cannot be written is reported: a tile left behind in either
+// direction would lose the original tile or hide the proxy.
 void saveDockTiles(DockTiles& dock, platform::Plist tiles) {
-    try {
-        dock.domain.setValue(kPersistentApps, std::move(tiles));
-        dock.domain.save();
-    } catch (const std::exception&) {
+    dock.domain.setValue(kPersistentApps, std::move(tiles));
+    dock.domain.save();
+}
+
+// The first tile that names `path`, as a binary property list.
+std::optional<std::string> firstDockTileData(const std::string& path) {
+    auto dock = loadDockTiles();
+    if (!dock) return std::nullopt;
+    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
+        auto tile = dock->tiles.view().at(i);
+        auto tilePath = dockTileFilePath(tile);
+        if (!tilePath || !samePath(*tilePath, path)) continue;
+        std::string bytes = platform::Plist::copyOf(tile).toBinary();
+        if (bytes.empty()) return std::nullopt;
+        return bytes;
     }
+    return std::nullopt;
+}
+
+bool dockNames(const std::string& path) {
+    auto tiles = readDockPersistentApps();
+    if (!tiles) return false;
+    for (size_t i = 0; i < tiles->view().size(); ++i) {
+        auto tilePath = dockTileFilePath(tiles->view().at(i));
+        if (tilePath && samePath(*tilePath, path)) return true;
+    }
+    return false;
+}
+
+// Every tile that names `path` replaced by `replacement(tile)`; whether one was.
+template <class Replacement> bool replaceDockTiles(const std::string& path, Replacement replacement) {
+    auto dock = loadDockTiles();
+    if (!dock) return false;
+    auto tiles = platform::Plist::array();
+    bool replaced = false;
+    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
+        auto tile = dock->tiles.view().at(i);
+        auto tilePath = dockTileFilePath(tile);
+        if (tilePath && samePath(*tilePath, path)) {
+            replaced = true;
+            tiles.append(replacement(tile));
+        } else {
+            tiles.append(platform::Plist::copyOf(tile));
+        }
+    }
+    if (replaced) saveDockTiles(*dock, std::move(tiles));
+    return replaced;
 }
 
 SystemProxyRecord makeRecord(const core::InstalledApp& app, const std::string& proxyPath,
@@ -83,16 +126,31 @@ void recordSystemAppProxy(const core::InstalledApp& app, const std::string& prox
     saveSystemProxyRecords(records);
 }
 
+// The records as they were before this apply: its own record dropped, an
+// earlier one put back.
+void restoreEarlierRecord(const core::InstalledApp& app, const std::optional<SystemProxyRecord>& earlier) {
+    SystemProxyRecords records = loadSystemProxyRecords();
+    records.erase(app.path);
+    if (earlier) records[earlier->originalPath] = *earlier;
+    saveSystemProxyRecords(records);
+}
+
+// Undoes what this apply changed, in the reverse order of the changes: the
+// record goes last, so that a run stopped half-way still finds the original tile.
 void rollbackSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
                             const std::optional<SystemProxyRecord>& earlier,
-                            const std::optional<std::string>& tileData, bool proxyExisted) noexcept {
+                            const std::optional<std::string>& tileData, bool proxyExisted,
+                            bool dockChanged) noexcept {
     try {
-        if (tileData) restoreOriginalDockEntry(makeRecord(app, proxyPath, earlier, tileData));
+        // Only a tile that this apply moved goes back: a proxy already in the Dock stays there.
+        if (dockChanged) restoreOriginalDockEntry(makeRecord(app, proxyPath, earlier, tileData));
         if (!earlier && !proxyExisted) {
             platform::removeItemQuietly(proxyPath);
             removeEmptySystemAppsFolder();
         }
+        restoreEarlierRecord(app, earlier);
     } catch (...) {
+        // The record stays when the tile could not go back: remove-icon finishes the job.
     }
 }
 
@@ -171,16 +229,13 @@ SystemProxyRecords loadSystemProxyRecords() {
 }
 
 void saveSystemProxyRecords(const SystemProxyRecords& records) {
-    try {
-        core::Json json = core::Json::object();
-        for (const auto& [key, record] : records)
-            json[key] = record.toJson();
-        std::string bytes = core::writeJSON(json, core::JSONStyle::compact);
-        auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
-        domain.setValue(kRecordsKey, platform::Plist::data(bytes));
-        domain.save();
-    } catch (const std::exception&) {
-    }
+    core::Json json = core::Json::object();
+    for (const auto& [key, record] : records)
+        json[key] = record.toJson();
+    std::string bytes = core::writeJSON(json, core::JSONStyle::compact);
+    auto domain = platform::PreferenceDomain::synchronize(core::kBundleIdentifier);
+    domain.setValue(kRecordsKey, platform::Plist::data(bytes));
+    domain.save();
 }
 
 std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app) {
@@ -272,53 +327,16 @@ platform::Plist makeDockTile(const std::string& bundlePath, const std::string& l
     return tile;
 }
 
-std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
-                                                 const std::string& proxyPath, const std::string& label) {
-    auto dock = loadDockTiles();
-    if (!dock) return std::nullopt;
-    auto tiles = platform::Plist::array();
-    std::optional<std::string> firstTile;
-    bool replaced = false;
-    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
-        auto tile = dock->tiles.view().at(i);
-        auto path = dockTileFilePath(tile);
-        if (path && samePath(*path, originalPath)) {
-            if (!replaced) {
-                std::string bytes = platform::Plist::copyOf(tile).toBinary();
-                if (!bytes.empty()) firstTile = std::move(bytes);
-            }
-            replaced = true;
-            tiles.append(makeDockTile(proxyPath, label, tile));
-        } else {
-            tiles.append(platform::Plist::copyOf(tile));
-        }
-    }
-    if (!replaced) return std::nullopt;
-    saveDockTiles(*dock, std::move(tiles));
-    return firstTile;
-}
-
 void restoreOriginalDockEntry(const SystemProxyRecord& record) {
-    auto dock = loadDockTiles();
-    if (!dock) return;
     std::optional<platform::Plist> original;
     if (record.originalDockEntry) {
         auto parsed = platform::parsePropertyList(*record.originalDockEntry);
         if (parsed && parsed->view().isDictionary()) original = std::move(parsed);
     }
-    auto tiles = platform::Plist::array();
-    bool replaced = false;
-    for (size_t i = 0; i < dock->tiles.view().size(); ++i) {
-        auto tile = dock->tiles.view().at(i);
-        auto path = dockTileFilePath(tile);
-        if (path && samePath(*path, record.proxyPath)) {
-            replaced = true;
-            tiles.append(original ? *original : makeDockTile(record.originalPath, record.appName, tile));
-        } else {
-            tiles.append(platform::Plist::copyOf(tile));
-        }
-    }
-    if (replaced) saveDockTiles(*dock, std::move(tiles));
+    replaceDockTiles(record.proxyPath, [&](platform::PlistView tile) {
+        return original ? platform::Plist::copyOf(original->view())
+                        : makeDockTile(record.originalPath, record.appName, tile);
+    });
 }
 
 void removeEmptySystemAppsFolder() {
@@ -339,32 +357,61 @@ SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
     std::string originalPath = platform::droppingTrailingSlash(app.path);
     std::string proxyPath =
         platform::joinPath(systemAppsProxyDirectory(), platform::lastPathComponent(originalPath));
+    if (!platform::fileExists(platform::joinPath(originalPath, "Contents")))
+        throw core::CLIError::fileNotFound("Original system app is missing: " + originalPath);
     bool proxyExisted = somethingExists(proxyPath);
 
-    createSystemAppProxyBundle(originalPath, proxyPath);
-    registerWithLaunchServices(proxyPath);
     // Found however the path was spelled, so that a later apply keeps the first tile and date.
     std::optional<SystemProxyRecord> earlier = findSystemProxyRecord(app);
-    std::optional<std::string> tileData = pointDockEntryAtProxy(originalPath, proxyPath, app.name);
+    std::optional<std::string> tileData = firstDockTileData(originalPath);
     if (!tileData && earlier) tileData = earlier->originalDockEntry;
+
+    // The record, with the original tile, is written before anything else
+    // changes: whenever this run stops, a rerun or remove-icon finds the tile.
+    recordSystemAppProxy(app, proxyPath, earlier, tileData);
+    bool dockChanged = false;
+    try {
+        createSystemAppProxyBundle(originalPath, proxyPath);
+        registerWithLaunchServices(proxyPath);
+        dockChanged = replaceDockTiles(
+            originalPath, [&](platform::PlistView tile) { return makeDockTile(proxyPath, app.name, tile); });
+    } catch (...) {
+        rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged);
+        throw;
+    }
 
     core::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
     return {app, cacheApp, [=] { recordSystemAppProxy(app, proxyPath, earlier, tileData); },
-            [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted); }};
+            [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged); }};
 }
 
 bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory) {
     auto record = findSystemProxyRecord(app);
     std::string key = record ? record->proxyPath : app.path;
-    bool removed = removeCachedIcons(key, cacheDirectory);
-    if (key != app.path) removed = removeCachedIcons(app.path, cacheDirectory) || removed;
-    if (!record) return removed;
+    auto removeCacheEntries = [&] {
+        bool removed = removeCachedIcons(key, cacheDirectory);
+        if (key != app.path) removed = removeCachedIcons(app.path, cacheDirectory) || removed;
+        return removed;
+    };
+    if (!record) return removeCacheEntries();
 
+    // Every store that will change is checked first, so that a refusal comes
+    // before the proxy is gone.
+    IconCache cache = loadIconCache();
+    if (findIconCacheEntry(cache, key) != cache.end() || findIconCacheEntry(cache, app.path) != cache.end())
+        platform::checkWritable(iconCacheFilePath());
+    if (dockNames(record->proxyPath)) platform::checkWritable(platform::preferencesFilePath(kDockDomain));
+    platform::checkWritable(platform::preferencesFilePath(core::kBundleIdentifier));
+
+    // Held until the record is gone; the record goes last, so that a run
+    // stopped on the way is finished by the next one.
+    platform::InterruptionWindow window;
     // Only a bundle inside the proxy folder is ours to delete; a record naming
     // anything else is treated as naming nothing.
     if (auto proxy = containedProxyPath(record->proxyPath); proxy && somethingExists(*proxy))
         platform::removeItem(*proxy);
     restoreOriginalDockEntry(*record);
+    removeCacheEntries();
     SystemProxyRecords records = loadSystemProxyRecords();
     records.erase(record->originalPath);
     saveSystemProxyRecords(records);

@@ -6,14 +6,14 @@
 // under "com.mivora.systemAppProxies".
 #pragma once
 
+#include "core/installed_app.h"
+#include "core/json.h"
+#include "platform/property_list.h"
+
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
-
-#include "core/installed_app.h"
-#include "core/json.h"
-#include "platform/property_list.h"
 
 namespace mivora::icons {
 
@@ -45,15 +45,18 @@ std::string systemAppsProxyDirectory();
 // application locations and whose identifier begins with "com.apple.".
 bool isProtectedSystemApp(const std::string& path);
 
-// For a protected application: makes the proxy bundle, registers it and points
-// its Dock tile at it, and returns the proxy as the target. For any other
-// application: the application itself with a commit and rollback that do
-// nothing. Throws CLIError (not pinned, original missing) or FileSystemError.
+// For a protected application: records the proxy with the original tile, makes
+// the proxy bundle, registers it and points its Dock tile at it, and returns the
+// proxy as the target; the rollback undoes all of it (the record last). For any
+// other application: the application itself with a commit and rollback that do
+// nothing. Throws CLIError (not pinned, original missing) or FileSystemError,
+// having undone its own changes.
 SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app);
 
 // Removes the application's cache entries and, when it has a proxy, the proxy
-// bundle, its Dock tile (the original comes back) and its record. Returns
-// whether anything was removed. Throws on a cache write or a bundle removal failure.
+// bundle, its Dock tile (the original comes back) and its record, the record
+// last. Returns whether anything was removed. Throws on a failed write or
+// removal; stores that cannot be written are found before anything changes.
 bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory);
 
 // The application with its proxy's path when it has a recorded proxy that exists.
@@ -64,7 +67,7 @@ bool isSystemAppProxyPath(const std::string& path);
 
 // --- building blocks (paths are compared after dropping one trailing "/") ---
 SystemProxyRecords loadSystemProxyRecords();                    // missing or undecodable: none
-void saveSystemProxyRecords(const SystemProxyRecords& records); // never fails
+void saveSystemProxyRecords(const SystemProxyRecords& records); // throws on a failed write
 std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app);
 // The Dock's "persistent-apps", when it is an array of dictionaries.
 std::optional<platform::Plist> readDockPersistentApps();
@@ -77,10 +80,7 @@ void registerWithLaunchServices(const std::string& bundlePath);
 // `baseTile` turned into a file tile for the bundle, labelled `label`.
 platform::Plist makeDockTile(const std::string& bundlePath, const std::string& label,
                              platform::PlistView baseTile);
-// Replaces every tile of the original by a proxy tile; returns the first
-// replaced tile as a binary property list, or nothing when no tile named the original.
-std::optional<std::string> pointDockEntryAtProxy(const std::string& originalPath,
-                                                 const std::string& proxyPath, const std::string& label);
+// Puts the record's original tile back in place of every tile of its proxy. Throws on a failed write.
 void restoreOriginalDockEntry(const SystemProxyRecord& record);
 void removeEmptySystemAppsFolder();
 

@@ -1,6 +1,7 @@
 #include "platform/filesystem.h"
 
 #include "platform/environment.h"
+#include "platform/uuid.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,6 +132,13 @@ bool isDirectory(const std::string& path) {
 bool isSymbolicLink(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool itemExists(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || path.empty()) return false;
+    fail("Cannot access", path, errno);
 }
 
 std::optional<std::string> readFile(const std::string& path) {
@@ -311,6 +321,32 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
     }
 }
 
+void checkWritable(const std::string& path) {
+    // The nearest folder that exists must take new entries (the file, or the
+    // folders that lead to it).
+    std::string folder = parentPath(path);
+    if (folder.empty()) folder = ".";
+    while (!itemExists(folder)) {
+        folder = parentPath(folder);
+        if (folder.empty()) folder = ".";
+    }
+    if (!isDirectory(folder)) fail("Cannot write", path, ENOTDIR);
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        fail("Cannot write in", folder, errno);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return;
+    if (S_ISDIR(info.st_mode)) fail("Cannot write", path, EISDIR);
+    if (!S_ISREG(info.st_mode)) return;
+    // A locked file cannot be replaced, even in a folder that takes new files.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return;
+    int flags = 0;
+    bool locked =
+        ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+    ::close(fd);
+    if (locked) fail("Cannot write", path, EPERM);
+}
+
 void copyFile(const std::string& from, const std::string& to) {
     std::error_code error;
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error);
@@ -322,8 +358,18 @@ void moveItem(const std::string& from, const std::string& to) {
 }
 
 void removeItem(const std::string& path) {
+    // A folder is first moved aside in one step, so that a removal refused half-way
+    // (a folder that takes no changes) never leaves it half emptied.
+    std::string doomed = path;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::string folder = parentPath(path);
+        doomed = joinPath(folder.empty() ? "." : folder,
+                          "." + lastPathComponent(path) + ".removing-" + newUUIDString());
+        if (::rename(path.c_str(), doomed.c_str()) != 0) fail("Cannot remove", path, errno);
+    }
     std::error_code error;
-    std::filesystem::remove_all(path, error);
+    std::filesystem::remove_all(doomed, error);
     if (error) fail("Cannot remove", path, error.value());
 }
 

@@ -35,6 +35,10 @@ std::string droppingTrailingSlash(std::string_view path);
 bool fileExists(const std::string& path); // follows symbolic links
 bool isDirectory(const std::string& path);
 bool isSymbolicLink(const std::string& path);
+// Whether something is at the path (links followed). Unlike fileExists, a path
+// the file system cannot look into (a folder without search permission) is not
+// reported as missing: throws FileSystemError with the real cause.
+bool itemExists(const std::string& path);
 std::optional<std::string> readFile(const std::string& path); // regular files only; never blocks on a FIFO
 // At most `maxBytes` of the file's bytes; throws FileSystemError naming the path and the reason.
 // A caller that refuses large files passes its limit + 1, so it never reads much more than it accepts.
@@ -54,6 +58,11 @@ unsigned newFileMode();
 // file would; the bytes are never readable by others before that.
 void writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::optional<unsigned> permissions = std::nullopt);
+// Throws the FileSystemError that writeFileAtomically (after creating the
+// missing folders) would meet now: a folder that takes no new file, a locked
+// (immutable or append-only) file, a folder in the file's place. Lets a command
+// refuse before its first change rather than fail half-way.
+void checkWritable(const std::string& path);
 void copyFile(const std::string& from, const std::string& to);
 void moveItem(const std::string& from, const std::string& to);
 void removeItem(const std::string& path); // recursive

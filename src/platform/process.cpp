@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include "platform/environment.h"
+#include "platform/interruption.h"
 
 #include <cerrno>
 #include <chrono>
@@ -89,8 +90,10 @@ void closeQuietly(int& fd) {
 
 } // namespace
 
-CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
-                            const SpawnOptions& options) {
+namespace {
+
+CaptureOutcome runCapturingInGroup(const std::vector<std::string>& arguments, double timeoutSeconds,
+                                   const SpawnOptions& options) {
     CaptureOutcome outcome;
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
@@ -184,6 +187,18 @@ CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double ti
     return outcome;
 }
 
+} // namespace
+
+CaptureOutcome runCapturing(const std::vector<std::string>& arguments, double timeoutSeconds,
+                            const SpawnOptions& options) {
+    throwIfInterrupted();
+    CaptureOutcome outcome = runCapturingInGroup(arguments, timeoutSeconds, options);
+    // A signal passed on to the child is raised on us again once the child is
+    // gone; inside an interruption window the command stops here and undoes its change.
+    throwIfInterrupted();
+    return outcome;
+}
+
 namespace {
 bool spawnQuiet(const std::vector<std::string>& arguments, pid_t* pid) {
     if (arguments.empty()) return false;
@@ -240,7 +255,17 @@ void sleepSeconds(double seconds) {
     constexpr double piece = 86400;
     while (seconds > 0) {
         double now = seconds < piece ? seconds : piece;
-        std::this_thread::sleep_for(std::chrono::duration<double>(now));
+        if (int wake = interruptionWakeDescriptor(); wake >= 0) {
+            // A pause inside an interruption window ends when a signal comes.
+            pollfd poll{wake, POLLIN, 0};
+            auto start = std::chrono::steady_clock::now();
+            int ready = ::poll(&poll, 1, static_cast<int>(now * 1000));
+            throwIfInterrupted();
+            if (ready != 0)
+                now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        } else {
+            std::this_thread::sleep_for(std::chrono::duration<double>(now));
+        }
         seconds -= now;
     }
 }

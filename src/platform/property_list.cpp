@@ -34,12 +34,12 @@ bool PlistView::isData() const {
 
 std::optional<std::string> PlistView::string() const {
     if (!isString()) return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node(node_), &value);
+    // By pointer and length: libplist's copying getter aborts the process on a
+    // text that holds a NUL byte, which a damaged or hostile file can carry.
+    uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node(node_), &length);
     if (value == nullptr) return std::string();
-    std::string result(value);
-    std::free(value);
-    return result;
+    return std::string(value, static_cast<size_t>(length));
 }
 
 std::optional<std::string> PlistView::data() const {

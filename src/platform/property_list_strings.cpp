@@ -4,6 +4,7 @@
 // and otherwise declines, leaving the verdict to libplist, so its answers
 // never differ from a full parse.
 #include <algorithm>
+#include <initializer_list>
 
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
@@ -89,27 +90,99 @@ private:
             ++at_;
     }
 
-    bool skipPast(std::string_view end) {
-        size_t found = text_.find(end, at_);
-        if (found == std::string_view::npos) return false;
-        at_ = found + end.size();
+    // The markup before and around the dictionary is accepted only in the form
+    // tools write; libplist judges every other spelling of it.
+
+    // White space, `name`, "=", and one of `values` in double or single quotes;
+    // nothing is consumed unless all of it is there.
+    bool pseudoAttribute(std::string_view name, std::initializer_list<std::string_view> values) {
+        const size_t before = at_;
+        skipSpace();
+        if (at_ > before && take(name)) {
+            skipSpace();
+            if (take("=")) {
+                skipSpace();
+                for (char quote : {'"', '\''}) {
+                    for (std::string_view value : values) {
+                        if (take(std::string(1, quote) + std::string(value) + quote)) return true;
+                    }
+                }
+            }
+        }
+        at_ = before;
+        return false;
+    }
+
+    // White space and a quoted literal of printable ASCII.
+    bool literal() {
+        const size_t before = at_;
+        skipSpace();
+        if (at_ == before || at_ >= text_.size() || (text_[at_] != '"' && text_[at_] != '\'')) return false;
+        const char quote = text_[at_];
+        const size_t end = text_.find(quote, at_ + 1);
+        if (end == std::string_view::npos) return false;
+        for (char c : text_.substr(at_ + 1, end - at_ - 1)) {
+            if (c < 0x20 || c > 0x7E || c == '<' || c == '>' || c == '&') return false;
+        }
+        at_ = end + 1;
         return true;
     }
 
-    // An optional XML declaration, then comments and one DOCTYPE without an internal subset.
+    // <?xml version="1.0" [encoding="UTF-8"] [standalone="yes|no"]?>, or nothing.
+    bool xmlDeclaration() {
+        if (!take("<?xml")) return true;
+        if (!pseudoAttribute("version", {"1.0"})) return false;
+        pseudoAttribute("encoding", {"UTF-8", "utf-8"});
+        pseudoAttribute("standalone", {"yes", "no"});
+        skipSpace();
+        return take("?>");
+    }
+
+    // <!DOCTYPE plist [PUBLIC "..." "..." | SYSTEM "..."]>
+    bool doctype() {
+        if (!take("<!DOCTYPE") || !pseudoName("plist")) return false;
+        if (pseudoName("PUBLIC")) {
+            if (!literal() || !literal()) return false;
+        } else if (pseudoName("SYSTEM")) {
+            if (!literal()) return false;
+        }
+        skipSpace();
+        return take(">");
+    }
+
+    // White space and a name.
+    bool pseudoName(std::string_view name) {
+        const size_t before = at_;
+        skipSpace();
+        if (at_ > before && take(name)) return true;
+        at_ = before;
+        return false;
+    }
+
+    // A comment of plain text: no "--" inside, no control character but white space, UTF-8.
+    bool comment() {
+        if (!take("<!--")) return false;
+        const size_t end = text_.find("--", at_);
+        if (end == std::string_view::npos || text_.substr(end, 3) != "-->") return false;
+        const std::string_view content = text_.substr(at_, end - at_);
+        for (char c : content) {
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+        }
+        if (!isValidUTF8(content)) return false;
+        at_ = end + 3;
+        return true;
+    }
+
+    // An optional XML declaration, then comments and at most one DOCTYPE.
     bool prolog() {
-        if (startsWith("<?xml") && !skipPast("?>")) return false;
+        if (!xmlDeclaration()) return false;
         bool sawDoctype = false;
         for (;;) {
             skipSpace();
             if (startsWith("<!--")) {
-                if (!skipPast("-->")) return false;
+                if (!comment()) return false;
             } else if (!sawDoctype && startsWith("<!DOCTYPE")) {
-                size_t end = text_.find('>', at_);
-                if (end == std::string_view::npos ||
-                    text_.substr(at_, end - at_).find('[') != std::string_view::npos)
-                    return false;
-                at_ = end + 1;
+                if (!doctype()) return false;
                 sawDoctype = true;
             } else {
                 return true;
@@ -117,15 +190,12 @@ private:
         }
     }
 
+    // <plist> or <plist version="1.0">
     bool skipPlistStartTag() {
         if (!take("<plist")) return false;
-        if (take(">")) return true;
-        if (at_ >= text_.size() || text_[at_] != ' ') return false;
-        size_t end = text_.find('>', at_);
-        if (end == std::string_view::npos) return false;
-        if (text_.substr(at_, end - at_).find_first_of("<&/") != std::string_view::npos) return false;
-        at_ = end + 1;
-        return true;
+        pseudoAttribute("version", {"1.0"});
+        skipSpace();
+        return take(">");
     }
 
     // Character data up to the closing tag `close`, entities decoded: a slice of

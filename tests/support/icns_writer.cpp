@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <stdexcept>
+#include <zlib.h>
 
 extern "C" {
 #include <icns.h>
@@ -77,7 +78,7 @@ std::string solidPNG(int width, int height, RGBA colour) {
     return pngBytes(solidBitmap(width, height, colour));
 }
 
-std::string jpegBytes(const image::Bitmap& bitmap) {
+std::string jpegBytes(const image::Bitmap& bitmap, bool progressive) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -91,6 +92,7 @@ std::string jpegBytes(const image::Bitmap& bitmap) {
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 95, TRUE);
+    if (progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(static_cast<size_t>(bitmap.width) * 3);
     while (info.next_scanline < info.image_height) {
@@ -153,11 +155,29 @@ uint32_t crc32(std::string_view bytes) {
 }
 } // namespace
 
+namespace {
+std::string pngChunk(const std::string& type, const std::string& data) {
+    return bigEndian32(static_cast<uint32_t>(data.size())) + type + data + bigEndian32(crc32(type + data));
+}
+} // namespace
+
+std::string bilevelPNG(uint32_t width, uint32_t height) {
+    // Each row: filter byte 0, then the bits of the row, all zero.
+    std::vector<unsigned char> raw(static_cast<size_t>(height) * (1 + (width + 7) / 8), 0);
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string data(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(data.data()), &size, raw.data(), static_cast<uLong>(raw.size()),
+                  9) != Z_OK) {
+        throw std::runtime_error("compress2 failed");
+    }
+    data.resize(size);
+    std::string header = bigEndian32(width) + bigEndian32(height) + std::string("\x01\x00\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) +
+           pngChunk("IEND", "");
+}
+
 std::string pngWithHeader(uint32_t width, uint32_t height) {
-    auto chunk = [](const std::string& type, const std::string& data) {
-        return bigEndian32(static_cast<uint32_t>(data.size())) + type + data +
-               bigEndian32(crc32(type + data));
-    };
+    const auto chunk = pngChunk;
     std::string header = bigEndian32(width) + bigEndian32(height) + std::string("\x08\x06\x00\x00\x00", 5);
     // A few bytes of a zlib stream: enough to be read past, far too few for the announced pixels.
     std::string data("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9);

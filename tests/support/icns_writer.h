@@ -32,12 +32,15 @@ std::string rgbPNGBytes(const image::Bitmap& bitmap);
 std::string solidPNG(int width, int height, RGBA colour);
 
 // Opaque baseline JPEG (libjpeg) and JPEG 2000 (through libicns's encoder) of a bitmap.
-std::string jpegBytes(const image::Bitmap& bitmap);
+std::string jpegBytes(const image::Bitmap& bitmap, bool progressive = false);
 std::string jpeg2000Bytes(const image::Bitmap& bitmap);
 
 std::string bigEndian32(uint32_t value);
 // A small PNG whose header announces any size (its data holds almost nothing).
 std::string pngWithHeader(uint32_t width, uint32_t height);
+// A complete, valid 1-bit grey PNG of any size, all black: a few kilobytes
+// that decode to width x height pixels.
+std::string bilevelPNG(uint32_t width, uint32_t height);
 
 struct IcnsEntry {
     std::string type; // four characters

@@ -382,6 +382,47 @@ TEST(IconNormalize, LandscapePictureCoversTheCanvasAtScaleOne) {
     EXPECT_TRUE(samePixel(pixelOf(*rendered, 512, 1023), kBlue));
 }
 
+TEST(IconNormalize, ExtremeAspectRatiosStillCoverTheCanvas) {
+    // Cover-scaling a 16384 x 1 strip makes it 16.7 million pixels wide, far
+    // beyond the drawing library's coordinate range: only the part on the
+    // canvas may be handed to it. The strip's middle (green) covers the canvas.
+    struct Case {
+        const char* name;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"16384 x 1", 16384, 1},
+        {"1 x 16384", 1, 16384},
+        {"16384 x 2", 16384, 2},
+        {"3 x 12000", 3, 12000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        IconBitmap strip = solidBitmap(c.width, c.height, kGreen);
+        // Red ends: they fall outside the canvas.
+        if (c.width > c.height) {
+            fillRect(strip, 0, 0, c.width / 4, c.height, kRed);
+            fillRect(strip, c.width - c.width / 4, 0, c.width / 4, c.height, kRed);
+        } else {
+            fillRect(strip, 0, 0, c.width, c.height / 4, kRed);
+            fillRect(strip, 0, c.height - c.height / 4, c.width, c.height / 4, kRed);
+        }
+        auto rendered = icons::renderImageBitmap(Image(strip), 1024);
+        ASSERT_TRUE(rendered);
+        for (int y : {0, 512, 1023}) {
+            for (int x : {0, 512, 1023})
+                EXPECT_TRUE(samePixel(pixelOf(*rendered, x, y), kGreen)) << x << ", " << y;
+        }
+        // Stretched over a square, the whole strip shows, red ends included.
+        auto png = icons::LocalCollectionIconStager::renderPNG(Image(strip), 64);
+        ASSERT_TRUE(png);
+        IconBitmap stretched = image::decodePNG(*png);
+        EXPECT_TRUE(samePixel(pixelOf(stretched, 0, 0), kRed));
+        EXPECT_TRUE(samePixel(pixelOf(stretched, 32, 32), kGreen));
+        EXPECT_TRUE(samePixel(pixelOf(stretched, 63, 63), kRed));
+    }
+}
+
 TEST(IconNormalize, ImageOfZeroSizeIsReturnedUnchanged) {
     Image empty;
     Image result = icons::normalizeIconImage(empty, std::nullopt);

@@ -179,6 +179,79 @@ TEST(ImageICNS, ReportsMembersThatDoNotDecodeAndKeepsTheRest) {
     EXPECT_NE(contents.problems[1].find("ic04"), std::string::npos);
 }
 
+TEST(ImageICNS, OldMembersAreCheckedBeforeTheirDecoderSeesThem) {
+    // Each hostile member sits beside a good one: it is reported and skipped,
+    // the good one still decodes.
+    const std::string is32 = runLengthChannels(16, {90, 90, 90});
+    const std::string il32 = runLengthChannels(32, {10, 20, 30});
+    // Two repeats of 130 bytes: the second runs past the channel's 256.
+    const std::string crossing = std::string("\xFF\x01\xFF\x01", 4) + runLengthChannels(16, {2, 3});
+    struct Case {
+        const char* name;
+        std::vector<IcnsEntry> members;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"mask shorter than side x side",
+         {{"il32", il32}, {"l8mk", std::string(1000, '\x40')}},
+         "1000 bytes"},
+        {"empty mask", {{"is32", is32}, {"s8mk", ""}}, "holds 0 bytes"},
+        {"mask longer than side x side", {{"is32", is32}, {"s8mk", std::string(257, '\x40')}}, "257 bytes"},
+        {"run-length data cut short", {{"il32", il32.substr(0, il32.size() - 7)}}, "ends early"},
+        {"run-length data of the wrong side", {{"il32", is32}}, "ends early"},
+        {"a run that crosses into the next channel", {{"is32", crossing}}, "overruns"},
+        {"it32 without its four leading bytes", {{"it32", "\0\0"}}, "ends early"},
+        {"ARGB data cut short",
+         {{"ic05", "ARGB" + runLengthChannels(32, {255, 1, 2, 3}).substr(0, 90)}},
+         "ends early"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<IcnsEntry> members = c.members;
+        members.push_back({"ic08", solidPNG(8, 8, {1, 2, 3, 255})});
+        image::IcnsContents contents = image::decodeIcns(icnsFile(members));
+        ASSERT_EQ(contents.pictures.size(), 1u);
+        EXPECT_EQ(contents.pictures[0].type, "ic08");
+        ASSERT_EQ(contents.problems.size(), 1u);
+        EXPECT_NE(contents.problems[0].find(c.members[0].type), std::string::npos) << contents.problems[0];
+        EXPECT_NE(contents.problems[0].find(c.problem), std::string::npos) << contents.problems[0];
+    }
+
+    // it32 data begins with four zero bytes; with them and an exact mask it decodes.
+    std::string it32 = std::string(4, '\0') + runLengthChannels(128, {200, 100, 50});
+    image::IcnsContents contents =
+        image::decodeIcns(icnsFile({{"it32", it32}, {"t8mk", std::string(128 * 128, '\xFF')}}));
+    ASSERT_EQ(contents.pictures.size(), 1u) << contents.problems.front();
+    expectPixelNear(contents.pictures[0].bitmap, 64, 64, {200, 100, 50, 255}, 0);
+}
+
+TEST(ImageICNS, PixelBudgetCoversAllMembersThatAreDecoded) {
+    // Five 4096 x 4096 pictures: 80 million pixels together, more than one file
+    // may decode to. Read whole (as the iconset stand-in does) the file is refused
+    // before any member is decoded; as an image only the largest is decoded.
+    std::vector<IcnsEntry> members;
+    for (const char* type : {"ic10", "ic09", "ic08", "ic07", "ic14"})
+        members.push_back({type, bilevelPNG(4096, 4096)});
+    members.push_back({"ic04", solidPNG(16, 16, {1, 2, 3, 255})});
+    const std::string file = icnsFile(members);
+    try {
+        image::decodeIcns(file);
+        ADD_FAILURE() << "decoded";
+    } catch (const image::ImageError& error) {
+        EXPECT_NE(std::string(error.what()).find("more than the 67108864 pixels"), std::string::npos)
+            << error.what();
+    }
+    Image picture = image::decodeImage(file);
+    ASSERT_EQ(picture.representations().size(), 1u);
+    EXPECT_EQ(picture.bestRepresentation()->width, 4096);
+
+    // When the largest member does not decode, the next largest is used.
+    Image fallback = image::decodeImage(icnsFile({{"ic08", solidPNG(256, 256, {0, 0, 255, 255})},
+                                                  {"ic10", pngWithHeader(1024, 1024)},
+                                                  {"ic04", solidPNG(16, 16, {1, 2, 3, 255})}}));
+    EXPECT_EQ(fallback.size().width, 256);
+}
+
 // --- bad input ---------------------------------------------------------------------
 
 struct BadInput {
@@ -195,9 +268,19 @@ std::vector<BadInput> badInputs() {
     size_t sof = hugeJPEG.find("\xFF\xC0");
     hugeJPEG[sof + 5] = hugeJPEG[sof + 7] = static_cast<char>(30000 >> 8);
     hugeJPEG[sof + 6] = hugeJPEG[sof + 8] = static_cast<char>(30000 & 0xFF);
+    std::string overBudgetJPEG = jpeg;
+    overBudgetJPEG[sof + 5] = overBudgetJPEG[sof + 7] = static_cast<char>(16384 >> 8);
+    overBudgetJPEG[sof + 6] = overBudgetJPEG[sof + 8] = static_cast<char>(16384 & 0xFF);
+    // A progressive JPEG whose last scan is repeated 300 times: every scan is
+    // a pass over the whole picture.
+    std::string manyScans = jpegBytes(solidBitmap(8, 8, {9, 9, 9, 255}), true);
+    size_t lastScan = manyScans.rfind("\xFF\xDA");
+    std::string scan = manyScans.substr(lastScan, manyScans.size() - 2 - lastScan);
+    for (int i = 0; i < 300; ++i)
+        manyScans.insert(manyScans.size() - 2, scan);
     std::string bigJPEG = jpeg;
-    bigJPEG[sof + 5] = bigJPEG[sof + 7] = static_cast<char>(16000 >> 8);
-    bigJPEG[sof + 6] = bigJPEG[sof + 8] = static_cast<char>(16000 & 0xFF);
+    bigJPEG[sof + 5] = bigJPEG[sof + 7] = static_cast<char>(8000 >> 8);
+    bigJPEG[sof + 6] = bigJPEG[sof + 8] = static_cast<char>(8000 & 0xFF);
     // A JPEG 2000 file whose image header and SIZ marker both announce 4096 x 4096.
     std::string bigJP2 = jpeg2000Bytes(solidBitmap(32, 32, {9, 9, 9, 255}));
     auto patch = [&](size_t at, uint32_t value) { bigJP2.replace(at, 4, bigEndian32(value)); };
@@ -214,11 +297,15 @@ std::vector<BadInput> badInputs() {
         {"truncated PNG", png.substr(0, png.size() / 2), "PNG"},
         {"PNG of 0 x 0", pngWithHeader(0, 0), "PNG"},
         {"PNG header of 30000 x 30000", pngWithHeader(30000, 30000), "larger than 16384"},
-        {"PNG header of 16000 x 16000 on a small file", pngWithHeader(16000, 16000), "cannot hold"},
+        {"PNG header of 8000 x 8000 on a small file", pngWithHeader(8000, 8000), "cannot hold"},
+        {"complete PNG of 16384 x 16384", bilevelPNG(16384, 16384), "larger than the 67108864 pixels"},
+        {"complete PNG of 16384 x 4097", bilevelPNG(16384, 4097), "larger than the 67108864 pixels"},
         {"JPEG with a bad header", std::string("\xFF\xD8\xFF\xE0\x00\x02garbage", 13), "JPEG"},
-        {"JPEG header of 30000 x 30000", hugeJPEG, "out of range"},
-        {"JPEG header of 16000 x 16000 on a small file", bigJPEG, "damaged JPEG"},
+        {"JPEG header of 30000 x 30000", hugeJPEG, "larger than 16384"},
+        {"JPEG header of 16384 x 16384", overBudgetJPEG, "larger than the 67108864 pixels"},
+        {"JPEG header of 8000 x 8000 on a small file", bigJPEG, "damaged JPEG"},
         {"truncated JPEG", jpeg.substr(0, jpeg.size() - 40), "damaged JPEG"},
+        {"progressive JPEG of 300 scans", manyScans, "more than 256 scans"},
         {"JPEG 2000 header of 4096 x 4096", bigJP2, "larger than 2048"},
         {"ICNS shorter than its header", std::string("icns\0\0", 6), "not an ICNS"},
         {"ICNS declaring more than the file",
@@ -235,6 +322,14 @@ std::vector<BadInput> badInputs() {
         {"ICNS with a 30000 x 30000 member", icnsFile({{"ic10", pngWithHeader(30000, 30000)}}),
          "larger than 16384"},
         {"ICNS without pictures", icnsFile({{"TOC ", ""}, {"icnV", "abcd"}}), "no picture"},
+        {"ICNS of several 16384 x 16384 members",
+         icnsFile({{"ic10", bilevelPNG(16384, 16384)},
+                   {"ic09", bilevelPNG(16384, 16384)},
+                   {"ic14", bilevelPNG(16384, 16384)}}),
+         "larger than the 67108864 pixels"},
+        {"ICNS whose only picture has a short mask",
+         icnsFile({{"il32", runLengthChannels(32, {10, 20, 30})}, {"l8mk", std::string(32 * 31, '\x40')}}),
+         "mask"},
     };
 }
 

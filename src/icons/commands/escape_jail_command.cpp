@@ -62,7 +62,7 @@ void EscapeJailCommand::run() {
     if (appPath) {
         // A completing shell leaves a "/" after a bundle folder; the bundle is the same.
         std::string path = platform::droppingTrailingSlash(core::resolveAppPath(*appPath));
-        if (!platform::fileExists(path)) throw core::CLIError::fileNotFound("App not found: " + path);
+        if (!platform::itemExists(path)) throw core::CLIError::fileNotFound("App not found: " + path);
         if (!core::endsWith(path, ".app"))
             throw core::ValidationError("Target must be an .app bundle: " + path);
         escapeJail(path, dryRun, verbose);

@@ -25,12 +25,12 @@ void ExportCommand::declare(core::Arguments& arguments) {
 void ExportCommand::run() {
     std::string out = core::resolveAppPath(outputPath);
     std::string source = platform::joinPath(core::configDirectory(), "latest_export.json");
-    if (!platform::fileExists(source)) {
+    if (!platform::itemExists(source)) {
         throw core::CLIError::fileNotFound("No exported configuration found.\n"
                                            "Use the Mivora app to export your configuration first,\n"
                                            "or use: mivora export-direct <path>");
     }
-    if (platform::fileExists(out) && !force) {
+    if (platform::itemExists(out) && !force) {
         core::printLine("File already exists: " + out);
         core::printLine("Use --force to overwrite.");
         throw core::ExitCode::failure();

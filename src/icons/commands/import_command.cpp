@@ -24,7 +24,7 @@ void ImportCommand::declare(core::Arguments& arguments) {
 
 void ImportCommand::run() {
     std::string path = core::resolveAppPath(configPath);
-    if (!platform::fileExists(path))
+    if (!platform::itemExists(path))
         throw core::CLIError::fileNotFound("Configuration file not found: " + path);
     ConfigurationFile file;
     try {
@@ -41,9 +41,13 @@ void ImportCommand::run() {
         return;
     }
     // The staged bytes are the very bytes that were checked, not a second read that could differ.
-    platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "imported_config.json"),
-                                  file.bytes);
-    platform::writeFileAtomically(platform::joinPath(core::configDirectory(), "pending_import"), "");
+    // Both files are checked first, so that no staged document is replaced without its marker.
+    const std::string staged = platform::joinPath(core::configDirectory(), "imported_config.json");
+    const std::string marker = platform::joinPath(core::configDirectory(), "pending_import");
+    platform::checkWritable(staged);
+    platform::checkWritable(marker);
+    platform::writeFileAtomically(staged, file.bytes);
+    platform::writeFileAtomically(marker, "");
     core::printLine("");
     core::printLine("✓ Configuration staged for import.");
     core::printLine("  Restart Mivora to apply changes.");

@@ -51,8 +51,10 @@ void RemoveDarkIconCommand::run() {
     bool lightMissing = !lightIcon || !platform::fileExists(*lightIcon) || platform::isDirectory(*lightIcon);
     bool darkMode = currentAppearance() == IconAppearance::dark;
     bool reapply = darkMode && !lightMissing;
+    if (reapply) requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
+    // Nor is the light icon put back when the dark slot could not be dropped afterwards.
+    platform::checkWritable(iconCacheFilePath());
     if (reapply) {
-        requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }

@@ -46,11 +46,16 @@ void RemoveIconCommand::run() {
     if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
-        core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
+        // An entry that could not be dropped afterwards is refused before the helper runs.
+        IconCache cache = loadIconCache();
+        if (findIconCacheEntry(cache, app.path) != cache.end()) platform::checkWritable(iconCacheFilePath());
+        core::runShell(
+            helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
         removedCache = removeCachedIcons(app.path, core::cacheDirectory());
     }
 
-    RemoveIconResult result{true, app, true, removedCache, removedCache, "Default icon restored for " + app.name};
+    RemoveIconResult result{true,         app,          true,
+                            removedCache, removedCache, "Default icon restored for " + app.name};
     if (json) {
         core::printJSON(result);
     } else {

@@ -52,7 +52,7 @@ void SetIconCommand::run() {
     } else {
         icon = core::resolveAppPath(iconPath);
     }
-    if (!platform::fileExists(icon)) throw core::CLIError::fileNotFound("Icon file not found: " + icon);
+    if (!platform::itemExists(icon)) throw core::CLIError::fileNotFound("Icon file not found: " + icon);
 
     core::InstalledApp app = core::resolveAppArgument(appPath);
     IconAppearance slot = appearance.value_or(currentAppearance());

@@ -1,14 +1,14 @@
 #include "icons/commands/validate_command.h"
 
-#include <cstdint>
-#include <vector>
-
 #include "core/errors.h"
 #include "core/output.h"
 #include "core/paths.h"
 #include "icons/commands/config_document.h"
 #include "platform/filesystem.h"
 #include "platform/formatting.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace mivora::icons {
 
@@ -45,7 +45,7 @@ void ValidateCommand::declare(core::Arguments& arguments) {
 
 void ValidateCommand::run() {
     std::string path = core::resolveAppPath(configPath);
-    if (!platform::fileExists(path)) throw core::CLIError::fileNotFound("File not found: " + path);
+    if (!platform::itemExists(path)) throw core::CLIError::fileNotFound("File not found: " + path);
     AppConfiguration configuration;
     try {
         configuration = readConfigurationFile(path).configuration;

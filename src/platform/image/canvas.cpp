@@ -48,10 +48,21 @@ void Canvas::drawImage(const Image& image, const Rect& destination) {
     // Edge pixels are repeated rather than faded into transparency; the
     // rectangle itself bounds the drawing.
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+    // Only the part of the rectangle on the canvas is filled: a picture scaled
+    // far beyond the canvas (a 16384 x 1 strip made to cover it) would overflow
+    // cairo's fixed-point path coordinates and draw nothing.
+    const double left = std::max(destination.x, 0.0);
+    const double top = std::max(destination.y, 0.0);
+    const double right = std::min(destination.x + destination.width, static_cast<double>(width_));
+    const double bottom = std::min(destination.y + destination.height, static_cast<double>(height_));
+    if (!(right > left) || !(bottom > top)) {
+        cairo_pattern_destroy(pattern);
+        return;
+    }
     cairo_save(context_);
     cairo_set_operator(context_, CAIRO_OPERATOR_OVER);
     cairo_set_source(context_, pattern);
-    cairo_rectangle(context_, destination.x, destination.y, destination.width, destination.height);
+    cairo_rectangle(context_, left, top, right - left, bottom - top);
     cairo_fill(context_);
     cairo_restore(context_);
     cairo_pattern_destroy(pattern);

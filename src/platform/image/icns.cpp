@@ -1,5 +1,6 @@
 #include "platform/image/icns.h"
 
+#include <algorithm>
 #include <cstring>
 // libicns declares its C functions without extern "C".
 extern "C" {
@@ -75,34 +76,42 @@ const PictureType* pictureType(std::string_view type) {
     return nullptr;
 }
 
-// The run-length form of the "ARGB" members: per channel (A, R, G, B in turn),
-// a control byte below 0x80 copies the next (byte + 1) bytes, one of 0x80 or
-// more repeats the next byte (byte - 125) times.
-Bitmap decodeARGB(std::string_view data, int side) {
-    size_t count = static_cast<size_t>(side) * side;
-    std::vector<uint8_t> channels(count * 4);
+// The run-length form of the old members and of the "ARGB" ones: per channel in
+// turn, a control byte below 0x80 copies the next (byte + 1) bytes, one of 0x80
+// or more repeats the next byte (byte - 125) times. Unpacks `channels` planes of
+// `count` bytes into `out`, or, without `out`, only checks that the data holds
+// exactly that: no run crosses a plane and nothing is read past the data.
+void unpackRunLength(std::string_view data, int channels, size_t count, uint8_t* out) {
     size_t in = 0;
-    for (int channel = 0; channel < 4; ++channel) {
-        uint8_t* out = channels.data() + channel * count;
+    for (int channel = 0; channel < channels; ++channel) {
         size_t written = 0;
         while (written < count) {
             if (in >= data.size()) throw ImageError("run-length data ends early");
             unsigned control = static_cast<unsigned char>(data[in++]);
             if (control < 0x80) {
                 size_t run = control + 1;
-                if (run > count - written || run > data.size() - in)
-                    throw ImageError("run-length data overruns");
-                std::memcpy(out + written, data.data() + in, run);
+                if (run > count - written) throw ImageError("run-length data overruns");
+                if (run > data.size() - in) throw ImageError("run-length data ends early");
+                if (out) std::memcpy(out + channel * count + written, data.data() + in, run);
                 in += run;
                 written += run;
             } else {
                 size_t run = control - 125;
-                if (run > count - written || in >= data.size()) throw ImageError("run-length data overruns");
-                std::memset(out + written, static_cast<unsigned char>(data[in++]), run);
+                if (run > count - written) throw ImageError("run-length data overruns");
+                if (in >= data.size()) throw ImageError("run-length data ends early");
+                if (out)
+                    std::memset(out + channel * count + written, static_cast<unsigned char>(data[in]), run);
+                ++in;
                 written += run;
             }
         }
     }
+}
+
+Bitmap decodeARGB(std::string_view data, int side) {
+    size_t count = static_cast<size_t>(side) * side;
+    std::vector<uint8_t> channels(count * 4);
+    unpackRunLength(data, 4, count, channels.data());
     Bitmap bitmap;
     bitmap.width = bitmap.height = side;
     bitmap.pixels.resize(count * 4);
@@ -119,8 +128,7 @@ Bitmap decodeARGB(std::string_view data, int side) {
 Bitmap decodeModern(std::string_view data, int side) {
     if (hasPNGSignature(data)) return decodePNG(data);
     if (hasJPEG2000Signature(data)) return decodeJPEG2000(data);
-    if (data.substr(0, 4) == "ARGB") return decodeARGB(data.substr(4), side);
-    throw ImageError("data is neither PNG, JPEG 2000 nor ARGB");
+    return decodeARGB(data.substr(4), side);
 }
 
 icns_type_t typeCode(std::string_view type) {
@@ -137,7 +145,9 @@ struct ImageOwner {
     ~ImageOwner() { icns_free_image(&image); }
 };
 
-// A one-member family (plus its mask when there is one) handed to libicns.
+// A one-member family (plus its mask when there is one) handed to libicns, only
+// after examine() has checked the run-length data and the mask's length: its
+// readers trust the lengths they are given.
 Bitmap decodeRLE24(const IcnsMember& member, const IcnsMember* mask, int side) {
     icns_set_print_errors(0);
     std::string family = "icns";
@@ -188,6 +198,88 @@ Bitmap decodeRLE24(const IcnsMember& member, const IcnsMember* mask, int side) {
     return bitmap;
 }
 
+// A picture member that passed every check that needs no decoding, with the
+// size that decoding it will give.
+struct Candidate {
+    size_t index = 0; // in file order
+    const IcnsMember* member = nullptr;
+    const PictureType* kind = nullptr;
+    const IcnsMember* mask = nullptr; // the old run-length members only
+    PixelSize size;
+};
+
+// Checks a picture member without decoding it: the embedded picture's header
+// and size caps, the run-length data of the "ARGB" and old members (it must
+// unpack to exactly the member's side), and the old members' mask length.
+// Throws ImageError.
+Candidate examine(size_t index, const IcnsMember& member, const PictureType& kind,
+                  const std::vector<IcnsMember>& members) {
+    Candidate candidate{index, &member, &kind, nullptr, {}};
+    const int side = kind.pointSide * kind.scale;
+    const size_t count = static_cast<size_t>(side) * side;
+    std::string_view data = member.data;
+    if (kind.encoding == Encoding::modern) {
+        if (hasPNGSignature(data)) {
+            candidate.size = pngPixelSize(data);
+        } else if (hasJPEG2000Signature(data)) {
+            candidate.size = jpeg2000PixelSize(data);
+        } else if (data.substr(0, 4) == "ARGB") {
+            unpackRunLength(data.substr(4), 4, count, nullptr);
+            candidate.size = {side, side};
+        } else {
+            throw ImageError("data is neither PNG, JPEG 2000 nor ARGB");
+        }
+        return candidate;
+    }
+    // "it32" data starts with four bytes of zeros.
+    if (member.type == "it32") {
+        if (data.size() < 4) throw ImageError("run-length data ends early");
+        data.remove_prefix(4);
+    }
+    unpackRunLength(data, 3, count, nullptr);
+    for (const IcnsMember& other : members) {
+        if (other.type == kind.maskType) candidate.mask = &other;
+    }
+    if (candidate.mask && candidate.mask->data.size() != count) {
+        throw ImageError("its mask '" + candidate.mask->type + "' holds " +
+                         std::to_string(candidate.mask->data.size()) + " bytes, not the " +
+                         std::to_string(count) + " of a " + std::to_string(side) + " x " +
+                         std::to_string(side) + " mask");
+    }
+    candidate.size = {side, side};
+    return candidate;
+}
+
+struct Examined {
+    std::vector<Candidate> candidates; // in file order
+    std::vector<std::pair<size_t, std::string>> problems;
+};
+
+Examined examineMembers(const std::vector<IcnsMember>& members) {
+    Examined examined;
+    for (size_t i = 0; i < members.size(); ++i) {
+        const PictureType* kind = pictureType(members[i].type);
+        if (kind == nullptr) continue;
+        try {
+            examined.candidates.push_back(examine(i, members[i], *kind, members));
+        } catch (const ImageError& error) {
+            examined.problems.emplace_back(i, "member '" + printableType(members[i].type) +
+                                                  "': " + error.what());
+        }
+    }
+    return examined;
+}
+
+Bitmap decodeCandidate(const Candidate& candidate) {
+    const int side = candidate.kind->pointSide * candidate.kind->scale;
+    if (candidate.kind->encoding == Encoding::modern) return decodeModern(candidate.member->data, side);
+    return decodeRLE24(*candidate.member, candidate.mask, side);
+}
+
+std::string problemText(const Candidate& candidate, const ImageError& error) {
+    return "member '" + printableType(candidate.member->type) + "': " + error.what();
+}
+
 } // namespace
 
 bool hasICNSSignature(std::string_view bytes) {
@@ -231,28 +323,27 @@ std::vector<IcnsMember> readIcnsMembers(std::string_view file) {
 }
 
 IcnsContents decodeIcns(std::string_view file) {
-    std::vector<IcnsMember> members = readIcnsMembers(file);
+    const std::vector<IcnsMember> members = readIcnsMembers(file);
+    Examined examined = examineMembers(members);
+    // Every picture is decoded: their sizes together must fit before the first is.
+    long long pixels = 0;
+    for (const Candidate& candidate : examined.candidates)
+        pixels += candidate.size.area();
+    checkPixelBudget(pixels);
     IcnsContents contents;
-    for (const IcnsMember& member : members) {
-        const PictureType* kind = pictureType(member.type);
-        if (kind == nullptr) continue;
-        int side = kind->pointSide * kind->scale;
+    for (const Candidate& candidate : examined.candidates) {
         try {
-            Bitmap bitmap;
-            if (kind->encoding == Encoding::modern) {
-                bitmap = decodeModern(member.data, side);
-            } else {
-                const IcnsMember* mask = nullptr;
-                for (const IcnsMember& other : members) {
-                    if (other.type == kind->maskType) mask = &other;
-                }
-                bitmap = decodeRLE24(member, mask, side);
-            }
-            contents.pictures.push_back({member.type, {kind->pointSide, kind->scale}, std::move(bitmap)});
+            contents.pictures.push_back({candidate.member->type,
+                                         {candidate.kind->pointSide, candidate.kind->scale},
+                                         decodeCandidate(candidate)});
         } catch (const ImageError& error) {
-            contents.problems.push_back("member '" + member.type + "': " + error.what());
+            examined.problems.emplace_back(candidate.index, problemText(candidate, error));
         }
     }
+    std::stable_sort(examined.problems.begin(), examined.problems.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& problem : examined.problems)
+        contents.problems.push_back(std::move(problem.second));
     return contents;
 }
 
@@ -270,16 +361,27 @@ std::map<std::string, const IcnsPicture*> iconsetPictures(const IcnsContents& co
 }
 
 Image decodeIcnsImage(std::string_view file) {
-    IcnsContents contents = decodeIcns(file);
-    if (contents.pictures.empty()) {
-        std::string reason = "ICNS file holds no picture that can be decoded";
-        if (!contents.problems.empty()) reason += " (" + contents.problems.front() + ")";
-        throw ImageError(reason);
+    const std::vector<IcnsMember> members = readIcnsMembers(file);
+    Examined examined = examineMembers(members);
+    // Drawing uses the picture with the most pixels, so only that one is
+    // decoded; the next largest only when it fails.
+    std::vector<Candidate>& candidates = examined.candidates;
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.size.area() > b.size.area(); });
+    std::string firstProblem = examined.problems.empty() ? "" : examined.problems.front().second;
+    long long pixels = 0;
+    for (const Candidate& candidate : candidates) {
+        pixels += candidate.size.area();
+        checkPixelBudget(pixels);
+        try {
+            return Image(decodeCandidate(candidate));
+        } catch (const ImageError& error) {
+            if (firstProblem.empty()) firstProblem = problemText(candidate, error);
+        }
     }
-    std::vector<Bitmap> bitmaps;
-    for (auto& picture : contents.pictures)
-        bitmaps.push_back(std::move(picture.bitmap));
-    return Image(std::move(bitmaps));
+    std::string reason = "ICNS file holds no picture that can be decoded";
+    if (!firstProblem.empty()) reason += " (" + firstProblem + ")";
+    throw ImageError(reason);
 }
 
 } // namespace mivora::image

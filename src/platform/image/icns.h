@@ -45,14 +45,18 @@ struct IcnsContents {
 };
 
 // Decodes every picture member (masks and members that hold no picture are skipped).
-// Throws ImageError only when the container itself is bad.
+// Each member is checked before any decoder sees it (its picture's header, its
+// run-length data, its mask's length), and the sizes of all of them together
+// must fit kMaxImagePixels. Throws ImageError when the container itself is bad
+// or the pictures are too large together.
 IcnsContents decodeIcns(std::string_view file);
 
 // One picture per iconset file name; where several members share a name (an
 // old run-length member beside a PNG one) the preferred member type wins.
 std::map<std::string, const IcnsPicture*> iconsetPictures(const IcnsContents& contents);
 
-// The picture members as an Image; throws ImageError when none decodes.
+// The picture with the most pixels as an Image: only that member is decoded
+// (the next largest when it fails); throws ImageError when none decodes.
 Image decodeIcnsImage(std::string_view file);
 
 } // namespace mivora::image

@@ -7,12 +7,28 @@
 
 namespace mivora::image {
 
-void checkImageSize(long long width, long long height) {
-    if (width < 0 || height < 0) throw ImageError("negative image size");
+std::optional<std::string> imageSizeProblem(long long width, long long height) {
+    if (width < 0 || height < 0) return "negative image size";
+    const std::string size = "image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
     if (width > kMaxImageSide || height > kMaxImageSide) {
-        throw ImageError("image of " + std::to_string(width) + " x " + std::to_string(height) +
-                         " pixels is larger than " + std::to_string(kMaxImageSide) + " x " +
-                         std::to_string(kMaxImageSide));
+        return size + " is larger than " + std::to_string(kMaxImageSide) + " x " +
+               std::to_string(kMaxImageSide);
+    }
+    if (width * height > kMaxImagePixels) {
+        return size + " is larger than the " + std::to_string(kMaxImagePixels) + " pixels an image may have";
+    }
+    return std::nullopt;
+}
+
+void checkImageSize(long long width, long long height) {
+    if (auto problem = imageSizeProblem(width, height)) throw ImageError(*problem);
+}
+
+void checkPixelBudget(long long pixels) {
+    if (pixels > kMaxImagePixels) {
+        throw ImageError("the pictures of this file hold " + std::to_string(pixels) +
+                         " pixels together, more than the " + std::to_string(kMaxImagePixels) +
+                         " pixels an image may have");
     }
 }
 

@@ -23,9 +23,20 @@ public:
 // No image side beyond this is decoded or drawn, so that a lying header never
 // turns into a multi-gigabyte allocation.
 inline constexpr int kMaxImageSide = 16384;
+// The most pixels one image file may decode to, all members of an ICNS file
+// together (8192 x 8192: 256 MiB as a bitmap). Sizes are read from the headers
+// and checked before anything is allocated, so that no input costs much more
+// than a gigabyte of memory or a few seconds, however small the file.
+inline constexpr long long kMaxImagePixels = 8192LL * 8192;
 
-// Throws ImageError unless 0 <= width, height <= kMaxImageSide.
+// Why a picture of this size is not decoded or drawn, or nothing when it may
+// be: unless 0 <= width, height <= kMaxImageSide and width x height <= kMaxImagePixels.
+std::optional<std::string> imageSizeProblem(long long width, long long height);
+// Throws ImageError with imageSizeProblem's text.
 void checkImageSize(long long width, long long height);
+// Throws ImageError when `pixels` (the sum over the pictures one file would
+// decode to) is above kMaxImagePixels.
+void checkPixelBudget(long long pixels);
 
 // Pixel (x, y) begins at byte (y * width + x) * 4 and holds R, G, B, A, the
 // colour premultiplied by alpha.
@@ -42,6 +53,13 @@ struct Bitmap {
 struct Size {
     double width = 0;
     double height = 0;
+};
+
+// A picture's size in pixels as its header announces it, before any decoding.
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+    long long area() const { return static_cast<long long>(width) * height; }
 };
 
 // An immutable picture: its representations (shared, so copies are cheap) and

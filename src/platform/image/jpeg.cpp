@@ -26,6 +26,13 @@ struct JPEGErrorManager {
     char message[JMSG_LENGTH_MAX];
 };
 
+// A progressive file may hold any number of scans, each a pass over the whole
+// picture; real encoders write about ten.
+constexpr int kMaxJPEGScans = 256;
+// libjpeg's own buffers (the coefficients of a progressive picture: two bytes per
+// sample) stay below this; a larger need is an error, there is no backing store.
+constexpr long kMaxJPEGWorkingMemory = static_cast<long>(kMaxImagePixels) * 8;
+
 void jpegErrorExit(j_common_ptr info) {
     auto* manager = reinterpret_cast<JPEGErrorManager*>(info->err);
     (*info->err->format_message)(info, manager->message);
@@ -33,6 +40,14 @@ void jpegErrorExit(j_common_ptr info) {
 }
 
 void jpegQuiet(j_common_ptr) {}
+
+void jpegProgress(j_common_ptr info) {
+    auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+    if (decompress->input_scan_number <= kMaxJPEGScans) return;
+    auto* manager = reinterpret_cast<JPEGErrorManager*>(info->err);
+    std::snprintf(manager->message, sizeof manager->message, "more than %d scans", kMaxJPEGScans);
+    std::longjmp(manager->jump, 1);
+}
 
 // Warnings are dropped, except running out of data (or into the end marker)
 // inside the picture: libjpeg would pad the rest with grey, however large its
@@ -42,11 +57,20 @@ void jpegMessage(j_common_ptr info, int level) {
     if (level == -1 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) jpegErrorExit(info);
 }
 
+// Writes why the size is refused; out of line, so that readJPEG's frame holds no string.
+bool sizeRefused(long long width, long long height, char* message, size_t messageSize) {
+    auto problem = imageSizeProblem(width, height);
+    if (problem) std::snprintf(message, messageSize, "%s", problem->c_str());
+    return problem.has_value();
+}
+
 // Kept free of C++ objects with destructors in this frame: libjpeg reports
 // errors by longjmp. The output lives in the caller's bitmap.
 bool readJPEG(const unsigned char* data, unsigned long size, Bitmap* out, char* message, size_t messageSize) {
     jpeg_decompress_struct info;
     JPEGErrorManager errors;
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpegProgress;
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = jpegErrorExit;
     errors.base.output_message = jpegQuiet;
@@ -58,14 +82,19 @@ bool readJPEG(const unsigned char* data, unsigned long size, Bitmap* out, char* 
         return false;
     }
     jpeg_create_decompress(&info);
+    info.mem->max_memory_to_use = kMaxJPEGWorkingMemory;
+    info.progress = &progress;
     jpeg_mem_src(&info, data, size);
     jpeg_read_header(&info, TRUE);
     bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
-    if (info.image_width < 1 || info.image_height < 1 || info.image_width > kMaxImageSide ||
-        info.image_height > kMaxImageSide) {
-        std::snprintf(message, messageSize, "JPEG of %u x %u pixels is out of range (at most %d x %d)",
-                      info.image_width, info.image_height, kMaxImageSide, kMaxImageSide);
+    // The header's size is checked before libjpeg allocates anything for the picture.
+    if (info.image_width < 1 || info.image_height < 1) {
+        std::snprintf(message, messageSize, "JPEG of zero size");
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    if (sizeRefused(info.image_width, info.image_height, message, messageSize)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -190,10 +219,12 @@ uint8_t toEightBits(OPJ_INT32 value, const opj_image_comp_t& component) {
 
 } // namespace
 
-Bitmap decodeJPEG2000(std::string_view bytes) {
-    MemoryStream memory{bytes, 0};
-    std::string error;
-    OpenJPEGSession session;
+namespace {
+
+// Reads the header into the session and checks the size before anything is
+// allocated for the picture; throws ImageError.
+PixelSize beginJPEG2000(OpenJPEGSession& session, MemoryStream& memory, std::string& error) {
+    std::string_view bytes = memory.bytes;
     bool jp2 = bytes.size() >= 12 && bytes[4] == 'j' && bytes[5] == 'P';
     session.codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
     if (session.codec == nullptr) throw ImageError("cannot start the JPEG 2000 decoder");
@@ -213,11 +244,9 @@ Bitmap decodeJPEG2000(std::string_view bytes) {
     opj_stream_set_skip_function(session.stream, streamSkip);
     opj_stream_set_seek_function(session.stream, streamSeek);
 
-    auto fail = [&](const char* what) {
-        return ImageError(std::string("damaged JPEG 2000 data: ") + (error.empty() ? what : error));
-    };
     if (!opj_read_header(session.stream, session.codec, &session.image) || session.image == nullptr) {
-        throw fail("unreadable header");
+        throw ImageError(std::string("damaged JPEG 2000 data: ") +
+                         (error.empty() ? "unreadable header" : error));
     }
     opj_image_t* image = session.image;
     long long width = static_cast<long long>(image->x1) - image->x0;
@@ -233,6 +262,28 @@ Bitmap decodeJPEG2000(std::string_view bytes) {
     }
     if (image->numcomps < 1 || image->numcomps > 4)
         throw ImageError("JPEG 2000 image with an unusual number of components");
+    return {static_cast<int>(width), static_cast<int>(height)};
+}
+
+} // namespace
+
+PixelSize jpeg2000PixelSize(std::string_view bytes) {
+    MemoryStream memory{bytes, 0};
+    std::string error;
+    OpenJPEGSession session;
+    return beginJPEG2000(session, memory, error);
+}
+
+Bitmap decodeJPEG2000(std::string_view bytes) {
+    MemoryStream memory{bytes, 0};
+    std::string error;
+    OpenJPEGSession session;
+    const PixelSize size = beginJPEG2000(session, memory, error);
+    const long long width = size.width, height = size.height;
+    opj_image_t* image = session.image;
+    auto fail = [&](const char* what) {
+        return ImageError(std::string("damaged JPEG 2000 data: ") + (error.empty() ? what : error));
+    };
     if (!opj_decode(session.codec, session.stream, image) ||
         !opj_end_decompress(session.codec, session.stream)) {
         throw fail("undecodable data");

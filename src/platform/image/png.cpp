@@ -13,18 +13,27 @@ bool hasPNGSignature(std::string_view bytes) {
     return bytes.size() >= 8 && png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) == 0;
 }
 
-Bitmap decodePNG(std::string_view bytes) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
+namespace {
+
+// Frees libpng's reader however we leave.
+struct PNGReader {
+    png_image image;
+    PNGReader() {
+        std::memset(&image, 0, sizeof image);
+        image.version = PNG_IMAGE_VERSION;
+    }
+    ~PNGReader() { png_image_free(&image); }
+    PNGReader(const PNGReader&) = delete;
+    PNGReader& operator=(const PNGReader&) = delete;
+};
+
+// Reads the header and refuses, before anything is allocated, a size that is
+// out of range or that the file is far too small to hold.
+void beginPNG(PNGReader& reader, std::string_view bytes) {
+    png_image& png = reader.image;
     if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
         throw ImageError(std::string("damaged PNG: ") + png.message);
     }
-    // Free libpng's reader however we leave.
-    struct Reader {
-        png_image* image;
-        ~Reader() { png_image_free(image); }
-    } reader{&png};
     if (png.width < 1 || png.height < 1) throw ImageError("PNG of zero size");
     checkImageSize(png.width, png.height);
     // Deflate packs at most about 1032 bytes into one, and a PNG row holds at
@@ -34,6 +43,20 @@ Bitmap decodePNG(std::string_view bytes) {
         throw ImageError("damaged PNG: " + std::to_string(bytes.size()) + " bytes cannot hold " +
                          std::to_string(png.width) + " x " + std::to_string(png.height) + " pixels");
     }
+}
+
+} // namespace
+
+PixelSize pngPixelSize(std::string_view bytes) {
+    PNGReader reader;
+    beginPNG(reader, bytes);
+    return {static_cast<int>(reader.image.width), static_cast<int>(reader.image.height)};
+}
+
+Bitmap decodePNG(std::string_view bytes) {
+    PNGReader reader;
+    beginPNG(reader, bytes);
+    png_image& png = reader.image;
     png.format = PNG_FORMAT_RGBA;
     // Left uninitialised: libpng fills it row by row, and the pages of rows that
     // a damaged file never reaches are never touched.

@@ -9,6 +9,9 @@
 namespace mivora::image {
 
 bool hasPNGSignature(std::string_view bytes);
+// The size the header announces, after the checks decodePNG makes before it
+// allocates anything (size caps, a file too small for its pixels); throws ImageError.
+PixelSize pngPixelSize(std::string_view bytes);
 // Any PNG (palette, grey, 16-bit, with or without alpha) as a premultiplied
 // bitmap; throws ImageError for a damaged or oversized file.
 Bitmap decodePNG(std::string_view bytes);
