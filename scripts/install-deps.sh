@@ -6,10 +6,11 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libcli11-dev nlohmann-json3-dev libplist-dev libicu-dev
   libcurl4-openssl-dev libcpp-httplib-dev uuid-dev
-  libcairo2-dev libpng-dev libjpeg62-turbo-dev libopenjp2-7-dev libicns-dev
+  libcairo2-dev libpng-dev libdeflate-dev libjpeg62-turbo-dev libopenjp2-7-dev libicns-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zsh fish bash attr libnss-wrapper
   clang libclang-rt-14-dev llvm
+  util-linux e2fsprogs
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // Stand-in for the system's iconutil, in the one form this tool uses:
 //   iconutil -c iconset <file.icns> [-o <folder>]
-// writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png.
+// writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png (a PNG
+// member byte for byte, any other member encoded as PNG).
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
 #include "platform/image/png.h"
@@ -63,8 +64,11 @@ int main(int argc, char** argv) {
     try {
         platform::createDirectories(output);
         for (const auto& [name, picture] : chosen) {
-            platform::writeFileAtomically(platform::joinPath(output, name),
-                                          image::encodePNG(picture->bitmap));
+            // A PNG member is written as it is (it decoded above); others are encoded.
+            std::string encoded;
+            std::string_view member = picture->png;
+            if (member.empty()) member = encoded = image::encodePNG(picture->bitmap);
+            platform::writeFileAtomically(platform::joinPath(output, name), member);
         }
     } catch (const std::exception& error) {
         return fail(error.what());

@@ -40,6 +40,13 @@ std::string absolute(const std::string& path) {
     return platform::standardizePath(platform::joinPath(platform::currentDirectory(), path));
 }
 
+int printSize(const std::string& input, const std::vector<std::string>& queries, int width, int height) {
+    std::printf("%s\n", input.c_str());
+    for (const auto& query : queries)
+        std::printf("  %s: %d\n", query.c_str(), query == "pixelWidth" ? width : height);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -79,22 +86,26 @@ int main(int argc, char** argv) {
         if (format.empty()) return usage();
         if (format != "png") return fail("format '" + format + "' is not available here (only png)");
     }
+    auto bytes = platform::readFile(input);
+    if (!bytes) return fail(input + ": cannot read the file");
+    if (!queries.empty() && image::hasPNGSignature(*bytes)) {
+        // The header holds the size: a PNG is not decoded just to print two numbers.
+        // One whose header does not pass goes on to the decoder, which says why.
+        try {
+            const image::PixelSize size = image::pngPixelSize(*bytes);
+            return printSize(input, queries, size.width, size.height);
+        } catch (const image::ImageError&) {
+        }
+    }
     image::Image picture;
     try {
-        picture = image::readImage(input);
+        picture = image::decodeImage(*bytes);
     } catch (const image::ImageError& error) {
-        return fail(error.what());
+        return fail(input + ": " + error.what());
     }
     const image::Bitmap* best = picture.bestRepresentation();
     if (best == nullptr) return fail(input + ": the image holds no pixels");
-
-    if (!queries.empty()) {
-        std::printf("%s\n", input.c_str());
-        for (const auto& query : queries) {
-            std::printf("  %s: %d\n", query.c_str(), query == "pixelWidth" ? best->width : best->height);
-        }
-        return 0;
-    }
+    if (!queries.empty()) return printSize(input, queries, best->width, best->height);
 
     long long width = best->width, height = best->height;
     if (resize) {
@@ -113,9 +124,14 @@ int main(int argc, char** argv) {
     }
     const std::string destination = output.empty() ? input : absolute(output);
     try {
-        image::Canvas canvas(static_cast<int>(width), static_cast<int>(height));
-        canvas.drawImage(picture, {0, 0, static_cast<double>(width), static_cast<double>(height)});
-        platform::writeFileAtomically(destination, image::encodePNG(canvas.bitmap()));
+        if (image::hasPNGSignature(*bytes) && width == best->width && height == best->height) {
+            // Already a PNG of that size (and it decoded): its bytes are the result.
+            platform::writeFileAtomically(destination, *bytes);
+        } else {
+            image::Canvas canvas(static_cast<int>(width), static_cast<int>(height));
+            canvas.drawImage(picture, {0, 0, static_cast<double>(width), static_cast<double>(height)});
+            platform::writeFileAtomically(destination, image::encodePNG(canvas.bitmap()));
+        }
     } catch (const std::exception& error) {
         return fail(error.what());
     }

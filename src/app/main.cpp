@@ -1,13 +1,15 @@
 // Process entry: migrate the legacy data folder, then parse and run one command.
+#include "app/migration.h"
+#include "cli/frame.h"
+#include "cli/root_command.h"
+#include "platform/memory.h"
+
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/migration.h"
-#include "cli/frame.h"
-#include "cli/root_command.h"
-
 int main(int argc, char** argv) {
+    mivora::platform::keepFreedMemoryForReuse();
     mivora::app::migrateLegacyData();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     int status = mivora::cli::runCommandLine(mivora::core::makeCommand<mivora::cli::MivoraCLI>, arguments);

@@ -35,23 +35,33 @@ std::optional<DecodedBitmap> decodeBitmap(std::string_view bytes) {
     return std::nullopt;
 }
 
+std::optional<std::string> encoded(const image::Bitmap* bitmap) {
+    if (bitmap == nullptr) return std::nullopt;
+    try {
+        return image::encodePNG(*bitmap);
+    } catch (const image::ImageError&) {
+        return std::nullopt;
+    }
+}
+
+bool sameBitmap(const image::Bitmap& a, const image::Bitmap& b) {
+    return &a == &b || (a.width == b.width && a.height == b.height && a.pixels == b.pixels);
+}
+
 bool isOpaque(const image::Bitmap& bitmap, int x, int y) {
     if (x < 0 || y < 0 || x >= bitmap.width || y >= bitmap.height || !bitmap.isValid()) return false;
     uint8_t alpha = bitmap.pixels[(static_cast<size_t>(y) * bitmap.width + x) * 4 + 3];
     return alpha / 255.0 > LocalCollectionIconStager::kOpaqueCornerAlpha;
 }
 
-} // namespace
-
-std::optional<std::string> LocalCollectionIconStager::validate(std::string_view pngData) {
-    auto decoded = decodeBitmap(pngData);
-    if (!decoded) return "Staged image is not a decodable PNG.";
-    const image::Bitmap& bitmap = decoded->bitmap;
+// The checks after decoding, on the bitmap and whether its file has an alpha channel.
+std::optional<std::string> validateBitmap(const image::Bitmap& bitmap, bool hasAlpha) {
+    constexpr int kRequiredSide = LocalCollectionIconStager::kRequiredSide;
     if (bitmap.width != kRequiredSide || bitmap.height != kRequiredSide) {
         return "Icon is " + std::to_string(bitmap.width) + "x" + std::to_string(bitmap.height) +
                ", expected " + std::to_string(kRequiredSide) + "x" + std::to_string(kRequiredSide) + ".";
     }
-    if (!decoded->hasAlpha) return "Icon has no alpha channel — it would show as a square tile in the Dock.";
+    if (!hasAlpha) return "Icon has no alpha channel — it would show as a square tile in the Dock.";
     const int w = bitmap.width;
     const std::array<std::pair<int, int>, 4> corners = {{{0, 0}, {w - 1, 0}, {0, w - 1}, {w - 1, w - 1}}};
     bool allOpaque = true;
@@ -62,6 +72,14 @@ std::optional<std::string> LocalCollectionIconStager::validate(std::string_view 
                "alpha clip).";
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> LocalCollectionIconStager::validate(std::string_view pngData) {
+    auto decoded = decodeBitmap(pngData);
+    if (!decoded) return "Staged image is not a decodable PNG.";
+    return validateBitmap(decoded->bitmap, decoded->hasAlpha);
 }
 
 std::optional<image::Image> LocalCollectionIconStager::referenceImage(const core::InstalledApp& app) {
@@ -87,22 +105,35 @@ LocalCollectionIconStager::stage(const std::string& imagePath, const std::string
     std::optional<image::Image> loaded = image::loadImage(path);
     if (!loaded) throw LocalCollectionError::badImage("Could not read image at " + path);
 
+    // Normalised before the raw copy is encoded, though written after it: the
+    // normalisation's canvas then takes the memory the decoder just gave back
+    // instead of fresh pages.
+    image::Image picture = raw ? *loaded : icons::normalizeIconImage(*loaded, reference);
+
     // The untouched input, for debugging a bad result; only when raw/ is there.
     auto rawFile = core::containedPath(
         platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), collectionDirectory);
-    if (auto rawBytes = icons::LocalCollectionIconStager::renderPNG(*loaded, std::nullopt);
-        rawBytes && rawFile) {
+    auto rawBitmap =
+        rawFile ? icons::LocalCollectionIconStager::renderBitmap(*loaded, std::nullopt) : nullptr;
+    std::optional<std::string> rawBytes = encoded(rawBitmap.get());
+    if (rawBytes) {
         try {
             platform::writeFileAtomically(*rawFile, *rawBytes);
         } catch (const platform::FileSystemError&) {
         }
     }
 
-    image::Image picture = raw ? *loaded : icons::normalizeIconImage(*loaded, reference);
-    auto png = icons::LocalCollectionIconStager::renderPNG(picture, kRequiredSide);
+    auto bitmap = icons::LocalCollectionIconStager::renderBitmap(picture, kRequiredSide);
+    // A picture that comes out of staging as it went in (already Dock-ready, or --raw
+    // at 1024) is encoded once for both files.
+    std::optional<std::string> png =
+        bitmap && rawBytes && sameBitmap(*bitmap, *rawBitmap) ? std::move(rawBytes) : encoded(bitmap.get());
+    rawBitmap.reset();
     if (!png) throw LocalCollectionError::badImage("Could not encode normalized PNG for " + appSlug);
 
-    std::optional<std::string> warning = validate(*png);
+    // The encoder always writes 8-bit RGBA of exactly the bitmap's size and alpha,
+    // so the gate reads the bitmap rather than decoding the bytes again.
+    std::optional<std::string> warning = validateBitmap(*bitmap, /*hasAlpha=*/true);
     if (warning && !force)
         throw LocalCollectionError::badImage(*warning +
                                              " Re-generate the icon, or pass --force to stage it anyway.");

@@ -12,6 +12,7 @@
 #include "platform/image/image.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -44,6 +45,11 @@ image::Image normalizeIconImage(const image::Image& picture, const std::optional
 
 // --- the steps -----------------------------------------------------------------
 
+// The picture's own bitmap when drawing it over `destination` on a fresh width x height
+// canvas would give the same bytes (its size, at the origin: source-over onto
+// transparency copies), so that callers can skip the drawing surface; else nothing.
+std::shared_ptr<const IconBitmap> drawnUnchanged(const image::Image& picture, int width, int height,
+                                                 const image::Rect& destination);
 // A width x height bitmap, transparent, with the image drawn over `destination`;
 // nothing when the bitmap cannot be made.
 std::optional<IconBitmap> drawImageIntoBitmap(const image::Image& picture, int width, int height,

@@ -8,8 +8,8 @@
 
 namespace mivora::icons {
 
-std::optional<std::string> LocalCollectionIconStager::renderPNG(const image::Image& picture,
-                                                                std::optional<int> side) {
+std::shared_ptr<const image::Bitmap> LocalCollectionIconStager::renderBitmap(const image::Image& picture,
+                                                                             std::optional<int> side) {
     long long width = 0, height = 0;
     if (side) {
         width = height = *side;
@@ -22,10 +22,19 @@ std::optional<std::string> LocalCollectionIconStager::renderPNG(const image::Ima
         width = truncated(picture.size().width);
         height = truncated(picture.size().height);
     }
-    if (width <= 0 || height <= 0) return std::nullopt;
-    if (width > image::kMaxImageSide || height > image::kMaxImageSide) return std::nullopt;
+    if (width <= 0 || height <= 0) return nullptr;
+    if (width > image::kMaxImageSide || height > image::kMaxImageSide) return nullptr;
     const int w = static_cast<int>(width), h = static_cast<int>(height);
-    auto bitmap = drawImageIntoBitmap(picture, w, h, {0, 0, static_cast<double>(w), static_cast<double>(h)});
+    const image::Rect whole{0, 0, static_cast<double>(w), static_cast<double>(h)};
+    if (auto unchanged = drawnUnchanged(picture, w, h, whole)) return unchanged;
+    auto bitmap = drawImageIntoBitmap(picture, w, h, whole);
+    if (!bitmap) return nullptr;
+    return std::make_shared<const image::Bitmap>(std::move(*bitmap));
+}
+
+std::optional<std::string> LocalCollectionIconStager::renderPNG(const image::Image& picture,
+                                                                std::optional<int> side) {
+    auto bitmap = renderBitmap(picture, side);
     if (!bitmap) return std::nullopt;
     try {
         return image::encodePNG(*bitmap);

@@ -17,6 +17,7 @@ RunResult runStandin(const Sandbox& sandbox, const std::string& program,
 
 TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
     Sandbox sandbox;
+    const std::string retinaPNG = solidPNG(1024, 1024, kIconBlue);
     std::string icns = icnsFile({
         {"TOC ", bigEndian32(0)},
         {"ic12", solidPNG(64, 64, kIconRed)},
@@ -27,7 +28,7 @@ TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
         {"ic14", solidPNG(512, 512, kIconRed)},
         {"ic09", solidPNG(512, 512, kIconRed)},
         {"ic05", "ARGB" + runLengthChannels(32, {255, 1, 2, 3})},
-        {"ic10", solidPNG(1024, 1024, kIconBlue)},
+        {"ic10", retinaPNG},
         {"ic11", solidPNG(32, 32, kIconRed)},
         {"is32", runLengthChannels(16, {9, 9, 9})},
         {"s8mk", std::string(256, '\xFF')},
@@ -45,6 +46,8 @@ TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
                                                "icon_16x16@2x.png", "icon_256x256.png", "icon_256x256@2x.png",
                                                "icon_32x32.png", "icon_32x32@2x.png", "icon_512x512.png",
                                                "icon_512x512@2x.png"}));
+    // A PNG member is written byte for byte; the run-length ones are encoded.
+    EXPECT_EQ(platform::readFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png"), retinaPNG);
     image::Bitmap retina = readPNGFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png");
     EXPECT_EQ(retina.width, 1024);
     if (retina.width == 1024) {
@@ -131,6 +134,45 @@ TEST(SipsStandin, ConvertsToPNGAndResamplesHeightThenWidth) {
         EXPECT_EQ(written.width, c.width);
         EXPECT_EQ(written.height, c.height);
     }
+}
+
+TEST(SipsStandin, PNGAlreadyAtTheAskedSizeIsKeptByteForByte) {
+    Sandbox sandbox;
+    const std::string png = pngBytes(solidBitmap(12, 12, {10, 20, 30, 128}));
+    sandbox.writeFile(sandbox.tmp() + "/icon.png", png);
+    sandbox.writeFile(sandbox.tmp() + "/photo.jpg", jpegBytes(solidBitmap(12, 12, kIconGreen)));
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool sameBytes;
+        int side;
+    };
+    const std::vector<Case> cases = {
+        {"same size given",
+         {"-s", "format", "png", "-z", "12", "12", "icon.png", "--out", "a.png"},
+         true,
+         12},
+        {"no size given", {"-s", "format", "png", "icon.png", "--out", "b.png"}, true, 12},
+        {"another size", {"-s", "format", "png", "-z", "6", "6", "icon.png", "--out", "c.png"}, false, 6},
+        {"not a PNG", {"-s", "format", "png", "-z", "12", "12", "photo.jpg", "--out", "d.png"}, false, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = runStandin(sandbox, "sips", c.arguments, sandbox.tmp());
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string output = sandbox.tmp() + "/" + c.arguments[c.arguments.size() - 1];
+        EXPECT_EQ(platform::readFile(output) == png, c.sameBytes);
+        image::Bitmap written = readPNGFile(output);
+        EXPECT_EQ(written.width, c.side);
+        EXPECT_EQ(written.height, c.side);
+    }
+    // A PNG that decodes no further than its header is refused, not copied.
+    std::string cut = png.substr(0, png.size() - 20);
+    sandbox.writeFile(sandbox.tmp() + "/cut.png", cut);
+    auto result =
+        runStandin(sandbox, "sips", {"-s", "format", "png", "cut.png", "--out", "e.png"}, sandbox.tmp());
+    EXPECT_NE(result.status, 0);
+    EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/e.png"));
 }
 
 TEST(SipsStandin, RefusesWhatItCannotDoAndWritesNothing) {

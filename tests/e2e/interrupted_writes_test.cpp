@@ -4,12 +4,14 @@
 // undoes it (or lets it finish) and ends with status 130.
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
+#include "support/icon_cache_fixture.h"
 #include "support/icon_commands_fixture.h"
 #include "support/sandbox.h"
 
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <spawn.h>
@@ -24,9 +26,9 @@ struct Ending {
     int status = 0; // exit status, or the signal that ended it
 };
 
-// Starts the binary, sends `signal` after `delay`, and waits for it.
+// Starts the binary, sends `signal` once `beforeSignal` returns, and waits for it.
 Ending runAndSignal(const Sandbox& sandbox, const std::vector<std::string>& arguments, int signal,
-                    std::chrono::microseconds delay) {
+                    const std::function<void()>& beforeSignal) {
     std::vector<std::string> argv = {mivoraBinary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environment = sandbox.runEnvironment();
@@ -48,7 +50,7 @@ Ending runAndSignal(const Sandbox& sandbox, const std::vector<std::string>& argu
         ADD_FAILURE() << "cannot start " << argv[0];
         return {};
     }
-    std::this_thread::sleep_for(delay);
+    beforeSignal();
     ::kill(pid, signal);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -88,7 +90,8 @@ protected:
                 if (afterApply) {
                     ASSERT_EQ(setIcon().status, 0);
                 }
-                Ending ending = runAndSignal(sandbox, arguments, signal, delay);
+                Ending ending =
+                    runAndSignal(sandbox, arguments, signal, [&] { std::this_thread::sleep_for(delay); });
                 if (signal == SIGINT && ending.exited && ending.status == 130) {
                     // Interrupted inside the change: undone, or finished when nothing was left to undo.
                     bool original = dockTilesXML(sandbox) == originalTiles;
@@ -123,6 +126,30 @@ TEST_F(InterruptedWrites, SetIconStoppedAnywhereIsRestorable) {
 
 TEST_F(InterruptedWrites, RemoveIconStoppedAnywhereIsRepairedByTheNextRun) {
     interruptRepeatedly({"remove-icon", "<app>", "--no-refresh"}, true, 30);
+}
+
+// A signal while the helper runs stops the helper and undoes the apply.
+TEST_F(InterruptedWrites, SignalWhileTheHelperRunsUndoesTheApply) {
+    std::string started = sandbox.tmp() + "/helper.started";
+    sandbox.writeScript(helperIn(sandbox), "touch '" + started + "'\nsleep 5\n");
+    for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        platform::removeItemQuietly(started);
+        auto start = std::chrono::steady_clock::now();
+        Ending ending =
+            runAndSignal(sandbox, {"set-icon", calculator.path, icon, "--no-refresh"}, signal, [&] {
+                for (int i = 0; i < 500 && !platform::fileExists(started); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            });
+        EXPECT_TRUE(ending.exited);
+        EXPECT_EQ(ending.status, status);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4))
+            << "the helper was stopped";
+        EXPECT_TRUE(dockTilesXML(sandbox) == originalTiles) << "the original tile is back";
+        EXPECT_TRUE(systemProxyRecords(sandbox).empty()) << systemProxyRecords(sandbox).dump();
+        EXPECT_FALSE(platform::fileExists(calculator.proxyFolder));
+        EXPECT_FALSE(platform::fileExists(iconCacheFile(sandbox)));
+    }
 }
 
 } // namespace

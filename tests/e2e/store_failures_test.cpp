@@ -2,7 +2,7 @@
 // locked file) makes every writing command fail honestly: status 1, "Error: "
 // with the real cause, and nothing half-changed in the home folder. The tool
 // runs as the unprivileged user nobody, since root writes through any folder
-// permission; a locked file is an immutable one (chattr +i).
+// permission (setpriv, util-linux); a locked file is an immutable one (chattr +i, e2fsprogs).
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "support/catalog_server.h"

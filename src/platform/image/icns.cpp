@@ -333,9 +333,14 @@ IcnsContents decodeIcns(std::string_view file) {
     IcnsContents contents;
     for (const Candidate& candidate : examined.candidates) {
         try {
+            std::string_view png =
+                candidate.kind->encoding == Encoding::modern && hasPNGSignature(candidate.member->data)
+                    ? candidate.member->data
+                    : std::string_view();
             contents.pictures.push_back({candidate.member->type,
                                          {candidate.kind->pointSide, candidate.kind->scale},
-                                         decodeCandidate(candidate)});
+                                         decodeCandidate(candidate),
+                                         png});
         } catch (const ImageError& error) {
             examined.problems.emplace_back(candidate.index, problemText(candidate, error));
         }

@@ -37,6 +37,9 @@ struct IcnsPicture {
     std::string type;
     IcnsSlot slot;
     Bitmap bitmap;
+    // The member's own bytes when it holds a PNG (a view into the file), so that
+    // they can be written out as they are instead of encoded again.
+    std::string_view png;
 };
 
 struct IcnsContents {

@@ -2,9 +2,11 @@
 
 #include "platform/image/pixel_format.h"
 
-#include <csetjmp>
+#include <cstdlib>
 #include <cstring>
+#include <libdeflate.h>
 #include <memory>
+#include <new>
 #include <png.h>
 
 namespace mivora::image {
@@ -87,46 +89,33 @@ bool pngHasAlpha(std::string_view bytes) {
 
 namespace {
 
-void appendToString(png_structp png, png_bytep data, size_t length) {
-    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+// Deflate level for written PNGs: with libdeflate this level is about twice as
+// fast as zlib's default and gives slightly smaller files.
+constexpr int kDeflateLevel = 6;
+
+void appendBigEndian32(std::string& out, uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    out.append(bytes, 4);
 }
 
-void recordError(png_structp png, png_const_charp message) {
-    auto* text = static_cast<std::string*>(png_get_error_ptr(png));
-    if (text) *text = message;
-    png_longjmp(png, 1);
+void appendChunk(std::string& out, const char type[4], const uint8_t* data, size_t length) {
+    appendBigEndian32(out, static_cast<uint32_t>(length));
+    const size_t start = out.size();
+    out.append(type, 4);
+    if (length > 0) out.append(reinterpret_cast<const char*>(data), length);
+    appendBigEndian32(out, libdeflate_crc32(0, out.data() + start, length + 4));
 }
 
-void ignoreWarning(png_structp, png_const_charp) {}
-
-// Kept free of C++ objects with destructors: libpng reports errors by longjmp.
-bool writePNG(const uint8_t* straightRGBA, int width, int height, std::string* out, std::string* error) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, error, recordError, ignoreWarning);
-    if (png == nullptr) return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, out, appendToString, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    // Paeth alone: on a 1024-pixel icon libpng's adaptive choice among all five
-    // filters takes about twice as long for a few percent in size.
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y) {
-        png_write_row(png, straightRGBA + static_cast<size_t>(y) * width * 4);
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
+inline uint8_t paethPredictor(int a, int b, int c) {
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
+
+struct CompressorOwner {
+    libdeflate_compressor* compressor;
+    ~CompressorOwner() { libdeflate_free_compressor(compressor); }
+};
 
 } // namespace
 
@@ -134,14 +123,58 @@ std::string encodePNG(const Bitmap& bitmap) {
     if (bitmap.width < 1 || bitmap.height < 1) throw ImageError("cannot encode an image of zero size");
     if (!bitmap.isValid()) throw ImageError("cannot encode a bitmap whose bytes do not match its size");
     checkImageSize(bitmap.width, bitmap.height);
-    std::vector<uint8_t> straight(bitmap.pixels.size());
-    unpremultiplyRGBA(bitmap.pixels.data(), straight.data(), straight.size() / 4);
-    std::string out;
-    std::string error = "out of memory";
-    if (!writePNG(straight.data(), bitmap.width, bitmap.height, &out, &error)) {
-        throw ImageError("cannot encode PNG: " + error);
+    const size_t rowBytes = static_cast<size_t>(bitmap.width) * 4;
+    const size_t height = static_cast<size_t>(bitmap.height);
+
+    // Every row un-premultiplied and Paeth-filtered behind its filter byte, in
+    // one buffer for one deflate call. Paeth alone: trying all five filters per
+    // row costs about twice the time for a few percent in size.
+    std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[(rowBytes + 1) * height]);
+    std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[rowBytes * 2]);
+    if (!filtered || !rows) throw ImageError("cannot encode PNG: out of memory");
+    uint8_t* previous = rows.get();
+    uint8_t* current = rows.get() + rowBytes;
+    std::memset(previous, 0, rowBytes);
+    for (size_t y = 0; y < height; ++y) {
+        unpremultiplyRGBA(bitmap.pixels.data() + y * rowBytes, current, static_cast<size_t>(bitmap.width));
+        uint8_t* out = filtered.get() + y * (rowBytes + 1);
+        *out++ = 4; // Paeth
+        for (size_t i = 0; i < 4; ++i)
+            out[i] = static_cast<uint8_t>(current[i] - paethPredictor(0, previous[i], 0));
+        for (size_t i = 4; i < rowBytes; ++i)
+            out[i] = static_cast<uint8_t>(current[i] -
+                                          paethPredictor(current[i - 4], previous[i], previous[i - 4]));
+        std::swap(previous, current);
     }
-    return out;
+    rows.reset();
+
+    CompressorOwner owner{libdeflate_alloc_compressor(kDeflateLevel)};
+    if (owner.compressor == nullptr) throw ImageError("cannot encode PNG: out of memory");
+    const size_t filteredSize = (rowBytes + 1) * height;
+    const size_t bound = libdeflate_zlib_compress_bound(owner.compressor, filteredSize);
+    // Left uninitialised: only the pages that the compressed stream reaches are touched.
+    std::unique_ptr<uint8_t[]> compressed(new (std::nothrow) uint8_t[bound]);
+    if (!compressed) throw ImageError("cannot encode PNG: out of memory");
+    const size_t length =
+        libdeflate_zlib_compress(owner.compressor, filtered.get(), filteredSize, compressed.get(), bound);
+    filtered.reset();
+    if (length == 0 || length > 0x7fffffff)
+        throw ImageError("cannot encode PNG: the image does not compress");
+
+    std::string png;
+    png.reserve(8 + 25 + 12 + length + 12);
+    png.append("\x89PNG\r\n\x1a\n", 8);
+    uint8_t header[13] = {};
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(static_cast<uint32_t>(bitmap.width) >> (24 - 8 * i));
+        header[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(bitmap.height) >> (24 - 8 * i));
+    }
+    header[8] = 8; // bits per sample
+    header[9] = 6; // RGBA; compression, filter method and interlacing stay 0
+    appendChunk(png, "IHDR", header, sizeof header);
+    appendChunk(png, "IDAT", compressed.get(), length);
+    appendChunk(png, "IEND", nullptr, 0);
+    return png;
 }
 
 } // namespace mivora::image
