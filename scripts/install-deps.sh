@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Idempotent and quiet.
+# Given package names, installs those instead (scripts/install-bench-deps.sh does).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   util-linux e2fsprogs
 )
+if [ $# -gt 0 ]; then packages=("$@"); fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -89,9 +89,9 @@ bool pngHasAlpha(std::string_view bytes) {
 
 namespace {
 
-// Deflate level for written PNGs: with libdeflate this level is about twice as
-// fast as zlib's default and gives slightly smaller files.
-constexpr int kDeflateLevel = 6;
+// Deflate level for written PNGs: libdeflate's greedy level 2 takes well under half
+// the time of zlib's default for files no larger on icons.
+constexpr int kDeflateLevel = 2;
 
 void appendBigEndian32(std::string& out, uint32_t value) {
     const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
