@@ -16,6 +16,8 @@ jobs="${FUZZ_JOBS:-4}"
 scripts/install-deps.sh
 launcher=()
 if command -v ccache >/dev/null; then
+  # Paths below the checkout are hashed relative to it, so that another clone reuses the cache.
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 #include "platform/utf8.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <plist/plist.h>
@@ -205,6 +206,52 @@ std::string Plist::toXML() const {
 
 namespace {
 
+uint64_t bigEndian(std::string_view bytes, size_t at, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < width; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// Whether a text object of a binary property list holds a NUL character.
+// libplist reads such a text into a dictionary key all the same, and its own
+// key getter then aborts the process; the objects are found through the
+// trailer's offset table, and a table that does not fit is left to libplist.
+bool binaryTextHoldsNul(std::string_view bytes) {
+    constexpr size_t kTrailer = 32;
+    if (bytes.size() < 8 + kTrailer) return false;
+    const size_t end = bytes.size() - kTrailer;
+    const size_t offsetWidth = static_cast<unsigned char>(bytes[end + 6]);
+    const uint64_t objects = bigEndian(bytes, end + 8, 8);
+    const uint64_t table = bigEndian(bytes, end + 24, 8);
+    if (offsetWidth < 1 || offsetWidth > 8 || table > end || objects > (end - table) / offsetWidth)
+        return false;
+    for (uint64_t i = 0; i < objects; ++i) {
+        const uint64_t at = bigEndian(bytes, static_cast<size_t>(table + i * offsetWidth), offsetWidth);
+        if (at >= end) continue;
+        const unsigned marker = static_cast<unsigned char>(bytes[at]);
+        const unsigned kind = marker >> 4;
+        if (kind != 0x5 && kind != 0x6) continue; // ASCII and UTF-16 texts
+        uint64_t count = marker & 0xF;
+        size_t data = static_cast<size_t>(at) + 1;
+        if (count == 0xF) {
+            if (data >= end || (static_cast<unsigned char>(bytes[data]) >> 4) != 0x1) continue;
+            const size_t width = size_t{1} << (bytes[data] & 0x3);
+            if (data + 1 + width > end) continue;
+            count = bigEndian(bytes, data + 1, width);
+            data += 1 + width;
+        }
+        const uint64_t unit = kind == 0x5 ? 1 : 2;
+        const size_t available = (end - data) / unit;
+        const size_t units = static_cast<size_t>(std::min<uint64_t>(count, available));
+        for (size_t u = 0; u < units; ++u) {
+            const size_t byte = data + u * unit;
+            if (bytes[byte] == '\0' && (unit == 1 || bytes[byte + 1] == '\0')) return true;
+        }
+    }
+    return false;
+}
+
 // Whether every text value and key under `root` is valid UTF-8. Walked with
 // an explicit stack, so that a deeply nested file cannot exhaust ours.
 bool hasOnlyValidText(plist_t root) {
@@ -254,6 +301,7 @@ std::optional<Plist> parsePropertyList(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
+        if (binaryTextHoldsNul(bytes)) return std::nullopt;
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
         // Text the platform could not decode (high bytes in an ASCII string, a
         // lone UTF-16 surrogate) makes the file unreadable, as an XML file is.
