@@ -3,16 +3,16 @@
 // Builds one sandbox of 1,000 application bundles and a 100 MB file without
 // the marker, then times the in-process listing, the search (after a first
 // pass has put the file in the page cache) and two whole runs of the binary.
-#include <benchmark/benchmark.h>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-
 #include "core/app_discovery.h"
 #include "core/self_drawn_dock_icon.h"
 #include "platform/filesystem.h"
 #include "platform/mapped_file.h"
 #include "support/sandbox.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -100,10 +100,12 @@ void BM_ListAndDetectSelfDrawn(benchmark::State& state) {
 BENCHMARK(BM_ListAndDetectSelfDrawn)->Unit(benchmark::kMillisecond);
 
 void BM_MarkerSearch100MBWithoutHit(benchmark::State& state) {
-    if (platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker) != false)
+    if (platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker,
+                                    platform::read_limits::executable) != false)
         state.SkipWithError("the search file must not hold the marker");
     for (auto _ : state)
-        benchmark::DoNotOptimize(platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker));
+        benchmark::DoNotOptimize(platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker,
+                                                             platform::read_limits::executable));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(kSearchFileBytes));
 }

@@ -2,11 +2,12 @@
 //   fileicon set <folder> <image>   writes <folder>/Icon\r and sets the custom-icon flag
 //   fileicon rm <folder>            clears the flag and deletes Icon\r
 // The flag lives in the folder's Finder information; its other bytes are kept.
-#include <cstdio>
-#include <string>
-
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/finder_info.h"
+
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -26,7 +27,7 @@ bool setFlag(const std::string& target, bool on) {
 
 int setIcon(const std::string& target, const std::string& image) {
     if (!fs::isDirectory(target)) return fail("not a folder or bundle: " + target);
-    auto bytes = fs::readFile(image);
+    auto bytes = fs::readFile(image, fs::read_limits::image);
     if (!bytes || bytes->empty()) return fail("cannot read image: " + image);
     try {
         fs::writeFileAtomically(fs::customIconFilePath(target), *bytes);

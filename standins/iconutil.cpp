@@ -2,6 +2,7 @@
 //   iconutil -c iconset <file.icns> [-o <folder>]
 // writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png (a PNG
 // member byte for byte, any other member encoded as PNG).
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
 #include "platform/image/png.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
         return fail("only '-c iconset' is available here, not '-c " + conversion + "'");
     if (output.empty()) output = platform::deletingPathExtension(input) + ".iconset";
 
-    auto bytes = platform::readFile(input);
+    auto bytes = platform::readFile(input, platform::read_limits::image);
     if (!bytes) return fail(input + ": cannot read the file");
     image::IcnsContents contents;
     try {

@@ -3,6 +3,7 @@
 //   sips -s format png [-z <pixelHeight> <pixelWidth>] <file> [--out <file>]
 // Any image the image layer reads (PNG, JPEG, ICNS) is accepted as input.
 #include "platform/environment.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/canvas.h"
 #include "platform/image/png.h"
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
         if (format.empty()) return usage();
         if (format != "png") return fail("format '" + format + "' is not available here (only png)");
     }
-    auto bytes = platform::readFile(input);
+    auto bytes = platform::readFile(input, platform::read_limits::image);
     if (!bytes) return fail(input + ": cannot read the file");
     if (!queries.empty() && image::hasPNGSignature(*bytes)) {
         // The header holds the size: a PNG is not decoded just to print two numbers.

@@ -2,6 +2,7 @@
 
 #include "catalog/catalog_constants.h"
 #include "core/containment.h"
+#include "core/json_decoding.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
@@ -30,12 +31,18 @@ constexpr size_t kMaximumDownloadBytes = 16 * 1024 * 1024;
 CatalogAPIError CatalogAPIError::httpError(long status, const std::string& message) {
     return {Kind::httpError, "API error (HTTP " + std::to_string(status) + "): " + message, status};
 }
-CatalogAPIError CatalogAPIError::noConfidentMatch(const std::string& message) { return {Kind::noConfidentMatch, message}; }
+CatalogAPIError CatalogAPIError::noConfidentMatch(const std::string& message) {
+    return {Kind::noConfidentMatch, message};
+}
 CatalogAPIError CatalogAPIError::downloadFailed(const std::string& reason) {
     return {Kind::downloadFailed, "Failed to download icon: " + reason};
 }
-CatalogAPIError CatalogAPIError::invalidResponse() { return {Kind::invalidResponse, "Invalid response from Mivora API."}; }
-CatalogAPIError CatalogAPIError::noResults() { return {Kind::noResults, "No icons found for this search."}; }
+CatalogAPIError CatalogAPIError::invalidResponse() {
+    return {Kind::invalidResponse, "Invalid response from Mivora API."};
+}
+CatalogAPIError CatalogAPIError::noResults() {
+    return {Kind::noResults, "No icons found for this search."};
+}
 
 std::optional<std::string> CatalogAPI::apiBaseURLOverride() {
     auto value = platform::environmentValue("MIVORA_API_BASE_URL");
@@ -46,7 +53,9 @@ std::optional<std::string> CatalogAPI::apiBaseURLOverride() {
     return trimmed;
 }
 
-std::string CatalogAPI::apiBaseURL() { return trimmedSlashes(apiBaseURLOverride().value_or(kDefaultBaseURL)); }
+std::string CatalogAPI::apiBaseURL() {
+    return trimmedSlashes(apiBaseURLOverride().value_or(kDefaultBaseURL));
+}
 
 std::string CatalogAPI::siteBaseURL() {
     std::string base = apiBaseURL();
@@ -62,11 +71,11 @@ platform::HttpSession& CatalogAPI::session() {
 }
 
 std::optional<std::string> CatalogAPI::errorMessage(const std::string& body) {
-    auto json = nlohmann::json::parse(body, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    auto json = core::parseJSONIfValid<core::Json>(body);
+    if (!json || !json->is_object()) return std::nullopt;
     for (const char* key : {"message", "statusMessage", "error"}) {
-        auto it = json.find(key);
-        if (it != json.end() && it->is_string()) return it->get<std::string>();
+        auto it = json->find(key);
+        if (it != json->end() && it->is_string()) return it->get<std::string>();
     }
     return std::nullopt;
 }
@@ -80,13 +89,14 @@ std::string CatalogAPI::getJSON(const std::string& url) {
     auto response = session().send(request);
     if (!response.isHTTP) throw CatalogAPIError::invalidResponse();
     if (response.status >= 200 && response.status <= 299) return response.body;
-    throw CatalogAPIError::httpError(response.status,
-                                     errorMessage(response.body).value_or("HTTP " + std::to_string(response.status)));
+    throw CatalogAPIError::httpError(
+        response.status, errorMessage(response.body).value_or("HTTP " + std::to_string(response.status)));
 }
 
 std::string CatalogAPI::resolveAssetURL(const std::string& address) {
     for (const char* prefix : kLegacyOriginPrefixes) {
-        if (core::startsWith(address, prefix)) return siteBaseURL() + address.substr(std::string(prefix).size());
+        if (core::startsWith(address, prefix))
+            return siteBaseURL() + address.substr(std::string(prefix).size());
     }
     return address;
 }
@@ -102,7 +112,8 @@ std::string CatalogAPI::download(const std::string& address, const std::string& 
         throw CatalogAPIError::downloadFailed(error.what());
     }
     if (!response.isHTTP || response.status != 200 || response.body.empty()) {
-        throw CatalogAPIError::downloadFailed("HTTP " + std::to_string(response.isHTTP ? response.status : 0));
+        throw CatalogAPIError::downloadFailed("HTTP " +
+                                              std::to_string(response.isHTTP ? response.status : 0));
     }
     std::string path = platform::urlPath(address);
     std::string extension = platform::pathExtension(platform::percentDecoded(path).value_or(path));

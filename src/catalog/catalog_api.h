@@ -94,6 +94,8 @@ struct CatalogAPI {
     // The tolerant parser of the service's answers: the "hits", else "data",
     // else "icons" array of objects; unusable elements are dropped. Never fails.
     static std::vector<CatalogIcon> parseIconsResponse(std::string_view body);
+    // The same for an answer already parsed.
+    static std::vector<CatalogIcon> iconsOfResponse(const core::Json& json);
     // One element, or nothing when it lacks a name or either address; `nextID`
     // is the accepted icon's id and grows by one when it is accepted.
     static std::optional<CatalogIcon> parseIcon(const core::Json& element, int64_t& nextID);

@@ -1,5 +1,6 @@
 #include "catalog/catalog_search.h"
 
+#include "core/json_decoding.h"
 #include "core/text.h"
 
 #include <algorithm>
@@ -134,10 +135,12 @@ CatalogAPI::SearchPage CatalogAPI::searchPage(const std::string& query, bool liq
                                        searchPageRequestBody(query, liquidGlass, page), deadline);
     if (response.status != 200) throw statusError(response);
     SearchPage result;
-    result.icons = parseIconsResponse(response.body);
-    auto json = core::Json::parse(response.body, nullptr, false);
-    if (!json.is_discarded() && json.is_object()) {
-        if (auto it = json.find("totalPages"); it != json.end()) {
+    // One parse serves both the icons and the page count.
+    auto json = core::parseJSONIfValid<core::Json>(response.body);
+    if (!json) return result;
+    result.icons = iconsOfResponse(*json);
+    if (json->is_object()) {
+        if (auto it = json->find("totalPages"); it != json->end()) {
             if (auto total = integerValue(*it)) result.totalPages = std::max<int64_t>(*total, 1);
         }
     }
@@ -155,8 +158,12 @@ std::vector<CatalogIcon> CatalogAPI::fetchIconsLegacy(const std::string& query, 
 }
 
 std::vector<CatalogIcon> CatalogAPI::parseIconsResponse(std::string_view body) {
-    auto json = core::Json::parse(body, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return {};
+    auto json = core::parseJSONIfValid<core::Json>(body);
+    return json ? iconsOfResponse(*json) : std::vector<CatalogIcon>();
+}
+
+std::vector<CatalogIcon> CatalogAPI::iconsOfResponse(const core::Json& json) {
+    if (!json.is_object()) return {};
     const core::Json* list = nullptr;
     for (const char* key : {"hits", "data", "icons"}) {
         auto it = json.find(key);

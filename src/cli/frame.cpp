@@ -264,6 +264,10 @@ private:
             return usageError(node, error.what(), width);
         } catch (const core::ExitCode& code) {
             return code.code();
+        } catch (const std::bad_alloc&) {
+            // Inputs are bounded so that this does not happen; if it still does, say so plainly.
+            core::printErrorText("Error: Not enough memory to finish the command\n");
+            return kExitFailure;
         } catch (const std::exception& error) {
             core::printErrorText(std::string("Error: ") + error.what() + "\n");
             return kExitFailure;

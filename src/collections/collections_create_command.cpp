@@ -9,6 +9,7 @@
 #include "core/paths.h"
 #include "core/shell.h"
 #include "core/text.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 
 namespace mivora::collections {
@@ -32,7 +33,7 @@ std::vector<core::InstalledApp> namedApps(const std::string& list) {
 
 std::string readPromptFile(const std::string& argument) {
     std::string path = core::resolveAppPath(argument);
-    std::string text = platform::readFileContents(path);
+    std::string text = platform::readFileContents(path, platform::read_limits::prompt);
     if (!core::isValidUTF8(text))
         throw platform::FileSystemError("Cannot read " + path + ": the file is not UTF-8 text");
     return core::trimWhitespace(text);

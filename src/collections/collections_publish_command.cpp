@@ -5,6 +5,7 @@
 #include "collections/local_collection_store.h"
 #include "collections/publish_client.h"
 #include "core/output.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 
 namespace mivora::collections {
@@ -109,7 +110,7 @@ void CollectionsPublishCommand::run() {
     const std::string total = std::to_string(keys.size());
     for (const std::string& key : keys) {
         auto file = LocalCollectionManifest::stagedIconFile(slug, key);
-        auto bytes = file ? platform::readFile(*file) : std::nullopt;
+        auto bytes = file ? platform::readFile(*file, platform::read_limits::image) : std::nullopt;
         if (!bytes) {
             // There but unreadable is not missing.
             std::string problem = "staged icon file missing";

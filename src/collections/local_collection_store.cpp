@@ -5,6 +5,7 @@
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
+#include "platform/file_reading.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 
@@ -18,9 +19,6 @@ namespace mivora::collections {
 namespace {
 
 constexpr size_t kMaxSlugCharacters = 64;
-// A manifest holds a few hundred entries; anything this large is not one, and
-// is refused before it is read into memory whole.
-constexpr size_t kMaxManifestBytes = 64'000'000;
 
 // Calls `visit(scalar)` for each Unicode scalar; a malformed byte counts as U+FFFD.
 template <class Visit> void forEachScalar(std::string_view text, Visit visit) {
@@ -337,10 +335,7 @@ bool LocalCollectionManifest::exists(const std::string& slug) {
 LocalCollectionManifest LocalCollectionManifest::load(const std::string& slug) {
     if (!isSingleFolderName(slug)) throw LocalCollectionError::notFound(slug);
     std::string path = manifestPath(slug);
-    std::string bytes = platform::readFileContents(path, kMaxManifestBytes + 1);
-    if (bytes.size() > kMaxManifestBytes)
-        throw core::JSONDecodingError(path + " is larger than any collection manifest (64 MB)");
-    return decode(bytes);
+    return decode(platform::readFileContents(path, platform::read_limits::manifest));
 }
 
 void LocalCollectionManifest::save(const LocalCollectionManifest& manifest) {
@@ -380,7 +375,7 @@ std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::
     auto path = isSingleFolderName(slug) ? core::containedPath(publishTokenPath(slug), collectionsRoot())
                                          : std::nullopt;
     if (!path) return std::nullopt;
-    auto bytes = platform::readFile(*path);
+    auto bytes = platform::readFile(*path, platform::read_limits::token);
     if (!bytes || !core::isValidUTF8(*bytes)) return std::nullopt;
     std::string token = core::trimWhitespace(*bytes);
     if (token.empty()) return std::nullopt;

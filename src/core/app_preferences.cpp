@@ -1,12 +1,13 @@
 #include "core/app_preferences.h"
 
 #include "core/json.h"
+#include "core/json_decoding.h"
 #include "core/locations.h"
 
 namespace mivora::core {
 
 platform::Plist readPreferenceFile(const std::string& path) {
-    auto dictionary = platform::readPropertyListDictionary(path);
+    auto dictionary = platform::readPropertyListDictionary(path, platform::read_limits::preferences);
     return dictionary ? std::move(*dictionary) : platform::Plist::dictionary();
 }
 
@@ -18,10 +19,10 @@ Aliases aliasesFromDefaults(platform::PlistView defaults) {
     auto bytes = defaults["AliasName"].data();
     if (!bytes) return {};
     // One value of the wrong kind spoils the whole object, as a strict decoder would.
-    auto json = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
-    if (!json.is_object()) return {};
+    auto json = parseJSONIfValid(*bytes);
+    if (!json || !json->is_object()) return {};
     Aliases aliases;
-    for (const auto& [name, alias] : json.items()) {
+    for (const auto& [name, alias] : json->items()) {
         if (!alias.is_string()) return {};
         aliases[name] = alias.get<std::string>();
     }

@@ -18,16 +18,19 @@ InstalledApp InstalledApp::fromJson(const Json& json) {
     app.name = json.at("name").get<std::string>();
     app.path = json.at("path").get<std::string>();
     if (json.contains("bundleId")) app.bundleId = json.at("bundleId").get<std::string>();
-    if (json.contains("dockIconControlledByApp")) app.dockIconControlledByApp = json.at("dockIconControlledByApp").get<bool>();
+    if (json.contains("dockIconControlledByApp"))
+        app.dockIconControlledByApp = json.at("dockIconControlledByApp").get<bool>();
     return app;
 }
 
 std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath) {
-    return platform::readPropertyListDictionary(platform::joinPath(bundlePath, "Contents/Info.plist"));
+    return platform::readPropertyListDictionary(platform::joinPath(bundlePath, "Contents/Info.plist"),
+                                                platform::read_limits::infoPlist);
 }
 
 std::optional<platform::PlistStrings> readInfoStrings(const std::string& bundlePath) {
-    return platform::readTopLevelStrings(platform::joinPath(bundlePath, "Contents/Info.plist"));
+    return platform::readTopLevelStrings(platform::joinPath(bundlePath, "Contents/Info.plist"),
+                                         platform::read_limits::infoPlist);
 }
 
 std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key) {

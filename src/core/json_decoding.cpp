@@ -72,14 +72,101 @@ std::string syntaxErrorDescription(const nlohmann::json::parse_error& error, std
     return "Not valid JSON at " + positionOf(bytes, offset) + ": " + reason;
 }
 
-} // namespace
+enum class Encoding { utf8, utf16BE, utf16LE, utf32BE, utf32LE };
 
-JSONValue parseJSONDocument(std::string_view bytes, size_t maxNesting) {
+// The encoding and the length of its byte-order mark: the mark when there is one,
+// else the pattern of zero bytes among the first four (JSON text starts with two
+// ASCII characters).
+std::pair<Encoding, size_t> detectEncoding(std::string_view bytes) {
+    auto byte = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u; };
+    if (byte(0) == 0x00 && byte(1) == 0x00 && byte(2) == 0xFE && byte(3) == 0xFF)
+        return {Encoding::utf32BE, 4};
+    if (byte(0) == 0xFF && byte(1) == 0xFE && byte(2) == 0x00 && byte(3) == 0x00)
+        return {Encoding::utf32LE, 4};
+    if (byte(0) == 0xFE && byte(1) == 0xFF) return {Encoding::utf16BE, 2};
+    if (byte(0) == 0xFF && byte(1) == 0xFE) return {Encoding::utf16LE, 2};
+    if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) return {Encoding::utf8, 3};
+    if (bytes.size() >= 4) {
+        bool z0 = byte(0) == 0, z1 = byte(1) == 0, z2 = byte(2) == 0, z3 = byte(3) == 0;
+        if (z0 && z1 && z2 && !z3) return {Encoding::utf32BE, 0};
+        if (!z0 && z1 && z2 && z3) return {Encoding::utf32LE, 0};
+        if (z0 && !z1 && z2 && !z3) return {Encoding::utf16BE, 0};
+        if (!z0 && z1 && !z2 && z3) return {Encoding::utf16LE, 0};
+    } else if (bytes.size() == 2) {
+        if (byte(0) == 0 && byte(1) != 0) return {Encoding::utf16BE, 0};
+        if (byte(0) != 0 && byte(1) == 0) return {Encoding::utf16LE, 0};
+    }
+    return {Encoding::utf8, 0};
+}
+
+void appendUTF8(std::string& text, uint32_t scalar) {
+    if (scalar < 0x80) {
+        text += static_cast<char>(scalar);
+    } else if (scalar < 0x800) {
+        text += static_cast<char>(0xC0 | scalar >> 6);
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else if (scalar < 0x10000) {
+        text += static_cast<char>(0xE0 | scalar >> 12);
+        text += static_cast<char>(0x80 | (scalar >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | scalar >> 18);
+        text += static_cast<char>(0x80 | (scalar >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (scalar >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    }
+}
+
+// UTF-16 or UTF-32 text (mark already dropped) as UTF-8; a malformed unit is refused.
+std::string transcodeToUTF8(std::string_view bytes, Encoding encoding) {
+    const bool wide = encoding == Encoding::utf32BE || encoding == Encoding::utf32LE;
+    const bool big = encoding == Encoding::utf16BE || encoding == Encoding::utf32BE;
+    const size_t width = wide ? 4 : 2;
+    const char* name = wide ? "UTF-32" : "UTF-16";
+    if (bytes.size() % width != 0)
+        refuse(std::string("Not valid JSON: the ") + name + " text ends in a partial character");
+    auto unit = [&](size_t at) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < width; ++i) {
+            auto b = static_cast<unsigned char>(bytes[at + (big ? i : width - 1 - i)]);
+            value = value << 8 | b;
+        }
+        return value;
+    };
+    auto malformed = [&](size_t at) {
+        refuse(std::string("Not valid JSON: the ") + name + " text is malformed at byte " +
+               std::to_string(at));
+    };
+    std::string text;
+    text.reserve(bytes.size() / width);
+    for (size_t at = 0; at < bytes.size(); at += width) {
+        uint32_t scalar = unit(at);
+        if (!wide && scalar >= 0xD800 && scalar <= 0xDBFF) {
+            if (at + 2 * width > bytes.size()) malformed(at);
+            uint32_t low = unit(at + width);
+            if (low < 0xDC00 || low > 0xDFFF) malformed(at);
+            scalar = 0x10000 + ((scalar - 0xD800) << 10) + (low - 0xDC00);
+            at += width;
+        } else if ((scalar >= 0xD800 && scalar <= 0xDFFF) || scalar > 0x10FFFF) {
+            malformed(at);
+        }
+        appendUTF8(text, scalar);
+    }
+    return text;
+}
+
+// `parse(text)` over the text as UTF-8, after the checks every parse shares;
+// the parser's errors become JSONDecodingError.
+template <class Parse> auto parseChecked(std::string_view bytes, size_t maxNesting, Parse parse) {
+    auto [encoding, mark] = detectEncoding(bytes);
+    std::string transcoded;
+    if (encoding != Encoding::utf8) transcoded = transcodeToUTF8(bytes.substr(mark), encoding);
+    bytes = encoding == Encoding::utf8 ? bytes.substr(mark) : std::string_view(transcoded);
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         refuse("Not valid JSON: the file is empty");
     checkNesting(bytes, maxNesting);
     try {
-        return JSONValue::parse(bytes);
+        return parse(bytes);
     } catch (const nlohmann::json::parse_error& error) {
         refuse(syntaxErrorDescription(error, bytes));
     } catch (const nlohmann::json::exception& error) {
@@ -89,6 +176,37 @@ JSONValue parseJSONDocument(std::string_view bytes, size_t maxNesting) {
         refuse("Not valid JSON: " + (prefixEnd == std::string::npos ? what : what.substr(prefixEnd + 2)));
     }
 }
+
+} // namespace
+
+template <class Value> Value parseJSONDocument(std::string_view bytes, size_t maxNesting) {
+    return parseChecked(bytes, maxNesting, [](std::string_view text) { return Value::parse(text); });
+}
+
+bool JSONEvents::parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
+    // Thrown on, so that parseChecked describes it as it does for a whole-tree parse.
+    if (auto* syntax = dynamic_cast<const nlohmann::json::parse_error*>(&error)) throw *syntax;
+    if (auto* range = dynamic_cast<const nlohmann::json::out_of_range*>(&error)) throw *range;
+    throw JSONDecodingError(std::string("Not valid JSON: ") + error.what());
+}
+
+void parseJSONEvents(std::string_view bytes, JSONEvents& events, size_t maxNesting) {
+    parseChecked(bytes, maxNesting, [&](std::string_view text) { JSONValue::sax_parse(text, &events); });
+}
+
+template <class Value> std::optional<Value> parseJSONIfValid(std::string_view bytes, size_t maxNesting) {
+    try {
+        return parseJSONDocument<Value>(bytes, maxNesting);
+    } catch (const JSONDecodingError&) {
+        return std::nullopt;
+    }
+}
+
+template nlohmann::json parseJSONDocument<nlohmann::json>(std::string_view, size_t);
+template nlohmann::ordered_json parseJSONDocument<nlohmann::ordered_json>(std::string_view, size_t);
+template std::optional<nlohmann::json> parseJSONIfValid<nlohmann::json>(std::string_view, size_t);
+template std::optional<nlohmann::ordered_json> parseJSONIfValid<nlohmann::ordered_json>(std::string_view,
+                                                                                        size_t);
 
 std::string jsonTypeDescription(const JSONValue& value) {
     switch (value.type()) {

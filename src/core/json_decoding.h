@@ -1,4 +1,4 @@
-// Strict decoding of the JSON files the tool reads into its records: a parse
+// Decoding of every JSON text the tool reads (files and service answers): a parse
 // that refuses empty, malformed and absurdly deep text with a line and column,
 // and an object reader whose errors say what is wrong and where
 // ("Missing required key at icons.notion.status").
@@ -24,9 +24,35 @@ public:
 // Arrays and objects nested deeper than this are refused before parsing.
 inline constexpr size_t kDefaultMaxJSONNesting = 256;
 
+// Text in UTF-16 or UTF-32 (either byte order, with or without a byte-order mark,
+// told apart by the zero bytes among the first four) is read as well as UTF-8.
 // Throws JSONDecodingError: "Not valid JSON: the file is empty",
 // "Not valid JSON at line 2, column 16: <reason>".
-JSONValue parseJSONDocument(std::string_view bytes, size_t maxNesting = kDefaultMaxJSONNesting);
+// `Value` is nlohmann::json or nlohmann::ordered_json.
+template <class Value = JSONValue>
+Value parseJSONDocument(std::string_view bytes, size_t maxNesting = kDefaultMaxJSONNesting);
+
+// The same for readers that take what they can: nothing when the text does not parse.
+template <class Value = JSONValue>
+std::optional<Value> parseJSONIfValid(std::string_view bytes, size_t maxNesting = kDefaultMaxJSONNesting);
+
+// A receiver of the parser's events; a syntax error ends the parse with the same
+// JSONDecodingError that parseJSONDocument gives.
+class JSONEvents : public nlohmann::json_sax<JSONValue> {
+public:
+    bool parse_error(std::size_t position, const std::string& lastToken,
+                     const nlohmann::detail::exception& error) final;
+};
+
+// The same checks and errors, with the parser's events handed to `events` instead
+// of a tree being built, for documents too large to hold twice.
+void parseJSONEvents(std::string_view bytes, JSONEvents& events, size_t maxNesting = kDefaultMaxJSONNesting);
+
+extern template nlohmann::json parseJSONDocument<nlohmann::json>(std::string_view, size_t);
+extern template nlohmann::ordered_json parseJSONDocument<nlohmann::ordered_json>(std::string_view, size_t);
+extern template std::optional<nlohmann::json> parseJSONIfValid<nlohmann::json>(std::string_view, size_t);
+extern template std::optional<nlohmann::ordered_json>
+    parseJSONIfValid<nlohmann::ordered_json>(std::string_view, size_t);
 
 // "null", "an object", "a string", "a number", ...
 std::string jsonTypeDescription(const JSONValue& value);

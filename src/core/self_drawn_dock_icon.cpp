@@ -48,7 +48,9 @@ std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bund
     auto executable = info->text("CFBundleExecutable");
     if (!executable) return std::nullopt;
     std::string executablePath = platform::joinPath(bundlePath, "Contents/MacOS/" + std::string(*executable));
-    if (platform::fileContainsBytes(executablePath, kSelfDrawnIconMarker).value_or(false)) return result;
+    if (platform::fileContainsBytes(executablePath, kSelfDrawnIconMarker, platform::read_limits::executable)
+            .value_or(false))
+        return result;
     return std::nullopt;
 }
 

@@ -1,10 +1,12 @@
 #include "icons/icon_cache.h"
 
 #include "core/containment.h"
+#include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/environment.h"
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/uuid.h"
@@ -74,7 +76,7 @@ std::string iconCacheFilePath() {
 
 std::optional<IconCache> decodeIconCache(std::string_view bytes) {
     try {
-        auto json = core::Json::parse(bytes);
+        auto json = core::parseJSONDocument<core::Json>(bytes);
         if (!json.is_object()) return std::nullopt;
         IconCache cache;
         for (const auto& [key, value] : json.items())
@@ -93,7 +95,7 @@ std::string encodeIconCache(const IconCache& cache) {
 }
 
 IconCache loadIconCache() {
-    if (auto bytes = platform::readFile(iconCacheFilePath())) {
+    if (auto bytes = platform::readFile(iconCacheFilePath(), platform::read_limits::iconCache)) {
         if (auto cache = decodeIconCache(*bytes)) return *cache;
     }
     if (auto data = readAppPreferenceData("com.mivora.cachedIcons")) {
@@ -202,7 +204,8 @@ bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirec
 }
 
 std::optional<std::string> readAppPreferenceData(const std::string& key) {
-    auto defaults = platform::readPropertyListDictionary(core::appDefaultsPath());
+    auto defaults =
+        platform::readPropertyListDictionary(core::appDefaultsPath(), platform::read_limits::preferences);
     if (!defaults) return std::nullopt;
     return defaults->view()[key].data();
 }

@@ -3,6 +3,7 @@
 #include "core/base64.h"
 #include "core/containment.h"
 #include "core/errors.h"
+#include "core/json_decoding.h"
 #include "core/locations.h"
 #include "core/text.h"
 #include "icons/icon_cache.h"
@@ -217,7 +218,7 @@ SystemProxyRecords loadSystemProxyRecords() {
     auto data = domain.value(kRecordsKey).data();
     if (!data) return {};
     try {
-        auto json = core::Json::parse(*data);
+        auto json = core::parseJSONDocument<core::Json>(*data);
         if (!json.is_object()) return {};
         SystemProxyRecords records;
         for (const auto& [key, value] : json.items())

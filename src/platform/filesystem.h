@@ -39,10 +39,7 @@ bool isSymbolicLink(const std::string& path);
 // the file system cannot look into (a folder without search permission) is not
 // reported as missing: throws FileSystemError with the real cause.
 bool itemExists(const std::string& path);
-std::optional<std::string> readFile(const std::string& path); // regular files only; never blocks on a FIFO
-// At most `maxBytes` of the file's bytes; throws FileSystemError naming the path and the reason.
-// A caller that refuses large files passes its limit + 1, so it never reads much more than it accepts.
-std::string readFileContents(const std::string& path, size_t maxBytes = SIZE_MAX);
+// Reading a file's bytes: file_reading.h.
 std::optional<std::vector<std::string>> listDirectory(const std::string& path);
 std::optional<std::string> readSymbolicLink(const std::string& path);
 std::optional<std::string> resolveSymbolicLinks(const std::string& path);

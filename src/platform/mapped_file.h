@@ -1,6 +1,8 @@
 // Searching a whole file for a byte string without copying it into memory.
 #pragma once
 
+#include "platform/file_reading.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +11,8 @@ namespace mivora::platform {
 
 // Whether the regular file at `path` contains `needle`, stopping at the first
 // occurrence. The file is mapped read-only (read whole where it cannot be
-// mapped). Nothing when it cannot be opened or read, or is not a regular file.
-std::optional<bool> fileContainsBytes(const std::string& path, std::string_view needle);
+// mapped). Nothing when it cannot be opened or read, is not a regular file or
+// is larger than `limit`.
+std::optional<bool> fileContainsBytes(const std::string& path, std::string_view needle, ReadLimit limit);
 
 } // namespace mivora::platform

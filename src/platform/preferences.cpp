@@ -1,7 +1,7 @@
 #include "platform/preferences.h"
 
 #include "platform/environment.h"
-#include "platform/filesystem.h"
+#include "platform/file_reading.h"
 #include "platform/uuid.h"
 
 namespace mivora::platform {
@@ -14,7 +14,7 @@ PreferenceDomain PreferenceDomain::synchronize(const std::string& domain) {
     PreferenceDomain result;
     result.name_ = domain;
     result.path_ = preferencesFilePath(domain);
-    auto bytes = readFile(result.path_);
+    auto bytes = readFile(result.path_, read_limits::preferences);
     if (bytes && !bytes->empty()) {
         auto parsed = parsePropertyList(*bytes);
         if (parsed && parsed->view().isDictionary())

@@ -1,6 +1,6 @@
 #include "platform/property_list.h"
 
-#include "platform/filesystem.h"
+#include "platform/property_list_shape.h"
 #include "platform/utf8.h"
 
 #include <algorithm>
@@ -298,7 +298,7 @@ bool hasOnlyValidText(plist_t root) {
 } // namespace
 
 std::optional<Plist> parsePropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
+    if (bytes.empty() || bytes.size() > UINT32_MAX || !hasParsableShape(bytes)) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
         if (binaryTextHoldsNul(bytes)) return std::nullopt;
@@ -321,14 +321,14 @@ std::optional<Plist> parsePropertyList(std::string_view bytes) {
     return Plist(root);
 }
 
-std::optional<Plist> readPropertyListFile(const std::string& path) {
-    auto bytes = readFile(path);
+std::optional<Plist> readPropertyListFile(const std::string& path, ReadLimit limit) {
+    auto bytes = readFile(path, limit);
     if (!bytes) return std::nullopt;
     return parsePropertyList(*bytes);
 }
 
-std::optional<Plist> readPropertyListDictionary(const std::string& path) {
-    auto plist = readPropertyListFile(path);
+std::optional<Plist> readPropertyListDictionary(const std::string& path, ReadLimit limit) {
+    auto plist = readPropertyListFile(path, limit);
     if (!plist || !plist->view().isDictionary()) return std::nullopt;
     return plist;
 }

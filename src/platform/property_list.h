@@ -2,6 +2,8 @@
 // non-owning view with typed accessors. A file that does not parse reads as nothing.
 #pragma once
 
+#include "platform/file_reading.h"
+
 #include <cstdint>
 #include <forward_list>
 #include <memory>
@@ -25,10 +27,10 @@ public:
     bool isString() const;
     bool isData() const;
 
-    std::optional<std::string> string() const;  // text value
-    std::optional<std::string> data() const;    // bytes of a data value
+    std::optional<std::string> string() const; // text value
+    std::optional<std::string> data() const;   // bytes of a data value
     std::optional<int64_t> integer() const;
-    std::optional<double> real() const;          // real or integer
+    std::optional<double> real() const; // real or integer
     std::optional<bool> boolean() const;
 
     // Dictionary access: an empty view for a missing key or a non-dictionary.
@@ -85,11 +87,13 @@ private:
     void* node_ = nullptr;
 };
 
-// Parses XML or binary property-list bytes.
+// Parses XML or binary property-list bytes; nothing for bytes that do not parse or
+// whose shape (nesting, binary references) is beyond what the parser can take safely.
 std::optional<Plist> parsePropertyList(std::string_view bytes);
-std::optional<Plist> readPropertyListFile(const std::string& path);
+// Nothing, too, for a file that cannot be read within `limit`.
+std::optional<Plist> readPropertyListFile(const std::string& path, ReadLimit limit);
 // The file's top-level dictionary, or nothing when it is missing, not a plist or not a dictionary.
-std::optional<Plist> readPropertyListDictionary(const std::string& path);
+std::optional<Plist> readPropertyListDictionary(const std::string& path, ReadLimit limit);
 
 // The text values at the top level of a dictionary property list (values of
 // other kinds left out), as views into the document itself, so that reading
@@ -118,7 +122,7 @@ private:
 // building the tree for the usual XML form. Nothing when the bytes do not
 // parse or are not a dictionary.
 std::optional<PlistStrings> topLevelStrings(std::string bytes);
-std::optional<PlistStrings> readTopLevelStrings(const std::string& path);
+std::optional<PlistStrings> readTopLevelStrings(const std::string& path, ReadLimit limit);
 // The quick reader alone: nothing when it declines the document, which says
 // nothing about the document's validity (topLevelStrings then parses it whole).
 std::optional<PlistStrings> scanTopLevelStrings(std::string bytes);

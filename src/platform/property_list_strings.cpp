@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "platform/utf8.h"
+
+#include <algorithm>
 
 namespace mivora::platform {
 
@@ -312,8 +313,8 @@ std::optional<PlistStrings> topLevelStrings(std::string bytes) {
     return builder.finish();
 }
 
-std::optional<PlistStrings> readTopLevelStrings(const std::string& path) {
-    auto bytes = readFile(path);
+std::optional<PlistStrings> readTopLevelStrings(const std::string& path, ReadLimit limit) {
+    auto bytes = readFile(path, limit);
     if (!bytes) return std::nullopt;
     return topLevelStrings(std::move(*bytes));
 }

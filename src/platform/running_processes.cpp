@@ -1,11 +1,11 @@
 #include "platform/running_processes.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace mivora::platform {
 
@@ -24,20 +24,23 @@ std::vector<RunningProcess> listRunningProcesses() {
     auto entries = listDirectory("/proc");
     if (!entries) return processes;
     for (const auto& name : *entries) {
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        if (name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         auto exe = readSymbolicLink("/proc/" + name + "/exe");
         if (!exe) continue;
         // A replaced or deleted executable reads "<path> (deleted)".
         const std::string deleted = " (deleted)";
-        if (exe->size() > deleted.size() && exe->compare(exe->size() - deleted.size(), deleted.size(), deleted) == 0)
+        if (exe->size() > deleted.size() &&
+            exe->compare(exe->size() - deleted.size(), deleted.size(), deleted) == 0)
             exe->resize(exe->size() - deleted.size());
         RunningProcess process;
         process.pid = static_cast<pid_t>(std::strtol(name.c_str(), nullptr, 10));
         process.executablePath = *exe;
         process.bundlePath = enclosingBundlePath(*exe);
         if (process.bundlePath) {
-            if (auto info = readPropertyListDictionary(*process.bundlePath + "/Contents/Info.plist"))
+            if (auto info = readPropertyListDictionary(*process.bundlePath + "/Contents/Info.plist",
+                                                       read_limits::infoPlist))
                 process.bundleIdentifier = info->view()["CFBundleIdentifier"].string();
         }
         processes.push_back(std::move(process));

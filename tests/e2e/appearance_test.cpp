@@ -1,12 +1,12 @@
-#include <chrono>
-#include <gtest/gtest.h>
-#include <memory>
-#include <sys/stat.h>
-
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
 
 namespace mivora::testing {
 namespace {
@@ -33,7 +33,7 @@ void writeInterfaceStyle(const Sandbox& sandbox, std::optional<Plist> style) {
 }
 
 std::optional<Plist> globalPreferences(const Sandbox& sandbox) {
-    return platform::readPropertyListDictionary(globalPreferencesPath(sandbox));
+    return platform::readPropertyListDictionary(globalPreferencesPath(sandbox), testing::kTestReadLimit);
 }
 
 std::string appearance(const Sandbox& sandbox) {

@@ -1,10 +1,11 @@
 // import, export and validate of the configuration exchange document, run in a sandbox.
-#include <chrono>
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
 #include "support/config_document_fixture.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace mivora::testing {
 namespace {
@@ -222,15 +223,19 @@ TEST_F(ConfigCommands, BadInputIsRefusedQuickly) {
         json["cachedIcons"][0]["iconData"] = data;
         return json.dump();
     };
-    std::string huge = withIconData(std::string(100'000'000, 'A'));
     std::string deep = std::string(5'000'000, '[') + std::string(5'000'000, ']');
     std::string invalidUTF8 = sample().text();
     invalidUTF8.replace(invalidUTF8.find("Safari"), 6, "Saf\xC3\x28ri");
     struct Case {
         std::string name, bytes, description;
+        off_t sparseSize = 0; // extended with a hole to this size
     };
     const std::vector<Case> cases = {
-        {"huge", huge, "The document is larger than 64 MB, more than a configuration document may hold"},
+        // Larger than any export: refused before a byte of it is read.
+        {"huge", "{",
+         "Cannot read " + sandbox.dir() +
+             "/huge.json: larger than 1 GB, the limit for a configuration document",
+         1'100'000'000},
         {"deep", deep, "Not valid JSON at line 1, column 257: nested more than 256 levels deep"},
         {"utf8", invalidUTF8,
          "Not valid JSON at line 4, column 23: syntax error while parsing value - invalid string: ill-formed "
@@ -248,6 +253,9 @@ TEST_F(ConfigCommands, BadInputIsRefusedQuickly) {
     };
     for (const auto& c : cases) {
         std::string path = writeDocument(c.name + ".json", c.bytes);
+        if (c.sparseSize > 0) {
+            ASSERT_EQ(::truncate(path.c_str(), c.sparseSize), 0);
+        }
         for (const char* command : {"validate", "import"}) {
             auto start = std::chrono::steady_clock::now();
             auto result = sandbox.run({command, path});

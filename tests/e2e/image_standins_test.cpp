@@ -47,7 +47,8 @@ TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
                                                "icon_32x32.png", "icon_32x32@2x.png", "icon_512x512.png",
                                                "icon_512x512@2x.png"}));
     // A PNG member is written byte for byte; the run-length ones are encoded.
-    EXPECT_EQ(platform::readFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png"), retinaPNG);
+    EXPECT_EQ(platform::readFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png", kTestReadLimit),
+              retinaPNG);
     image::Bitmap retina = readPNGFile(sandbox.tmp() + "/out/App.iconset/icon_512x512@2x.png");
     EXPECT_EQ(retina.width, 1024);
     if (retina.width == 1024) {
@@ -161,7 +162,7 @@ TEST(SipsStandin, PNGAlreadyAtTheAskedSizeIsKeptByteForByte) {
         auto result = runStandin(sandbox, "sips", c.arguments, sandbox.tmp());
         ASSERT_EQ(result.status, 0) << result.err;
         const std::string output = sandbox.tmp() + "/" + c.arguments[c.arguments.size() - 1];
-        EXPECT_EQ(platform::readFile(output) == png, c.sameBytes);
+        EXPECT_EQ(platform::readFile(output, kTestReadLimit) == png, c.sameBytes);
         image::Bitmap written = readPNGFile(output);
         EXPECT_EQ(written.width, c.side);
         EXPECT_EQ(written.height, c.side);

@@ -1,8 +1,8 @@
 // Start-up migration of ~/.mivora into the current storage locations.
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -21,7 +21,7 @@ TEST(Migration, NoLegacyFolderCreatesNothing) {
 
 struct MigrationCase {
     std::string name;
-    std::map<std::string, std::string> before;           // home-relative path -> content
+    std::map<std::string, std::string> before;               // home-relative path -> content
     std::map<std::string, std::optional<std::string>> after; // content, or nothing for "must not exist"
 };
 
@@ -56,14 +56,17 @@ TEST(Migration, MovesLegacyItemsByTheTable) {
     };
     for (const auto& c : cases) {
         Sandbox sandbox;
-        for (const auto& [path, content] : c.before) sandbox.writeFile(sandbox.homePath(path), content);
+        for (const auto& [path, content] : c.before)
+            sandbox.writeFile(sandbox.homePath(path), content);
         // Migration runs before parsing, so even a failed parse migrates.
         auto result = sandbox.run({"no-such-command"});
         EXPECT_EQ(result.status, 64) << c.name;
         for (const auto& [path, content] : c.after) {
-            auto actual = platform::readFile(sandbox.homePath(path));
-            if (content) EXPECT_EQ(actual, content) << c.name << ": " << path;
-            else EXPECT_FALSE(platform::fileExists(sandbox.homePath(path))) << c.name << ": " << path;
+            auto actual = platform::readFile(sandbox.homePath(path), testing::kTestReadLimit);
+            if (content)
+                EXPECT_EQ(actual, content) << c.name << ": " << path;
+            else
+                EXPECT_FALSE(platform::fileExists(sandbox.homePath(path))) << c.name << ": " << path;
         }
         // The four folders exist once there was a legacy folder.
         for (const auto& folder : {kSupport, kSupport + "/config", kCaches, kCaches + "/cache"})

@@ -1,10 +1,10 @@
 // refresh-dock: the appearance nudge and the Dock/Finder restart on demand.
-#include <chrono>
-#include <gtest/gtest.h>
-
 #include "platform/property_list.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -18,7 +18,8 @@ void setDark(const Sandbox& sandbox, bool dark) {
 }
 
 std::optional<std::string> interfaceStyle(const Sandbox& sandbox) {
-    auto preferences = platform::readPropertyListDictionary(sandbox.homePath("Library/Preferences/.GlobalPreferences.plist"));
+    auto preferences = platform::readPropertyListDictionary(
+        sandbox.homePath("Library/Preferences/.GlobalPreferences.plist"), testing::kTestReadLimit);
     if (!preferences) return std::nullopt;
     return preferences->view()["AppleInterfaceStyle"].string();
 }
@@ -40,9 +41,10 @@ TEST(RefreshDock, RestartsTheDockAndEndsInTheStartingAppearance) {
         setDark(sandbox, c.startDark);
         installRecordingProgram(sandbox, "/usr/bin/killall", "killall.log");
         // The System Events script through a recording osascript that also flips the preference.
-        sandbox.writeScript(sandbox.bin() + "/osascript",
-                            "printf '%s\\n' \"$2\" >> \"" + sandbox.tmp() + "/osascript.log\"\n"
-                            "exec \"" + standinsDirectory() + "/osascript\" \"$@\"\n");
+        sandbox.writeScript(sandbox.bin() + "/osascript", "printf '%s\\n' \"$2\" >> \"" + sandbox.tmp() +
+                                                              "/osascript.log\"\n"
+                                                              "exec \"" +
+                                                              standinsDirectory() + "/osascript\" \"$@\"\n");
         auto start = std::chrono::steady_clock::now();
         auto result = sandbox.run(c.arguments);
         auto elapsed = std::chrono::steady_clock::now() - start;

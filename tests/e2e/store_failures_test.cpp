@@ -47,7 +47,7 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
         } else if (entry.is_directory()) {
             items[relative] = "<folder>";
         } else {
-            std::string bytes = platform::readFile(path).value_or("<unreadable>");
+            std::string bytes = platform::readFile(path, kTestReadLimit).value_or("<unreadable>");
             if (auto plist = platform::parsePropertyList(bytes); plist && bytes.rfind("bplist", 0) == 0)
                 bytes = plist->toXML();
             items[relative] = bytes;

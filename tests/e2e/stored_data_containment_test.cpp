@@ -35,7 +35,7 @@ Tree treeOf(const std::string& folder) {
         if (it->is_symlink())
             tree[path] = "-> " + platform::readSymbolicLink(path).value_or("");
         else if (it->is_regular_file())
-            tree[path] = platform::readFile(path).value_or("?");
+            tree[path] = platform::readFile(path, kTestReadLimit).value_or("?");
         else
             tree[path] = "folder";
     }

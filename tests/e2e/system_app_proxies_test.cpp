@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include "core/base64.h"
 #include "core/json.h"
 #include "platform/file_url.h"
@@ -8,6 +6,8 @@
 #include "support/dock_fixture.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -306,7 +306,7 @@ TEST_F(SystemAppProxies, RestoreRebuildsTheTileWhenTheRecordHasNone) {
     EXPECT_EQ(tile["tile-data"]["file-label"].string(), "Safari");
     EXPECT_EQ(tile["GUID"].integer(), 2);
     EXPECT_TRUE(records().empty());
-    auto kept = platform::readPropertyListDictionary(appPreferencesPath());
+    auto kept = platform::readPropertyListDictionary(appPreferencesPath(), testing::kTestReadLimit);
     EXPECT_EQ(kept->view()["AliasName"].data(), "{}") << "the desktop application's other values stay";
 }
 

@@ -68,7 +68,7 @@ void writeDock(const Sandbox& sandbox, std::vector<Plist> tiles) {
 }
 
 Plist readDock(const Sandbox& sandbox) {
-    auto dock = platform::readPropertyListDictionary(dockPreferencesPath(sandbox));
+    auto dock = platform::readPropertyListDictionary(dockPreferencesPath(sandbox), kTestReadLimit);
     EXPECT_TRUE(dock.has_value());
     return dock ? *dock : Plist::dictionary();
 }
@@ -79,7 +79,7 @@ std::string dockTilesXML(const Sandbox& sandbox) {
 
 core::Json systemProxyRecords(const Sandbox& sandbox) {
     auto preferences = platform::readPropertyListDictionary(
-        sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"));
+        sandbox.homePath("Library/Preferences/com.quartelmisko.Mivora.plist"), kTestReadLimit);
     if (!preferences) return core::Json::object();
     auto data = preferences->view()["com.mivora.systemAppProxies"].data();
     if (!data) return core::Json::object();

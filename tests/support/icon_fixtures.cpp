@@ -42,7 +42,7 @@ void appendStandinsToPath(Sandbox& sandbox) {
 }
 
 image::Bitmap readPNGFile(const std::string& path) {
-    auto bytes = platform::readFile(path);
+    auto bytes = platform::readFile(path, testing::kTestReadLimit);
     if (!bytes) {
         ADD_FAILURE() << "no file at " << path;
         return {};

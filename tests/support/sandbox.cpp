@@ -1,18 +1,22 @@
 #include "support/sandbox.h"
 
+#include "platform/filesystem.h"
+#include "platform/process.h"
+
 #include <cstdlib>
 #include <stdexcept>
 #include <sys/stat.h>
-
-#include "platform/filesystem.h"
-#include "platform/process.h"
 
 namespace mivora::testing {
 
 namespace fs = platform;
 
-std::string mivoraBinary() { return MIVORA_BINARY; }
-std::string standinsDirectory() { return MIVORA_STANDINS_DIR; }
+std::string mivoraBinary() {
+    return MIVORA_BINARY;
+}
+std::string standinsDirectory() {
+    return MIVORA_STANDINS_DIR;
+}
 
 Sandbox::Sandbox() {
     const char* base = std::getenv("TMPDIR");
@@ -25,7 +29,8 @@ Sandbox::Sandbox() {
     home_ = dir_ + "/home";
     tmp_ = dir_ + "/tmp";
     bin_ = dir_ + "/bin";
-    for (const auto& folder : {root_ + "/Applications", home_, tmp_, bin_}) fs::createDirectories(folder);
+    for (const auto& folder : {root_ + "/Applications", home_, tmp_, bin_})
+        fs::createDirectories(folder);
 }
 
 Sandbox::~Sandbox() {
@@ -47,7 +52,9 @@ void Sandbox::writePlist(const std::string& path, const platform::Plist& plist, 
     writeFile(path, binary ? plist.toBinary() : plist.toXML());
 }
 
-std::optional<std::string> Sandbox::readFile(const std::string& path) const { return fs::readFile(path); }
+std::optional<std::string> Sandbox::readFile(const std::string& path) const {
+    return fs::readFile(path, kTestReadLimit);
+}
 
 std::string Sandbox::addApp(const AppBundle& app) const {
     std::string folder = app.folder.empty() ? root_ + "/Applications" : app.folder;
@@ -58,7 +65,8 @@ std::string Sandbox::addApp(const AppBundle& app) const {
         auto info = platform::Plist::dictionary();
         if (app.bundleId) info.set("CFBundleIdentifier", platform::Plist::string(*app.bundleId));
         if (app.executable) info.set("CFBundleExecutable", platform::Plist::string(*app.executable));
-        for (const auto& [key, value] : app.extraStrings) info.set(key, platform::Plist::string(value));
+        for (const auto& [key, value] : app.extraStrings)
+            info.set(key, platform::Plist::string(value));
         writePlist(path + "/Contents/Info.plist", info, app.binaryPlist);
     }
     if (app.executable) {
@@ -71,36 +79,43 @@ std::string Sandbox::addApp(const AppBundle& app) const {
 
 void Sandbox::installFakeSudo() const {
     writeScript(bin_ + "/sudo",
-                "log=\"" + tmp_ + "/sudo.log\"\n"
-                "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
-                "printf '%s\\n' -- >> \"$log\"\n"
-                "if [ -e \"" + bin_ + "/sudo.refuse\" ]; then echo 'sudo: a password is required' >&2; exit 1; fi\n"
-                "if [ \"$1 $2 $#\" = '-n -l 2' ]; then\n"
-                "  [ -e \"" + bin_ + "/sudo.rules\" ] && exec cat \"" + bin_ + "/sudo.rules\"\n"
-                "  echo 'sudo: a password is required' >&2; exit 1\n"
-                "fi\n"
-                "if [ \"$1\" = -n ]; then shift; fi\n"
-                "exec \"$@\"\n");
+                "log=\"" + tmp_ +
+                    "/sudo.log\"\n"
+                    "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
+                    "printf '%s\\n' -- >> \"$log\"\n"
+                    "if [ -e \"" +
+                    bin_ +
+                    "/sudo.refuse\" ]; then echo 'sudo: a password is required' >&2; exit 1; fi\n"
+                    "if [ \"$1 $2 $#\" = '-n -l 2' ]; then\n"
+                    "  [ -e \"" +
+                    bin_ + "/sudo.rules\" ] && exec cat \"" + bin_ +
+                    "/sudo.rules\"\n"
+                    "  echo 'sudo: a password is required' >&2; exit 1\n"
+                    "fi\n"
+                    "if [ \"$1\" = -n ]; then shift; fi\n"
+                    "exec \"$@\"\n");
 }
 
 void Sandbox::installHelperFiles(bool helper, bool fileicon) const {
     std::string folder = root_ + "/usr/local/lib/mivora";
     if (helper) {
-        writeScript(folder + "/helper.sh",
-                    "log=\"" + tmp_ + "/helper.log\"\n"
-                    "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
-                    "printf '%s\\n' -- >> \"$log\"\n"
-                    "status=0\n"
-                    "[ -e \"" + bin_ + "/helper.status\" ] && status=$(cat \"" + bin_ + "/helper.status\")\n"
-                    "[ \"$status\" = 0 ] || echo \"helper failed\" >&2\n"
-                    "exit \"$status\"\n");
+        writeScript(folder + "/helper.sh", "log=\"" + tmp_ +
+                                               "/helper.log\"\n"
+                                               "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
+                                               "printf '%s\\n' -- >> \"$log\"\n"
+                                               "status=0\n"
+                                               "[ -e \"" +
+                                               bin_ + "/helper.status\" ] && status=$(cat \"" + bin_ +
+                                               "/helper.status\")\n"
+                                               "[ \"$status\" = 0 ] || echo \"helper failed\" >&2\n"
+                                               "exit \"$status\"\n");
     }
     if (fileicon) writeScript(folder + "/fileicon", "exit 0\n");
 }
 
 std::vector<std::vector<std::string>> Sandbox::loggedCalls(const std::string& logName) const {
     std::vector<std::vector<std::string>> calls;
-    auto text = fs::readFile(tmp_ + "/" + logName);
+    auto text = fs::readFile(tmp_ + "/" + logName, kTestReadLimit);
     if (!text) return calls;
     std::vector<std::string> current;
     size_t start = 0;
@@ -127,9 +142,11 @@ std::vector<std::string> Sandbox::runEnvironment() const {
         {"PATH", bin_ + ":/usr/local/bin:/usr/bin:/bin"},
         {"LANG", "en_US.UTF-8"},
     };
-    for (const auto& [key, value] : environment) variables[key] = value;
+    for (const auto& [key, value] : environment)
+        variables[key] = value;
     std::vector<std::string> result;
-    for (const auto& [key, value] : variables) result.push_back(key + "=" + value);
+    for (const auto& [key, value] : variables)
+        result.push_back(key + "=" + value);
     return result;
 }
 

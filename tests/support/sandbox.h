@@ -5,14 +5,18 @@
 //   <dir>/bin   recording stand-ins, first on PATH
 #pragma once
 
+#include "platform/file_reading.h"
+#include "platform/property_list.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/property_list.h"
-
 namespace mivora::testing {
+
+// What the tests read back of the files a run leaves.
+inline constexpr platform::ReadLimit kTestReadLimit{"a test file", 1'000'000'000};
 
 struct RunResult {
     int status = -1;
@@ -82,7 +86,6 @@ public:
     std::vector<std::string> runEnvironment() const;
 
 private:
-
     std::string dir_, root_, home_, tmp_, bin_;
 };
 

@@ -1,14 +1,15 @@
 // The catalog client's base address, error bodies, asset rewriting and
 // downloads, against a local catalog server.
-#include <chrono>
-#include <cstdlib>
-#include <gtest/gtest.h>
-
 #include "catalog/catalog_api.h"
 #include "catalog/catalog_constants.h"
 #include "platform/filesystem.h"
 #include "support/base_address.h"
 #include "support/catalog_server.h"
+#include "support/sandbox.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace mivora::catalog {
 namespace {
@@ -26,11 +27,13 @@ TEST(CatalogAPI, BaseAddressOverridePrecedenceAndTrimming) {
         std::string site;
     } cases[] = {
         {nullptr, nullptr, "https://catalog.mivora.example/api", "https://catalog.mivora.example"},
-        {"   ", "https://other.example/api", "https://catalog.mivora.example/api", "https://catalog.mivora.example"},
+        {"   ", "https://other.example/api", "https://catalog.mivora.example/api",
+         "https://catalog.mivora.example"},
         {nullptr, "https://other.example/api", "https://other.example/api", "https://other.example"},
         {" https://x.example/v2/api/ \n", nullptr, "https://x.example/v2/api", "https://x.example/v2"},
         {"//https://x.example//", nullptr, "https://x.example", "https://x.example"},
-        {"https://x.example/root", "https://other.example", "https://x.example/root", "https://x.example/root"},
+        {"https://x.example/root", "https://other.example", "https://x.example/root",
+         "https://x.example/root"},
     };
     for (const auto& c : cases) {
         BaseAddress scope(c.primary, c.fallback);
@@ -72,7 +75,8 @@ TEST(CatalogAPI, ErrorMessageTakesTheFirstStringKey) {
         {R"(["message"])", std::nullopt},
         {R"({"other":"x"})", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(CatalogAPI::errorMessage(c.body), c.message) << c.body;
+    for (const auto& c : cases)
+        EXPECT_EQ(CatalogAPI::errorMessage(c.body), c.message) << c.body;
 }
 
 TEST(CatalogAPI, GetJSONReportsStatusWithTheServicesWording) {
@@ -133,7 +137,8 @@ TEST(CatalogAPI, DownloadAcceptsOnlyAnExact200WithABody) {
         {"ftp://127.0.0.1/icon.png", "Failed to download icon: HTTP 0"},
         {"not a url", "Failed to download icon: Invalid URL"},
     };
-    for (const auto& c : cases) EXPECT_EQ(downloadFailure(c.address), c.outcome) << c.address;
+    for (const auto& c : cases)
+        EXPECT_EQ(downloadFailure(c.address), c.outcome) << c.address;
 }
 
 TEST(CatalogAPI, DownloadNamesTheFileFromThePathExtension) {
@@ -153,7 +158,7 @@ TEST(CatalogAPI, DownloadNamesTheFileFromThePathExtension) {
         std::string path = CatalogAPI::download(c.address, "png");
         EXPECT_TRUE(path.ends_with(c.suffix)) << path;
         EXPECT_TRUE(platform::lastPathComponent(path).starts_with("mivora-")) << path;
-        EXPECT_EQ(platform::readFile(path), "bytes");
+        EXPECT_EQ(platform::readFile(path, testing::kTestReadLimit), "bytes");
         platform::removeItemQuietly(path);
     }
     std::string first = CatalogAPI::download(server.url("/i/plain"), "png");
@@ -180,12 +185,14 @@ TEST(CatalogAPI, DownloadIconFallsBackFromICNSToPNG) {
 TEST(CatalogAPI, OversizedOrTruncatedDownloadsFailWithoutAFile) {
     CatalogServer server;
     server.route("GET", "/big.png", ScriptedResponse{200, std::string(50 * 1024 * 1024, 'x'), "image/png"});
-    server.route("GET", "/cut.png", ScriptedResponse{.status = 200,
-                                                     .body = std::string(200000, 'y'),
-                                                     .contentType = "image/png",
-                                                     .behaviour = ScriptedResponse::Behaviour::closeMidBody});
+    server.route("GET", "/cut.png",
+                 ScriptedResponse{.status = 200,
+                                  .body = std::string(200000, 'y'),
+                                  .contentType = "image/png",
+                                  .behaviour = ScriptedResponse::Behaviour::closeMidBody});
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(downloadFailure(server.url("/big.png")), "Failed to download icon: The response is larger than 16 MB.");
+    EXPECT_EQ(downloadFailure(server.url("/big.png")),
+              "Failed to download icon: The response is larger than 16 MB.");
     EXPECT_EQ(downloadFailure(server.url("/cut.png")), "The network connection was lost.");
     // Nothing listens on port 9 here.
     EXPECT_EQ(downloadFailure("http://127.0.0.1:9/icon.png"), "Could not connect to the server.");
@@ -200,10 +207,11 @@ namespace {
 
 TEST(CatalogAPI, StalledDownloadEndsAfterTheRequestTimeOut) {
     testing::CatalogServer server;
-    server.route("GET", "/slow.png", testing::ScriptedResponse{.status = 200,
-                                                              .body = "x",
-                                                              .contentType = "image/png",
-                                                              .behaviour = testing::ScriptedResponse::Behaviour::stall});
+    server.route("GET", "/slow.png",
+                 testing::ScriptedResponse{.status = 200,
+                                           .body = "x",
+                                           .contentType = "image/png",
+                                           .behaviour = testing::ScriptedResponse::Behaviour::stall});
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(downloadFailure(server.url("/slow.png")), "The request timed out.");
     auto elapsed = std::chrono::steady_clock::now() - start;

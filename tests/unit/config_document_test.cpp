@@ -1,10 +1,10 @@
 // Decoding the configuration exchange document: what reads, and for what does not,
 // a description that names the problem and the key path.
-#include <functional>
-#include <gtest/gtest.h>
-
 #include "icons/commands/config_document.h"
 #include "support/config_document_fixture.h"
+
+#include <functional>
+#include <gtest/gtest.h>
 
 namespace mivora::icons {
 namespace {
@@ -145,12 +145,6 @@ TEST(ConfigDocument, DeepNestingInsideStringsIsOnlyText) {
     auto json = sampleDocument().toJson();
     json["version"] = std::string(1000, '[') + "\\\"{";
     EXPECT_EQ(decodeAppConfiguration(json.dump()).version, std::string(1000, '[') + "\\\"{");
-}
-
-TEST(ConfigDocument, OversizedDocumentIsRefusedBeforeParsing) {
-    std::string bytes(kMaxConfigurationBytes + 1, ' ');
-    EXPECT_EQ(errorOf(bytes),
-              "The document is larger than 64 MB, more than a configuration document may hold");
 }
 
 } // namespace

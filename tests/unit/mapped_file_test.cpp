@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include "platform/filesystem.h"
 #include "platform/mapped_file.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace mivora::platform {
 namespace {
@@ -29,7 +29,8 @@ TEST(FileContainsBytes, FindsTheNeedleAnywhereAndOnlyWhole) {
     for (const auto& c : cases) {
         std::string path = sandbox.tmp() + "/file";
         sandbox.writeFile(path, c.bytes);
-        EXPECT_EQ(fileContainsBytes(path, needle), std::optional<bool>(c.found)) << c.title;
+        EXPECT_EQ(fileContainsBytes(path, needle, read_limits::executable), std::optional<bool>(c.found))
+            << c.title;
     }
 }
 
@@ -41,9 +42,9 @@ TEST(FileContainsBytes, NothingForWhatIsNotARegularFile) {
     createSymbolicLink(dangling, sandbox.tmp() + "/nowhere");
     for (const std::string& path :
          {sandbox.tmp(), sandbox.tmp() + "/missing", fifo, dangling, std::string("/dev/zero")})
-        EXPECT_EQ(fileContainsBytes(path, "x"), std::nullopt) << path;
+        EXPECT_EQ(fileContainsBytes(path, "x", read_limits::executable), std::nullopt) << path;
     // Reading a FIFO in place of a file must not wait for a writer either.
-    EXPECT_EQ(readFile(fifo), std::nullopt);
+    EXPECT_EQ(readFile(fifo, read_limits::executable), std::nullopt);
 }
 
 } // namespace

@@ -4,13 +4,14 @@
 // file's bytes unchanged and never write one of their own.
 #pragma once
 
+#include "core/json.h"
+#include "platform/file_reading.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "core/json.h"
 
 namespace mivora::icons {
 
@@ -40,9 +41,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Larger documents are refused before they are parsed, so that a stray huge file
+// Larger documents are refused before they are read, so that a stray huge file
 // cannot exhaust memory.
-inline constexpr size_t kMaxConfigurationBytes = 64'000'000;
+inline constexpr size_t kMaxConfigurationBytes = platform::read_limits::configurationDocument.maxBytes;
 // Deeper JSON is refused before it is parsed; the document itself is three levels deep.
 inline constexpr size_t kMaxConfigurationNesting = 256;
 

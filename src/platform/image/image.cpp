@@ -1,5 +1,6 @@
 #include "platform/image/image.h"
 
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
 #include "platform/image/jpeg.h"
@@ -77,7 +78,7 @@ Image decodeImage(std::string_view bytes) {
 }
 
 Image readImage(const std::string& path) {
-    auto bytes = platform::readFile(path);
+    auto bytes = platform::readFile(path, platform::read_limits::image);
     if (!bytes) throw ImageError(path + ": cannot read the file");
     try {
         return decodeImage(*bytes);
