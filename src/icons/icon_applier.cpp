@@ -38,7 +38,8 @@ std::string selfDrawnDockIconMessage(const std::string& displayName, const std::
 
 namespace {
 
-// Step 7: whether the requested slot goes onto the bundle now or is only cached.
+// Whether the requested slot goes onto the bundle now or is only cached: the
+// bundle shows the icon of the appearance the system shows at this moment.
 bool shouldApplyNow(IconAppearance requested, IconAppearance current,
                     const std::optional<IconCacheEntry>& entry) {
     if (requested == current) return true;

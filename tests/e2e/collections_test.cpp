@@ -4,6 +4,7 @@
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 #include "support/catalog_server.h"
+#include "support/collection_fixture.h"
 #include "support/dock_fixture.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
@@ -415,48 +416,32 @@ TEST_F(Collections, ApplyRecordsEngineErrorsPerItemAndNeverReadsLocalFilesForThe
 // The user's own collections, written as the local store writes them.
 class LocalCollections : public Collections {
 protected:
-    std::string root() const {
-        return sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora/collections");
-    }
-
-    static json entry(const std::string& appName, const std::string& status, bool dark = false) {
-        return {{"appName", appName},
-                {"status", status},
-                {"attempts", 1},
-                {"dark", dark},
-                {"updatedAt", "2026-03-01T09:15:00Z"}};
-    }
-
-    void writeManifest(const std::string& folder, const std::string& slug, const std::string& name,
-                       const std::string& description, const json& icons) const {
-        json manifest = {{"schema", 1},         {"slug", slug},
-                         {"name", name},        {"description", description},
-                         {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
-                         {"icons", icons},      {"publish", json::object()}};
-        sandbox.writeFile(root() + "/" + folder + "/manifest.json", manifest.dump(2));
-    }
-
     std::string iconFile(const std::string& slug, const std::string& name) const {
-        std::string path = root() + "/" + slug + "/icons/" + name;
+        std::string path = collectionFolder(sandbox, slug) + "/icons/" + name;
         sandbox.writeFile(path, "PNG " + name);
         return path;
     }
 
     json localIcon(const std::string& slug, const std::string& appSlug, const std::string& appName) const {
-        return icon(appSlug, appName,
-                    platform::fileURLString(root() + "/" + slug + "/icons/" + appSlug + ".png", false));
+        return icon(
+            appSlug, appName,
+            platform::fileURLString(collectionFolder(sandbox, slug) + "/icons/" + appSlug + ".png", false));
     }
 
     // alpha: two done icons of three; gamma (folder) holds the collection gamma-2
     // with no done icon and no description; broken and empty are not collections.
     void writeTwoCollections() const {
-        writeManifest("alpha", "alpha", "Alpha", "Hand drawn",
-                      {{"notes", entry("Notes", "done")},
-                       {"mail", entry("Mail", "pending")},
-                       {"arc", entry("Arc", "done")}});
-        writeManifest("gamma", "gamma-2", "Gamma", "", {{"notes", entry("Notes", "rejected")}});
-        sandbox.writeFile(root() + "/broken/manifest.json", "{not json");
-        sandbox.writeFile(root() + "/empty/readme.txt", "no manifest");
+        writeCollection(sandbox, "alpha",
+                        manifestDocument("alpha", "Alpha",
+                                         {{.key = "notes", .appName = "Notes", .status = "done"},
+                                          {.key = "mail", .appName = "Mail", .status = "pending"},
+                                          {.key = "arc", .appName = "Arc", .status = "done"}},
+                                         "Hand drawn"));
+        writeCollection(sandbox, "gamma",
+                        manifestDocument("gamma-2", "Gamma",
+                                         {{.key = "notes", .appName = "Notes", .status = "rejected"}}));
+        sandbox.writeFile(collectionFolder(sandbox, "broken") + "/manifest.json", "{not json");
+        sandbox.writeFile(collectionFolder(sandbox, "empty") + "/readme.txt", "no manifest");
     }
 
     json remoteList() const {
@@ -527,10 +512,12 @@ TEST_F(LocalCollections, LocalCollectionsAreShownTogetherWithTheCatalogsError) {
 
 TEST_F(LocalCollections, ShowPrefersTheLocalCollectionOfASlug) {
     addApps();
-    writeManifest("sunlight", "sunlight", "My Sunlight", "Mine",
-                  {{"notes", entry("Notes", "done")},
-                   {"mail", entry("Mail", "skipped")},
-                   {"safari", entry("Safari", "done")}});
+    writeCollection(sandbox, "sunlight",
+                    manifestDocument("sunlight", "My Sunlight",
+                                     {{.key = "notes", .appName = "Notes", .status = "done"},
+                                      {.key = "mail", .appName = "Mail", .status = "skipped"},
+                                      {.key = "safari", .appName = "Safari", .status = "done"}},
+                                     "Mine"));
     serveSunlight(fourIcons());
     json notesIcon = localIcon("sunlight", "notes", "Notes"),
          safariIcon = localIcon("sunlight", "safari", "Safari");
@@ -555,11 +542,11 @@ TEST_F(LocalCollections, ShowPrefersTheLocalCollectionOfASlug) {
 }
 
 TEST_F(LocalCollections, TheFirstFourDoneIconsArePreviewed) {
-    json icons = json::object();
+    std::vector<ManifestEntry> entries;
     for (const char* slug : {"f", "b", "e", "a", "d", "c"})
-        icons[slug] = entry(std::string("App ") + slug, "done");
-    icons["0"] = entry("Pending", "pending");
-    writeManifest("six", "six", "Six", "", icons);
+        entries.push_back({.key = slug, .appName = std::string("App ") + slug, .status = "done"});
+    entries.push_back({.key = "0", .appName = "Pending", .status = "pending"});
+    writeCollection(sandbox, "six", manifestDocument("six", "Six", entries));
     auto shown = sandbox.run({"collections", "show", "six", "--json"});
     ASSERT_EQ(shown.status, 0) << shown.err;
     json reply = json::parse(shown.out);
@@ -575,7 +562,8 @@ TEST_F(LocalCollections, TheFirstFourDoneIconsArePreviewed) {
 
 TEST_F(LocalCollections, AnUnreadableLocalManifestEndsShowAndApply) {
     serveSunlight(fourIcons());
-    sandbox.writeFile(root() + "/sunlight/manifest.json", R"({"schema":1,"slug":"sunlight"})");
+    sandbox.writeFile(collectionFolder(sandbox, "sunlight") + "/manifest.json",
+                      R"({"schema":1,"slug":"sunlight"})");
     for (const auto& arguments : std::vector<std::vector<std::string>>{
              {"collections", "show", "sunlight"}, {"collections", "apply", "sunlight", "--dry-run"}}) {
         auto result = sandbox.run(arguments);
@@ -590,10 +578,14 @@ TEST_F(LocalCollections, ApplyUsesTheStagedFilesAndTheirDarkVariants) {
     addApps();
     installEngine();
     serveSunlight(fourIcons());
-    writeManifest("sunlight", "sunlight", "My Sunlight", "",
-                  {{"notes", entry("Notes", "done", true)},
-                   {"visual-studio-code", entry("Visual Studio Code", "done", true)}, // no dark file staged
-                   {"mail", entry("Mail", "pending", true)}});
+    writeCollection(
+        sandbox, "sunlight",
+        manifestDocument(
+            "sunlight", "My Sunlight",
+            {{.key = "notes", .appName = "Notes", .status = "done", .dark = true},
+             // no dark file staged
+             {.key = "visual-studio-code", .appName = "Visual Studio Code", .status = "done", .dark = true},
+             {.key = "mail", .appName = "Mail", .status = "pending", .dark = true}}));
     std::string notesLight = iconFile("sunlight", "notes.png");
     std::string notesDark = iconFile("sunlight", "notes@dark.png");
     std::string codeLight = iconFile("sunlight", "visual-studio-code.png");

@@ -1,7 +1,7 @@
 // The frame as the real binary shows it: help, version, usage errors, statuses.
-#include <gtest/gtest.h>
-
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -33,10 +33,24 @@ TEST(Frame, NoArgumentsPrintsRootHelp) {
 
 TEST(Frame, HelpListsSubcommandsInRootOrder) {
     // The fixed order of the root; commands not built yet are simply absent.
-    const std::vector<std::string> order = {"status", "list", "apps", "extract-icon", "quit-app", "search-icons",
-                                            "apply-from-catalog", "collections", "set-icon", "remove-icon",
-                                            "remove-dark-icon", "restore", "import", "export", "validate",
-                                            "escape-jail", "refresh-dock", "completions"};
+    const std::vector<std::string> order = {"status",
+                                            "list",
+                                            "apps",
+                                            "extract-icon",
+                                            "quit-app",
+                                            "search-icons",
+                                            "apply-from-catalog",
+                                            "collections",
+                                            "set-icon",
+                                            "remove-icon",
+                                            "remove-dark-icon",
+                                            "restore",
+                                            "import",
+                                            "export",
+                                            "validate",
+                                            "escape-jail",
+                                            "refresh-dock",
+                                            "completions"};
     Sandbox sandbox;
     std::string help = sandbox.run({}).out;
     auto section = help.substr(help.find("SUBCOMMANDS:\n"));
@@ -49,7 +63,8 @@ TEST(Frame, HelpListsSubcommandsInRootOrder) {
         last = at;
         previous = name;
     }
-    EXPECT_NE(section.find("\n  completions             Generate shell completion scripts\n"), std::string::npos);
+    EXPECT_NE(section.find("\n  completions             Generate shell completion scripts\n"),
+              std::string::npos);
 }
 
 TEST(Frame, UnknownSubcommandIsAUsageError) {
@@ -68,10 +83,33 @@ TEST(Frame, HelpSubcommandAndFlagShowCommandHelp) {
     EXPECT_EQ(byFlag.status, 0);
     EXPECT_EQ(bySubcommand.status, 0);
     EXPECT_EQ(byFlag.out, bySubcommand.out);
-    EXPECT_EQ(byFlag.out.rfind("OVERVIEW: Generate shell completion scripts\n\nInstall completions for your shell:\n", 0), 0u);
+    EXPECT_EQ(byFlag.out.rfind(
+                  "OVERVIEW: Generate shell completion scripts\n\nInstall completions for your shell:\n", 0),
+              0u);
     EXPECT_NE(byFlag.out.find("USAGE: mivora completions <shell-name>\n\nARGUMENTS:\n"
                               "  <shell-name>            Shell type: zsh, bash, or fish\n"),
               std::string::npos);
+}
+
+TEST(Frame, HelpAndCompletionsShowTheCommandTextsWhole) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, "\n  import                  Import a Mivora configuration\n"},
+        {{"set-icon", "--help"},
+         "\n  <icon-path>             Path or URL of the icon image (PNG, ICNS, JPEG, or a\n"
+         "                          catalog.mivora.example link)\n"},
+        {{"completions", "zsh"}, "'import:Import a Mivora configuration'"},
+        {{"completions", "fish"}, "-a 'import' -d 'Import a Mivora configuration'"},
+    };
+    Sandbox sandbox;
+    for (const auto& c : cases) {
+        auto result = sandbox.run(c.arguments);
+        EXPECT_EQ(result.status, 0) << c.arguments[0] << result.err;
+        EXPECT_NE(result.out.find(c.text), std::string::npos) << c.arguments[0] << "\n" << result.out;
+    }
 }
 
 } // namespace

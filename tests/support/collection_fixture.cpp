@@ -15,7 +15,7 @@ std::string collectionFolder(const Sandbox& sandbox, const std::string& slug) {
 }
 
 core::Json manifestDocument(const std::string& slug, const std::string& name,
-                            const std::vector<ManifestEntry>& entries) {
+                            const std::vector<ManifestEntry>& entries, const std::string& description) {
     core::Json icons = core::Json::object();
     for (const auto& entry : entries) {
         core::Json json = {{"appName", entry.appName},
@@ -27,7 +27,7 @@ core::Json manifestDocument(const std::string& slug, const std::string& name,
         icons[entry.key] = json;
     }
     return {{"schema", 1},         {"slug", slug},
-            {"name", name},        {"description", ""},
+            {"name", name},        {"description", description},
             {"accent", "#8b8b8b"}, {"createdAt", "2026-03-01T09:15:00Z"},
             {"icons", icons},      {"publish", core::Json::object()}};
 }

@@ -27,7 +27,8 @@ struct ManifestEntry {
 
 // A manifest document with these entries and an empty publish state.
 core::Json manifestDocument(const std::string& slug, const std::string& name,
-                            const std::vector<ManifestEntry>& entries = {});
+                            const std::vector<ManifestEntry>& entries = {},
+                            const std::string& description = "");
 
 // Writes <slug>/manifest.json (pretty) with icons/, raw/ and sources/ beside it.
 void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest);

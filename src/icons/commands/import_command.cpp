@@ -13,7 +13,7 @@ namespace mivora::icons {
 core::CommandConfiguration ImportCommand::configuration() const {
     core::CommandConfiguration config;
     config.commandName = "import";
-    config.abstract = "Import an Mivora configuration";
+    config.abstract = "Import a Mivora configuration";
     return config;
 }
 

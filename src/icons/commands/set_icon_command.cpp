@@ -34,7 +34,7 @@ void SetIconCommand::declare(core::Arguments& arguments) {
     arguments.positional("app-path", appPath, "App name, .app path, or folder path",
                          {.completesFiles = true});
     arguments.positional("icon-path", iconPath,
-                         std::string("Path or URL of the icon image (PNG, ICNS, JPEG, or an ") +
+                         std::string("Path or URL of the icon image (PNG, ICNS, JPEG, or a ") +
                              catalog::kCatalogSiteHost + " link)",
                          {.completesFiles = true});
     arguments.option("appearance", appearance,
