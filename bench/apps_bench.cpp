@@ -3,8 +3,8 @@
 // Builds one sandbox of 1,000 application bundles and a 100 MB file without
 // the marker, then times the in-process listing, the search (after a first
 // pass has put the file in the page cache) and two whole runs of the binary.
-#include "core/app_discovery.h"
-#include "core/self_drawn_dock_icon.h"
+#include "apps/app_discovery.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "platform/filesystem.h"
 #include "platform/mapped_file.h"
 #include "support/sandbox.h"
@@ -55,7 +55,7 @@ void buildSandbox() {
         // One in fifty declares a Dock-tile plug-in; a few of those carry the marker.
         if (i % 50 == 0) {
             app.extraStrings["NSDockTilePlugIn"] = "DockTile.docktileplugin";
-            if (i % 200 == 0) app.executableBytes += std::string(core::kSelfDrawnIconMarker);
+            if (i % 200 == 0) app.executableBytes += std::string(apps::kSelfDrawnIconMarker);
         }
         if (i % 2 == 1) app.folder = sandbox->homePath("Applications");
         sandbox->addApp(app);
@@ -81,7 +81,7 @@ void buildSandbox() {
 
 void BM_ListInstalledApps(benchmark::State& state) {
     for (auto _ : state) {
-        auto apps = core::listInstalledApps(std::nullopt, false);
+        auto apps = apps::listInstalledApps(std::nullopt, false);
         if (apps.size() != kBundles) state.SkipWithError("wrong number of bundles");
         benchmark::DoNotOptimize(apps);
     }
@@ -90,21 +90,21 @@ BENCHMARK(BM_ListInstalledApps)->Unit(benchmark::kMillisecond);
 
 void BM_ListAndDetectSelfDrawn(benchmark::State& state) {
     for (auto _ : state) {
-        auto apps = core::listInstalledApps(std::nullopt, false);
+        auto apps = apps::listInstalledApps(std::nullopt, false);
         int selfDrawn = 0;
         for (const auto& app : apps)
-            selfDrawn += core::detectSelfDrawnDockIcon(app.path, app.name) ? 1 : 0;
+            selfDrawn += apps::detectSelfDrawnDockIcon(app.path, app.name) ? 1 : 0;
         benchmark::DoNotOptimize(selfDrawn);
     }
 }
 BENCHMARK(BM_ListAndDetectSelfDrawn)->Unit(benchmark::kMillisecond);
 
 void BM_MarkerSearch100MBWithoutHit(benchmark::State& state) {
-    if (platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker,
+    if (platform::fileContainsBytes(searchFile, apps::kSelfDrawnIconMarker,
                                     platform::read_limits::executable) != false)
         state.SkipWithError("the search file must not hold the marker");
     for (auto _ : state)
-        benchmark::DoNotOptimize(platform::fileContainsBytes(searchFile, core::kSelfDrawnIconMarker,
+        benchmark::DoNotOptimize(platform::fileContainsBytes(searchFile, apps::kSelfDrawnIconMarker,
                                                              platform::read_limits::executable));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(kSearchFileBytes));

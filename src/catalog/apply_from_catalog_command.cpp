@@ -1,7 +1,7 @@
 #include "catalog/apply_from_catalog_command.h"
 
+#include "apps/app_lookup.h"
 #include "catalog/catalog_api.h"
-#include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -65,7 +65,7 @@ void ApplyFromCatalogCommand::declare(core::Arguments& arguments) {
 }
 
 CatalogIcon ApplyFromCatalogCommand::chooseIcon(const std::vector<CatalogIcon>& results,
-                                                const core::InstalledApp& found) const {
+                                                const apps::InstalledApp& found) const {
     if (pick) {
         if (*pick < 0 || static_cast<size_t>(*pick) >= results.size()) {
             throw core::ValidationError("Index " + std::to_string(*pick) + " out of range (0..<" +
@@ -90,7 +90,7 @@ CatalogIcon ApplyFromCatalogCommand::chooseIcon(const std::vector<CatalogIcon>& 
 }
 
 void ApplyFromCatalogCommand::run() {
-    core::InstalledApp found = core::findApp(app);
+    apps::InstalledApp found = apps::findApp(app);
     auto results = CatalogAPI::search(query.value_or(found.name), 50, liquidGlass);
     if (results.empty()) throw CatalogAPIError::noResults();
     CatalogIcon icon = chooseIcon(results, found);

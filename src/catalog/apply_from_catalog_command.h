@@ -3,9 +3,9 @@
 // words or by whole-name match), download it and apply it for one slot.
 #pragma once
 
+#include "apps/installed_app.h"
 #include "catalog/catalog_icon.h"
 #include "core/command.h"
-#include "core/installed_app.h"
 #include "core/json.h"
 #include "icons/appearance.h"
 
@@ -17,7 +17,7 @@ namespace mivora::catalog {
 
 struct ApplyFromCatalogResponse {
     bool success = true;
-    core::InstalledApp app;
+    apps::InstalledApp app;
     CatalogIcon catalogIcon;
     std::string appearance;
     bool appliedToBundle = false;
@@ -33,7 +33,7 @@ public:
     void run() override;
 
 private:
-    CatalogIcon chooseIcon(const std::vector<CatalogIcon>& results, const core::InstalledApp& app) const;
+    CatalogIcon chooseIcon(const std::vector<CatalogIcon>& results, const apps::InstalledApp& app) const;
 
     std::string app;
     std::optional<std::string> style;

@@ -1,10 +1,10 @@
 #include "cli/root_command.h"
 
+#include "apps/apps_command.h"
+#include "apps/quit_app_command.h"
 #include "catalog/apply_from_catalog_command.h"
 #include "catalog/search_icons_command.h"
-#include "cli/apps_command.h"
 #include "cli/completions_command.h"
-#include "cli/quit_app_command.h"
 #include "collections/collections_command.h"
 #include "icons/commands/escape_jail_command.h"
 #include "icons/commands/export_command.h"
@@ -14,8 +14,8 @@
 #include "icons/commands/refresh_dock_command.h"
 #include "icons/commands/remove_dark_icon_command.h"
 #include "icons/commands/remove_icon_command.h"
-#include "icons/commands/set_icon_command.h"
 #include "icons/commands/restore_command.h"
+#include "icons/commands/set_icon_command.h"
 #include "icons/commands/status_command.h"
 #include "icons/commands/validate_command.h"
 
@@ -30,9 +30,9 @@ core::CommandConfiguration MivoraCLI::configuration() const {
     config.subcommands = {
         core::makeCommand<icons::StatusCommand>,
         core::makeCommand<icons::ListCommand>,
-        core::makeCommand<AppsCommand>,
+        core::makeCommand<apps::AppsCommand>,
         core::makeCommand<icons::ExtractIconCommand>,
-        core::makeCommand<QuitAppCommand>,
+        core::makeCommand<apps::QuitAppCommand>,
         core::makeCommand<catalog::SearchIconsCommand>,
         core::makeCommand<catalog::ApplyFromCatalogCommand>,
         core::makeCommand<collections::CollectionsCommand>,

@@ -13,8 +13,8 @@ core::Json CollectionMatch::toJson() const {
     return json;
 }
 
-std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
-                                                         const std::vector<core::InstalledApp>& apps) {
+std::optional<apps::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
+                                                         const std::vector<apps::InstalledApp>& apps) {
     for (const auto& app : apps) {
         if (core::canonicallyEqual(slugifyWithoutLimit(app.name), appSlug)) return app;
         std::string fileName = platform::deletingPathExtension(platform::lastPathComponent(app.path));
@@ -24,7 +24,7 @@ std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appS
 }
 
 std::vector<CollectionMatch> matchCollectionIconsToApps(const std::vector<catalog::IconCollectionIcon>& icons,
-                                                        const std::vector<core::InstalledApp>& apps) {
+                                                        const std::vector<apps::InstalledApp>& apps) {
     std::vector<CollectionMatch> matches;
     for (const auto& icon : icons) {
         if (auto app = findInstalledAppBySlug(icon.appSlug, apps)) matches.push_back({icon, std::move(*app)});

@@ -3,8 +3,8 @@
 // the icon's appSlug. Works on the two lists it is given; reads nothing.
 #pragma once
 
+#include "apps/installed_app.h"
 #include "catalog/icon_collections.h"
-#include "core/installed_app.h"
 #include "core/json.h"
 
 #include <optional>
@@ -15,7 +15,7 @@ namespace mivora::collections {
 
 struct CollectionMatch {
     catalog::IconCollectionIcon icon;
-    core::InstalledApp app;
+    apps::InstalledApp app;
 
     core::Json toJson() const;
     bool operator==(const CollectionMatch&) const = default;
@@ -23,11 +23,11 @@ struct CollectionMatch {
 
 // The first application, in list order, whose name or bundle file name (the
 // last path component without its extension) slugs to `appSlug` exactly.
-std::optional<core::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
-                                                         const std::vector<core::InstalledApp>& apps);
+std::optional<apps::InstalledApp> findInstalledAppBySlug(const std::string& appSlug,
+                                                         const std::vector<apps::InstalledApp>& apps);
 
 // One pair per icon that finds an application, in the icons' order.
 std::vector<CollectionMatch> matchCollectionIconsToApps(const std::vector<catalog::IconCollectionIcon>& icons,
-                                                        const std::vector<core::InstalledApp>& apps);
+                                                        const std::vector<apps::InstalledApp>& apps);
 
 } // namespace mivora::collections

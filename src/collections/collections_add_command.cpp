@@ -1,8 +1,8 @@
 #include "collections/collections_add_command.h"
 
+#include "apps/app_lookup.h"
 #include "collections/local_collection_icon_stager.h"
 #include "collections/local_collection_store.h"
-#include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/output.h"
 #include "platform/filesystem.h"
@@ -69,9 +69,9 @@ void CollectionsAddCommand::run() {
     // A manifest that cannot be read stops us before any image is staged.
     LocalCollectionManifest manifest = LocalCollectionManifest::load(slug);
 
-    std::optional<core::InstalledApp> application;
+    std::optional<apps::InstalledApp> application;
     try {
-        application = core::findApp(app);
+        application = apps::findApp(app);
     } catch (const std::exception&) {
         // Not installed here: the entry is still made, named as typed.
     }

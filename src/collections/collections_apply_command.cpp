@@ -1,8 +1,8 @@
 #include "collections/collections_apply_command.h"
 
+#include "apps/app_discovery.h"
 #include "catalog/catalog_api.h"
 #include "collections/collection_source.h"
-#include "core/app_discovery.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -126,7 +126,7 @@ void CollectionsApplyCommand::run() {
     const catalog::IconCollectionDetail& detail = collection.detail;
     const std::string source = dock ? "dock" : "applications";
     std::vector<CollectionMatch> matches =
-        matchCollectionIconsToApps(detail.icons, core::listInstalledApps(std::nullopt, dock));
+        matchCollectionIconsToApps(detail.icons, apps::listInstalledApps(std::nullopt, dock));
     if (limit && static_cast<size_t>(*limit) < matches.size()) matches.resize(static_cast<size_t>(*limit));
     const icons::IconAppearance resolved = appearance.value_or(icons::currentAppearance());
 

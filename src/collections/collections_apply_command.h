@@ -3,10 +3,10 @@
 // one batch that goes on after a failed item and refreshes once at the end.
 #pragma once
 
+#include "apps/installed_app.h"
 #include "catalog/icon_collections.h"
 #include "collections/collection_matching.h"
 #include "core/command.h"
-#include "core/installed_app.h"
 #include "core/json.h"
 #include "icons/appearance.h"
 
@@ -18,7 +18,7 @@ namespace mivora::collections {
 
 struct CollectionApplyItemResult {
     catalog::IconCollectionIcon icon;
-    core::InstalledApp app;
+    apps::InstalledApp app;
     bool success = false;
     bool appliedToBundle = false;
     std::optional<std::string> cachedFile; // on success

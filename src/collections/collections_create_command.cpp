@@ -1,9 +1,9 @@
 #include "collections/collections_create_command.h"
 
+#include "apps/app_discovery.h"
+#include "apps/app_lookup.h"
 #include "catalog/catalog_constants.h"
 #include "collections/local_collection_store.h"
-#include "core/app_discovery.h"
-#include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/output.h"
 #include "core/paths.h"
@@ -17,15 +17,15 @@ namespace mivora::collections {
 namespace {
 
 // The applications named in --apps, each looked up, or taken by its text when lookup finds none.
-std::vector<core::InstalledApp> namedApps(const std::string& list) {
-    std::vector<core::InstalledApp> apps;
+std::vector<apps::InstalledApp> namedApps(const std::string& list) {
+    std::vector<apps::InstalledApp> apps;
     for (const std::string& piece : core::splitString(list, ',', true)) {
         std::string name = core::trimBlanks(piece);
         if (name.empty()) continue;
         try {
-            apps.push_back(core::findApp(name));
+            apps.push_back(apps::findApp(name));
         } catch (const std::exception&) {
-            apps.push_back(core::InstalledApp{name, "", std::nullopt, std::nullopt});
+            apps.push_back(apps::InstalledApp{name, "", std::nullopt, std::nullopt});
         }
     }
     return apps;
@@ -110,11 +110,11 @@ void CollectionsCreateCommand::run() {
     manifest.provider = provider;
     manifest.createdAt = manifestNow();
 
-    std::vector<core::InstalledApp> seeds;
+    std::vector<apps::InstalledApp> seeds;
     if (dock)
-        seeds = core::listInstalledApps(std::nullopt, true);
+        seeds = apps::listInstalledApps(std::nullopt, true);
     else if (allApps)
-        seeds = core::listInstalledApps(std::nullopt, false);
+        seeds = apps::listInstalledApps(std::nullopt, false);
     else if (apps)
         seeds = namedApps(*apps);
     for (const auto& seed : seeds) {

@@ -1,8 +1,8 @@
 #include "collections/collections_mark_command.h"
 
+#include "apps/app_lookup.h"
 #include "collections/collections_status_command.h"
 #include "collections/local_collection_store.h"
-#include "core/app_lookup.h"
 #include "core/errors.h"
 #include "core/json.h"
 #include "core/output.h"
@@ -41,7 +41,7 @@ void CollectionsMarkCommand::run() {
 
     std::string name = app;
     try {
-        name = core::findApp(app).name;
+        name = apps::findApp(app).name;
     } catch (const std::exception&) {
         // Not installed here: the argument names the entry.
     }

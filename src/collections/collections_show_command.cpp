@@ -2,7 +2,7 @@
 
 #include "collections/collection_matching.h"
 #include "collections/collection_source.h"
-#include "core/app_discovery.h"
+#include "apps/app_discovery.h"
 #include "core/output.h"
 
 namespace mivora::collections {
@@ -24,7 +24,7 @@ void CollectionsShowCommand::declare(core::Arguments& arguments) {
 void CollectionsShowCommand::run() {
     catalog::IconCollectionDetail shown = resolveCollection(slug).detail;
     if (installed) {
-        auto matches = matchCollectionIconsToApps(shown.icons, core::listInstalledApps(std::nullopt, dock));
+        auto matches = matchCollectionIconsToApps(shown.icons, apps::listInstalledApps(std::nullopt, dock));
         shown.icons.clear();
         for (auto& match : matches)
             shown.icons.push_back(std::move(match.icon));

@@ -1,7 +1,7 @@
 #include "collections/collections_status_command.h"
 
 #include "collections/local_collection_store.h"
-#include "core/app_discovery.h"
+#include "apps/app_discovery.h"
 #include "core/output.h"
 #include "core/text.h"
 
@@ -99,7 +99,7 @@ void CollectionsStatusCommand::run() {
     std::stable_sort(reply.icons.begin(), reply.icons.end(), [](const auto& a, const auto& b) {
         return core::localizedCaseInsensitiveCompare(a.appName, b.appName) < 0;
     });
-    for (const auto& app : core::listInstalledApps(std::nullopt, dock)) {
+    for (const auto& app : apps::listInstalledApps(std::nullopt, dock)) {
         if (!manifest.icons.contains(slugify(app.name))) reply.installedAppsWithoutEntry.push_back(app.name);
     }
     std::stable_sort(reply.installedAppsWithoutEntry.begin(), reply.installedAppsWithoutEntry.end(),

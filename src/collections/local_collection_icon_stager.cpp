@@ -82,7 +82,7 @@ std::optional<std::string> LocalCollectionIconStager::validate(std::string_view 
     return validateBitmap(decoded->bitmap, decoded->hasAlpha);
 }
 
-std::optional<image::Image> LocalCollectionIconStager::referenceImage(const core::InstalledApp& app) {
+std::optional<image::Image> LocalCollectionIconStager::referenceImage(const apps::InstalledApp& app) {
     std::string temporary = platform::joinPath(platform::temporaryDirectory(),
                                                "mivora-bundled-" + platform::newUUIDString() + ".png");
     std::optional<image::Image> reference;

@@ -5,7 +5,7 @@
 // engine's (icons::normalizeIconImage, icons::LocalCollectionIconStager::renderPNG).
 #pragma once
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "platform/image/image.h"
 
 #include <optional>
@@ -32,7 +32,7 @@ struct LocalCollectionIconStager {
     // The icon inside the application's bundle, drawn at 1024 pixels, to fit
     // normalised images into the same footprint; nothing when it cannot be
     // extracted. The temporary file it passes through is always removed.
-    static std::optional<image::Image> referenceImage(const core::InstalledApp& app);
+    static std::optional<image::Image> referenceImage(const apps::InstalledApp& app);
 
     // Stages the image at `imagePath` (made absolute) into `collectionDirectory`
     // for `appSlug`. Throws LocalCollectionError::badImage for an unreadable

@@ -25,7 +25,7 @@ const std::string& composeDockIconScriptPath() {
     return path;
 }
 
-std::string composeDockIcon(const std::string& iconPath, const core::InstalledApp& app) {
+std::string composeDockIcon(const std::string& iconPath, const apps::InstalledApp& app) {
     const std::string& script = composeDockIconScriptPath();
     if (!platform::fileExists(script)) return iconPath;
     const std::string folder =

@@ -6,7 +6,7 @@
 // fresh "mivora-compose-<UUID>" folder of the temporary folder.
 #pragma once
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 
 #include <optional>
 #include <string>
@@ -19,7 +19,7 @@ const std::string& composeDockIconScriptPath();
 // The icon file to use: the composition folder's "dock-ready.png" when one was
 // made, else `iconPath` itself. Throws FileSystemError (folder creation) and
 // the shell runner's CLIError (the script's run).
-std::string composeDockIcon(const std::string& iconPath, const core::InstalledApp& app);
+std::string composeDockIcon(const std::string& iconPath, const apps::InstalledApp& app);
 
 // `folder`/dock-ready.png made by normalising the icon, or nothing when it
 // does not load, render or write. Never throws.

@@ -1,8 +1,8 @@
 #include "icons/icon_applier.h"
 
 #include "core/errors.h"
-#include "core/quit_app.h"
-#include "core/self_drawn_dock_icon.h"
+#include "apps/quit_app.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "core/shell.h"
 #include "icons/dock_icon_composition.h"
 #include "icons/helper_command.h"
@@ -51,12 +51,12 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current,
 
 } // namespace
 
-ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath,
+ApplyIconResult applyIcon(const apps::InstalledApp& app, const std::string& iconPath,
                           IconAppearance appearance, const std::string& cacheDirectory,
                           const std::string& helperScript, const std::string& fileicon, bool quit) {
     requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
 
-    if (auto selfDrawn = core::detectSelfDrawnDockIcon(app.path, app.name))
+    if (auto selfDrawn = apps::detectSelfDrawnDockIcon(app.path, app.name))
         throw core::CLIError::iconSetFailed(
             selfDrawnDockIconMessage(selfDrawn->displayName, selfDrawn->hint));
 
@@ -80,7 +80,7 @@ ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& icon
     bool apply = false;
     std::string cachedFile;
     try {
-        if (quit) core::quitApp(target.original, 2.0);
+        if (quit) apps::quitApp(target.original, 2.0);
         icon = composeDockIcon(iconPath, target.cacheApp);
 
         // Read the way a change reads it: a cache that cannot be read, or that

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/json.h"
 #include "icons/appearance.h"
 
@@ -14,7 +14,7 @@ namespace mivora::icons {
 
 struct ApplyIconResult {
     bool success = true;
-    core::InstalledApp app;
+    apps::InstalledApp app;
     std::string appearance;
     bool appliedToBundle = false;
     std::string cachedFile;
@@ -23,7 +23,7 @@ struct ApplyIconResult {
     core::Json toJson() const;
 };
 
-ApplyIconResult applyIcon(const core::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
+ApplyIconResult applyIcon(const apps::InstalledApp& app, const std::string& iconPath, IconAppearance appearance,
                           const std::string& cacheDirectory, const std::string& helperScript,
                           const std::string& fileicon, bool quit);
 

@@ -166,7 +166,7 @@ void checkIconCacheWritable(const std::string& cacheDirectory) {
     platform::checkWritable(iconCacheFilePath());
 }
 
-CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
+CachedIcon cacheIcon(const std::string& iconPath, const apps::InstalledApp& app, IconAppearance appearance,
                      const std::string& cacheDirectory) {
     platform::createDirectories(cacheDirectory);
     std::string name = platform::newUUIDString() + ".png";
@@ -265,7 +265,7 @@ void convertImageToPNG(const std::string& source, const std::string& destination
 }
 
 std::optional<std::string> readBundleVersion(const std::string& appPath) {
-    return core::readInfoString(appPath, "CFBundleVersion");
+    return apps::readInfoString(appPath, "CFBundleVersion");
 }
 
 } // namespace mivora::icons

@@ -4,7 +4,7 @@
 // as seconds since 2001) plus PNG images in the cache folder that its entries name.
 #pragma once
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/json.h"
 #include "core/text.h"
 #include "icons/appearance.h"
@@ -85,7 +85,7 @@ struct CachedIcon {
 // Copies (or converts) the icon into the cache folder under a new name, records
 // it in the application's entry for the slot and deletes the image the slot
 // named before unless the other slot still names it. Throws.
-CachedIcon cacheIcon(const std::string& iconPath, const core::InstalledApp& app, IconAppearance appearance,
+CachedIcon cacheIcon(const std::string& iconPath, const apps::InstalledApp& app, IconAppearance appearance,
                      const std::string& cacheDirectory);
 
 struct RemovedDarkIcon {

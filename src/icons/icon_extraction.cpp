@@ -56,7 +56,7 @@ core::Json ExtractedIcon::toJson() const {
 
 ExtractedIcon ExtractedIcon::fromJson(const core::Json& json) {
     ExtractedIcon icon;
-    icon.app = core::InstalledApp::fromJson(json.at("app"));
+    icon.app = apps::InstalledApp::fromJson(json.at("app"));
     icon.sourceIcns = json.at("sourceIcns").get<std::string>();
     icon.outputPath = json.at("outputPath").get<std::string>();
     icon.width = json.at("width").get<int64_t>();
@@ -65,7 +65,7 @@ ExtractedIcon ExtractedIcon::fromJson(const core::Json& json) {
 }
 
 std::string findAppIcns(const std::string& appPath) {
-    auto info = core::readInfoPlist(appPath);
+    auto info = apps::readInfoPlist(appPath);
     if (!info) throw IconExtractionError::iconNotFound("Cannot read Info.plist");
     const std::string resources = platform::joinPath(appPath, "Contents/Resources");
     if (auto name = info->view()["CFBundleIconFile"].string()) {
@@ -132,7 +132,7 @@ std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath) {
     return {width, height};
 }
 
-ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int64_t size) {
+ExtractedIcon extractAppIcon(const apps::InstalledApp& app, const std::string& outputPath, int64_t size) {
     const std::string icns = findAppIcns(app.path);
     platform::createDirectories(platform::parentPath(outputPath));
     TemporaryFolder temporary{

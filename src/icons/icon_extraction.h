@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/errors.h"
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/json.h"
 
 #include <cstdint>
@@ -29,7 +29,7 @@ private:
 
 // The result of an extraction, and the JSON reply of extract-icon.
 struct ExtractedIcon {
-    core::InstalledApp app;
+    apps::InstalledApp app;
     std::string sourceIcns; // the .icns file used
     std::string outputPath; // the PNG written
     int64_t width = 0;      // as sips reports it for the written file, 0 when it does not
@@ -60,6 +60,6 @@ std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath);
 
 // Writes the app's icon as a size x size PNG at outputPath (replacing a file
 // there, creating its folder). Throws IconExtractionError, CLIError or FileSystemError.
-ExtractedIcon extractAppIcon(const core::InstalledApp& app, const std::string& outputPath, int64_t size);
+ExtractedIcon extractAppIcon(const apps::InstalledApp& app, const std::string& outputPath, int64_t size);
 
 } // namespace mivora::icons

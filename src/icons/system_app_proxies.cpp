@@ -139,14 +139,14 @@ void updateSystemProxyRecords(const std::function<void(SystemProxyRecords&)>& ch
     });
 }
 
-SystemProxyRecord makeRecord(const core::InstalledApp& app, const std::string& proxyPath,
+SystemProxyRecord makeRecord(const apps::InstalledApp& app, const std::string& proxyPath,
                              const std::optional<SystemProxyRecord>& earlier,
                              const std::optional<std::string>& tileData) {
     return {app.path, proxyPath, app.name, earlier ? earlier->createdAt : core::secondsSinceReferenceDate(),
             tileData};
 }
 
-void recordSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
+void recordSystemAppProxy(const apps::InstalledApp& app, const std::string& proxyPath,
                           const std::optional<SystemProxyRecord>& earlier,
                           const std::optional<std::string>& tileData) {
     updateSystemProxyRecords([&](SystemProxyRecords& records) {
@@ -167,7 +167,7 @@ void recordSystemAppProxy(const core::InstalledApp& app, const std::string& prox
 
 // The records as they were before this apply: its own record dropped, an
 // earlier one put back.
-void restoreEarlierRecord(const core::InstalledApp& app, const std::optional<SystemProxyRecord>& earlier) {
+void restoreEarlierRecord(const apps::InstalledApp& app, const std::optional<SystemProxyRecord>& earlier) {
     updateSystemProxyRecords([&](SystemProxyRecords& records) {
         records.erase(app.path);
         if (earlier) records[earlier->originalPath] = *earlier;
@@ -176,7 +176,7 @@ void restoreEarlierRecord(const core::InstalledApp& app, const std::optional<Sys
 
 // Undoes what this apply changed, in the reverse order of the changes: the
 // record goes last, so that a run stopped half-way still finds the original tile.
-void rollbackSystemAppProxy(const core::InstalledApp& app, const std::string& proxyPath,
+void rollbackSystemAppProxy(const apps::InstalledApp& app, const std::string& proxyPath,
                             const std::optional<SystemProxyRecord>& earlier,
                             const std::optional<std::string>& tileData, bool proxyExisted,
                             bool dockChanged) noexcept {
@@ -247,7 +247,7 @@ bool isProtectedSystemApp(const std::string& path) {
     for (const char* location : locations)
         inSystemLocation = inSystemLocation || core::startsWith(inner, location);
     if (!inSystemLocation) return false;
-    auto identifier = core::readBundleIdentifier(*resolved);
+    auto identifier = apps::readBundleIdentifier(*resolved);
     return identifier && core::startsWith(*identifier, "com.apple.");
 }
 
@@ -260,7 +260,7 @@ void saveSystemProxyRecords(const SystemProxyRecords& records) {
     updateSystemProxyRecords([&](SystemProxyRecords& stored) { stored = records; });
 }
 
-std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app) {
+std::optional<SystemProxyRecord> findSystemProxyRecord(const apps::InstalledApp& app) {
     SystemProxyRecords records = loadSystemProxyRecords();
     if (auto found = records.find(app.path); found != records.end()) return found->second;
     for (const auto& [key, record] : records) {
@@ -368,7 +368,7 @@ void removeEmptySystemAppsFolder() {
     if (entries && entries->empty()) platform::removeItemQuietly(folder);
 }
 
-SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
+SystemAppApplyTarget prepareSystemAppTarget(const apps::InstalledApp& app) {
     auto nothing = [] {};
     if (!isProtectedSystemApp(app.path)) return {app, app, nothing, nothing};
     if (!isPinnedInDock(app.path)) {
@@ -402,12 +402,12 @@ SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app) {
         throw;
     }
 
-    core::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
+    apps::InstalledApp cacheApp{app.name, proxyPath, app.bundleId, std::nullopt};
     return {app, cacheApp, [=] { recordSystemAppProxy(app, proxyPath, earlier, tileData); },
             [=] { rollbackSystemAppProxy(app, proxyPath, earlier, tileData, proxyExisted, dockChanged); }};
 }
 
-bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory) {
+bool restoreSystemAppProxy(const apps::InstalledApp& app, const std::string& cacheDirectory) {
     auto record = findSystemProxyRecord(app);
     std::string key = record ? record->proxyPath : app.path;
     auto removeCacheEntries = [&] {
@@ -439,12 +439,12 @@ bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cac
     return true;
 }
 
-core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app) {
+apps::InstalledApp resolveSystemAppProxyTarget(const apps::InstalledApp& app) {
     auto record = findSystemProxyRecord(app);
     if (!record) return app;
     auto proxy = containedProxyPath(record->proxyPath);
     if (!proxy || !somethingExists(*proxy)) return app;
-    core::InstalledApp target = app;
+    apps::InstalledApp target = app;
     target.path = *proxy; // the path as checked, never a spelling the system would resolve elsewhere
     return target;
 }

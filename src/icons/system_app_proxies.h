@@ -6,7 +6,7 @@
 // under "com.mivora.systemAppProxies".
 #pragma once
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/json.h"
 #include "platform/property_list.h"
 
@@ -19,8 +19,8 @@ namespace mivora::icons {
 
 // The target of one icon apply.
 struct SystemAppApplyTarget {
-    core::InstalledApp original;    // the application as the caller gave it
-    core::InstalledApp cacheApp;    // what the helper writes to and the cache is keyed by
+    apps::InstalledApp original;    // the application as the caller gave it
+    apps::InstalledApp cacheApp;    // what the helper writes to and the cache is keyed by
     std::function<void()> commit;   // records the proxy; may throw
     std::function<void()> rollback; // undoes the proxy work; never throws
 };
@@ -51,16 +51,16 @@ bool isProtectedSystemApp(const std::string& path);
 // other application: the application itself with a commit and rollback that do
 // nothing. Throws CLIError (not pinned, original missing) or FileSystemError,
 // having undone its own changes.
-SystemAppApplyTarget prepareSystemAppTarget(const core::InstalledApp& app);
+SystemAppApplyTarget prepareSystemAppTarget(const apps::InstalledApp& app);
 
 // Removes the application's cache entries and, when it has a proxy, the proxy
 // bundle, its Dock tile (the original comes back) and its record, the record
 // last. Returns whether anything was removed. Throws on a failed write or
 // removal; stores that cannot be written are found before anything changes.
-bool restoreSystemAppProxy(const core::InstalledApp& app, const std::string& cacheDirectory);
+bool restoreSystemAppProxy(const apps::InstalledApp& app, const std::string& cacheDirectory);
 
 // The application with its proxy's path when it has a recorded proxy that exists.
-core::InstalledApp resolveSystemAppProxyTarget(const core::InstalledApp& app);
+apps::InstalledApp resolveSystemAppProxyTarget(const apps::InstalledApp& app);
 
 // Whether the path lies inside the proxy folder.
 bool isSystemAppProxyPath(const std::string& path);
@@ -70,7 +70,7 @@ bool isSystemAppProxyPath(const std::string& path);
 // (platform::StoreBusyError when another run keeps it too long).
 SystemProxyRecords loadSystemProxyRecords();                    // missing or undecodable: none
 void saveSystemProxyRecords(const SystemProxyRecords& records); // throws on a failed write
-std::optional<SystemProxyRecord> findSystemProxyRecord(const core::InstalledApp& app);
+std::optional<SystemProxyRecord> findSystemProxyRecord(const apps::InstalledApp& app);
 // The Dock's "persistent-apps", when it is an array of dictionaries.
 std::optional<platform::Plist> readDockPersistentApps();
 // The path of a tile's file URL (or its URL text when that is not a file URL).

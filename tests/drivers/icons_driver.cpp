@@ -28,8 +28,8 @@ icons::IconAppearance slot(const std::string& text) {
     return *value;
 }
 
-core::InstalledApp app(const std::vector<std::string>& args, size_t at) {
-    core::InstalledApp result{args.at(at), args.at(at + 1), std::nullopt, std::nullopt};
+apps::InstalledApp app(const std::vector<std::string>& args, size_t at) {
+    apps::InstalledApp result{args.at(at), args.at(at + 1), std::nullopt, std::nullopt};
     if (args.size() > at + 2) result.bundleId = args[at + 2];
     return result;
 }

@@ -1,6 +1,6 @@
 // `mivora apps`: discovery of the two application folders and of the Dock, the
 // query filter, the self-drawn mark, and the text and JSON forms.
-#include "core/self_drawn_dock_icon.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
 #include "support/sandbox.h"
@@ -26,7 +26,7 @@ AppBundle selfDrawing(const std::string& name) {
     app.extraStrings["NSDockTilePlugIn"] = "DockTile.docktileplugin";
     app.executableBytes = "\x7f"
                           "ELF...code..." +
-                          std::string(core::kSelfDrawnIconMarker) + "...more";
+                          std::string(apps::kSelfDrawnIconMarker) + "...more";
     return app;
 }
 

@@ -1,10 +1,10 @@
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 #include "core/text.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
 
-namespace mivora::core {
+namespace mivora::apps {
 namespace {
 
 TEST(ResolveAppArgument, ExistingPathsAreTakenAsTheyAre) {
@@ -44,8 +44,8 @@ TEST(SplitWords, Table) {
         {"--", {}},
     };
     for (const auto& [text, words] : cases)
-        EXPECT_EQ(splitWords(text), words) << text;
+        EXPECT_EQ(core::splitWords(text), words) << text;
 }
 
 } // namespace
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -1,13 +1,13 @@
 // The readers of the desktop application's preferences, of Info.plist and of
 // the Dock's tiles: malformed input reads as empty, never as a failure.
-#include "core/app_discovery.h"
-#include "core/app_preferences.h"
-#include "core/installed_app.h"
+#include "apps/app_discovery.h"
+#include "apps/app_preferences.h"
+#include "apps/installed_app.h"
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
 
-namespace mivora::core {
+namespace mivora::apps {
 namespace {
 
 using platform::Plist;
@@ -139,4 +139,4 @@ TEST(DockReader, SkipsTilesOfTheWrongShape) {
 }
 
 } // namespace
-} // namespace mivora::core
+} // namespace mivora::apps

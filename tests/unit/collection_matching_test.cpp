@@ -8,7 +8,7 @@ namespace mivora::collections {
 namespace {
 
 using catalog::IconCollectionIcon;
-using core::InstalledApp;
+using apps::InstalledApp;
 
 InstalledApp app(const std::string& name, const std::string& path) {
     return {name, path, std::nullopt, std::nullopt};

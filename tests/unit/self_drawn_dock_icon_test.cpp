@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "core/self_drawn_dock_icon.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "platform/filesystem.h"
 #include "support/sandbox.h"
 
-namespace mivora::core {
+namespace mivora::apps {
 namespace {
 
 using testing::AppBundle;
@@ -152,4 +152,4 @@ TEST(SelfDrawnDockIcon, UnreadableBundlesGiveNothing) {
 }
 
 } // namespace
-} // namespace mivora::core
+} // namespace mivora::apps

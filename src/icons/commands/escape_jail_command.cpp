@@ -2,7 +2,7 @@
 
 #include "core/containment.h"
 #include "core/errors.h"
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/locations.h"
 #include "core/output.h"
 #include "core/paths.h"
@@ -37,7 +37,7 @@ void EscapeJailCommand::declare(core::Arguments& arguments) {
 
 void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool verbose) {
     std::string name = platform::deletingPathExtension(platform::lastPathComponent(appPath));
-    auto info = core::readInfoPlist(appPath);
+    auto info = apps::readInfoPlist(appPath);
     if (!info) throw core::CLIError::fileNotFound("Cannot read Info.plist for " + name);
     auto iconFile = info->view()["CFBundleIconFile"].string();
     if (!iconFile) throw core::CLIError::fileNotFound("No CFBundleIconFile in " + name);

@@ -1,6 +1,6 @@
 #include "icons/commands/extract_icon.h"
 
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 #include "core/json.h"
 #include "core/output.h"
 #include "core/paths.h"
@@ -29,7 +29,7 @@ void ExtractIconCommand::declare(core::Arguments& arguments) {
 }
 
 void ExtractIconCommand::run() {
-    const core::InstalledApp application = core::findApp(app);
+    const apps::InstalledApp application = apps::findApp(app);
     const std::string outputPath = core::resolveAppPath(out);
     const ExtractedIcon extracted = extractAppIcon(application, outputPath, size);
     if (json) {

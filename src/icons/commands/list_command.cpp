@@ -1,6 +1,6 @@
 #include "icons/commands/list_command.h"
 
-#include "core/app_preferences.h"
+#include "apps/app_preferences.h"
 #include "core/locations.h"
 #include "core/output.h"
 #include "platform/filesystem.h"
@@ -14,7 +14,7 @@ namespace {
 // plain, case-sensitive order of strings ("Arc" before "notion").
 std::vector<AliasEntry> sortedAliases() {
     std::vector<AliasEntry> entries;
-    for (const auto& [appName, aliasName] : core::loadAliases())
+    for (const auto& [appName, aliasName] : apps::loadAliases())
         entries.push_back({appName, aliasName});
     return entries;
 }

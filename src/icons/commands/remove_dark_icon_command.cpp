@@ -1,6 +1,6 @@
 #include "icons/commands/remove_dark_icon_command.h"
 
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -28,10 +28,10 @@ void RemoveDarkIconCommand::declare(core::Arguments& arguments) {
 }
 
 void RemoveDarkIconCommand::run() {
-    core::InstalledApp app = core::resolveAppArgument(target);
+    apps::InstalledApp app = apps::resolveAppArgument(target);
     // Takes its turn with set-icon and remove-icon runs for the same application.
     platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
-    core::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
+    apps::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
 
     RemoveIconResult result{true, app, false, false, false, ""};
     IconCache cache = loadIconCache();

@@ -1,6 +1,6 @@
 #include "icons/commands/remove_icon_command.h"
 
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -40,7 +40,7 @@ void RemoveIconCommand::declare(core::Arguments& arguments) {
 }
 
 void RemoveIconCommand::run() {
-    core::InstalledApp app = core::resolveAppArgument(target);
+    apps::InstalledApp app = apps::resolveAppArgument(target);
     requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
     // Takes its turn with set-icon and remove-dark-icon runs for the same application.
     platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);

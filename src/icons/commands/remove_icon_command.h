@@ -6,14 +6,14 @@
 #include <string>
 
 #include "core/command.h"
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "core/json.h"
 
 namespace mivora::icons {
 
 struct RemoveIconResult {
     bool success = true;
-    core::InstalledApp app;
+    apps::InstalledApp app;
     bool removedFromBundle = false;
     bool removedCache = false;
     bool removedDarkVariant = false;

@@ -2,7 +2,7 @@
 
 #include "catalog/catalog_api.h"
 #include "catalog/catalog_constants.h"
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -54,7 +54,7 @@ void SetIconCommand::run() {
     }
     if (!platform::itemExists(icon)) throw core::CLIError::fileNotFound("Icon file not found: " + icon);
 
-    core::InstalledApp app = core::resolveAppArgument(appPath);
+    apps::InstalledApp app = apps::resolveAppArgument(appPath);
     IconAppearance slot = appearance.value_or(currentAppearance());
     ApplyIconResult result = applyIcon(app, icon, slot, core::cacheDirectory(), core::helperScriptPath(),
                                        core::fileiconPath(), quit);

@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "core/app_preferences.h"
+#include "apps/app_preferences.h"
 #include "core/locations.h"
 #include "core/output.h"
 #include "core/shell.h"
@@ -67,7 +67,7 @@ void StatusCommand::run() {
     bool fileiconOK = platform::fileExists(status.paths.fileicon);
     status.helperFilesInstalled = helperOK && fileiconOK;
     status.sudoConfigured = sudoRuleInstalled();
-    status.aliases = static_cast<int>(core::loadAliases().size());
+    status.aliases = static_cast<int>(apps::loadAliases().size());
     status.cachedIcons = static_cast<int>(loadIconCache().size());
     status.setupReady = status.helperFilesInstalled && status.sudoConfigured;
 

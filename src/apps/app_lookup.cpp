@@ -1,6 +1,6 @@
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
 
-#include "core/app_discovery.h"
+#include "apps/app_discovery.h"
 #include "core/errors.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -8,21 +8,21 @@
 
 #include <algorithm>
 
-namespace mivora::core {
+namespace mivora::apps {
 
 namespace {
 
 constexpr size_t kSimilarNamesShown = 5;
 
 bool hasWord(const std::string& name, const std::string& word) {
-    auto words = splitWords(name);
+    auto words = core::splitWords(name);
     return std::find(words.begin(), words.end(), word) != words.end();
 }
 
 bool hasWordStartingWith(const std::string& name, const std::string& prefix) {
-    auto words = splitWords(name);
+    auto words = core::splitWords(name);
     return std::any_of(words.begin(), words.end(),
-                       [&](const std::string& word) { return startsWith(word, prefix); });
+                       [&](const std::string& word) { return core::startsWith(word, prefix); });
 }
 
 } // namespace
@@ -32,23 +32,24 @@ namespace {
 // "Notes.app/" (what tab completion writes) names the same application as
 // "Notes.app": one trailing "/" goes, so that the path is also the same cache key.
 std::string resolvedPathOf(const std::string& argument) {
-    return platform::droppingTrailingSlash(resolveAppPath(argument));
+    return platform::droppingTrailingSlash(core::resolveAppPath(argument));
 }
 
 } // namespace
 
 InstalledApp findApp(const std::string& argument) {
-    if (endsWith(platform::droppingTrailingSlash(argument), ".app")) {
+    if (core::endsWith(platform::droppingTrailingSlash(argument), ".app")) {
         std::string path = resolvedPathOf(argument);
-        if (!platform::itemExists(path)) throw AppDiscoveryError::appNotFound("App not found: " + path);
+        if (!platform::itemExists(path)) throw core::AppDiscoveryError::appNotFound("App not found: " + path);
         return InstalledApp{platform::deletingPathExtension(platform::lastPathComponent(path)), path,
                             readBundleIdentifier(path), std::nullopt};
     }
 
     auto candidates = listInstalledApps(argument, /*dock=*/false);
-    std::string q = lowercased(argument);
+    std::string q = core::lowercased(argument);
     for (const auto& app : candidates) {
-        if (lowercased(app.name) == q || (app.bundleId && lowercased(*app.bundleId) == q)) return app;
+        if (core::lowercased(app.name) == q || (app.bundleId && core::lowercased(*app.bundleId) == q))
+            return app;
     }
 
     const InstalledApp* wholeWord = nullptr;
@@ -64,13 +65,14 @@ InstalledApp findApp(const std::string& argument) {
     if (candidates.size() == 1 && hasWordStartingWith(candidates.front().name, q)) return candidates.front();
 
     if (candidates.empty())
-        throw AppDiscoveryError::appNotFound("No app matching '" + argument + "' found in /Applications.");
+        throw core::AppDiscoveryError::appNotFound("No app matching '" + argument +
+                                                   "' found in /Applications.");
     std::vector<std::string> similar;
     for (size_t i = 0; i < candidates.size() && i < kSimilarNamesShown; ++i)
         similar.push_back(candidates[i].name);
-    throw AppDiscoveryError::ambiguousApp("No app is named exactly '" + argument +
-                                          "'. Similar: " + joinStrings(similar, ", ") +
-                                          ". Use the exact name or the full .app path.");
+    throw core::AppDiscoveryError::ambiguousApp("No app is named exactly '" + argument +
+                                                "'. Similar: " + core::joinStrings(similar, ", ") +
+                                                ". Use the exact name or the full .app path.");
 }
 
 InstalledApp resolveAppArgument(const std::string& argument) {
@@ -81,4 +83,4 @@ InstalledApp resolveAppArgument(const std::string& argument) {
     return InstalledApp{name, path, std::nullopt, std::nullopt};
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps

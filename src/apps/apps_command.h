@@ -3,18 +3,18 @@
 // own Dock icon.
 #pragma once
 
+#include "apps/installed_app.h"
+#include "core/command.h"
+#include "core/json.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/command.h"
-#include "core/installed_app.h"
-#include "core/json.h"
-
-namespace mivora::cli {
+namespace mivora::apps {
 
 struct AppsResponse {
-    std::vector<core::InstalledApp> apps;
+    std::vector<apps::InstalledApp> apps;
     int count = 0;
     std::string source; // "dock" or "applications"
 
@@ -33,4 +33,4 @@ private:
     bool json = false;
 };
 
-} // namespace mivora::cli
+} // namespace mivora::apps

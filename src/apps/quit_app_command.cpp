@@ -1,10 +1,10 @@
-#include "cli/quit_app_command.h"
+#include "apps/quit_app_command.h"
 
-#include "core/app_lookup.h"
+#include "apps/app_lookup.h"
+#include "apps/quit_app.h"
 #include "core/output.h"
-#include "core/quit_app.h"
 
-namespace mivora::cli {
+namespace mivora::apps {
 
 core::CommandConfiguration QuitAppCommand::configuration() const {
     core::CommandConfiguration config;
@@ -20,11 +20,11 @@ void QuitAppCommand::declare(core::Arguments& arguments) {
 }
 
 void QuitAppCommand::run() {
-    auto result = core::quitApp(core::findApp(app), wait);
+    auto result = apps::quitApp(apps::findApp(app), wait);
     if (json)
         core::printJSON(result);
     else
         core::printLine(result.message);
 }
 
-} // namespace mivora::cli
+} // namespace mivora::apps

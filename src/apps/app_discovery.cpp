@@ -1,6 +1,6 @@
-#include "core/app_discovery.h"
+#include "apps/app_discovery.h"
 
-#include "core/app_preferences.h"
+#include "apps/app_preferences.h"
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/file_url.h"
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <set>
 
-namespace mivora::core {
+namespace mivora::apps {
 
 const std::vector<std::string>& appSearchDirectories() {
     static const std::vector<std::string> folders = {platform::systemPath("/Applications"),
@@ -39,7 +39,7 @@ std::vector<DiscoveredApp> bundlesInFolders() {
         std::sort(entries->begin(), entries->end());
         for (const auto& entry : *entries) {
             // Names that are not UTF-8 cannot be shown or put in JSON faithfully.
-            if (!endsWith(entry, ".app") || !isValidUTF8(entry)) continue;
+            if (!core::endsWith(entry, ".app") || !core::isValidUTF8(entry)) continue;
             DiscoveredApp item;
             item.app.name = platform::deletingPathExtension(entry);
             item.app.path = platform::joinPath(folder, entry);
@@ -64,10 +64,11 @@ std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo)
         if (!fileData.isDictionary()) continue;
         auto url = fileData["_CFURLString"].string();
         // The Dock writes exactly "file://"; "FILE://" or "file:/x" is no tile of ours.
-        if (!url || !startsWith(*url, "file://")) continue;
+        if (!url || !core::startsWith(*url, "file://")) continue;
         auto path = platform::filePathOfURL(*url);
         // A path that decodes to a NUL byte or to text that is not UTF-8 names no bundle we could show.
-        if (!path || !endsWith(*path, ".app") || path->find('\0') != std::string::npos || !isValidUTF8(*path))
+        if (!path || !core::endsWith(*path, ".app") || path->find('\0') != std::string::npos ||
+            !core::isValidUTF8(*path))
             continue;
         if (!taken.insert(*path).second) continue;
         DiscoveredApp item;
@@ -91,12 +92,12 @@ std::vector<InstalledApp> appsOf(std::vector<DiscoveredApp> found) {
 }
 
 bool matchesQuery(const InstalledApp& app, const std::string& q) {
-    if (contains(lowercased(app.name), q)) return true;
+    if (core::contains(core::lowercased(app.name), q)) return true;
     if (!app.bundleId) return false;
-    std::string identifier = lowercased(*app.bundleId);
+    std::string identifier = core::lowercased(*app.bundleId);
     if (identifier == q) return true;
-    for (const auto& part : splitString(identifier, '.', /*dropEmpty=*/true)) {
-        if (startsWith(part, q)) return true;
+    for (const auto& part : core::splitString(identifier, '.', /*dropEmpty=*/true)) {
+        if (core::startsWith(part, q)) return true;
     }
     return false;
 }
@@ -125,10 +126,10 @@ std::vector<DiscoveredApp> discover(const std::optional<std::string>& query, boo
         found = bundlesInFolders();
     }
     std::stable_sort(found.begin(), found.end(), [](const DiscoveredApp& a, const DiscoveredApp& b) {
-        return localizedCaseInsensitiveCompare(a.app.name, b.app.name) < 0;
+        return core::localizedCaseInsensitiveCompare(a.app.name, b.app.name) < 0;
     });
     if (query && !query->empty()) {
-        std::string q = lowercased(*query);
+        std::string q = core::lowercased(*query);
         std::erase_if(found, [&](const DiscoveredApp& item) { return !matchesQuery(item.app, q); });
     }
     return found;
@@ -144,4 +145,4 @@ std::vector<InstalledApp> listInstalledApps(const std::optional<std::string>& qu
     return appsOf(discover(query, dock, /*readAllInfo=*/false));
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -1,10 +1,10 @@
-#include "cli/apps_command.h"
+#include "apps/apps_command.h"
 
-#include "core/app_discovery.h"
+#include "apps/app_discovery.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "core/output.h"
-#include "core/self_drawn_dock_icon.h"
 
-namespace mivora::cli {
+namespace mivora::apps {
 
 core::Json AppsResponse::toJson() const {
     core::Json json;
@@ -31,9 +31,9 @@ void AppsCommand::declare(core::Arguments& arguments) {
 }
 
 void AppsCommand::run() {
-    std::vector<core::InstalledApp> apps;
-    for (auto& [app, info] : core::discoverInstalledApps(query, dock)) {
-        app.dockIconControlledByApp = core::detectSelfDrawnDockIcon(app.path, app.name, info).has_value();
+    std::vector<apps::InstalledApp> apps;
+    for (auto& [app, info] : apps::discoverInstalledApps(query, dock)) {
+        app.dockIconControlledByApp = apps::detectSelfDrawnDockIcon(app.path, app.name, info).has_value();
         apps.push_back(std::move(app));
     }
 
@@ -57,4 +57,4 @@ void AppsCommand::run() {
     core::printText(text);
 }
 
-} // namespace mivora::cli
+} // namespace mivora::apps

@@ -2,13 +2,13 @@
 // most replies embed, and the small readers of a bundle's Info.plist.
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "core/json.h"
 #include "platform/property_list.h"
 
-namespace mivora::core {
+#include <optional>
+#include <string>
+
+namespace mivora::apps {
 
 struct InstalledApp {
     std::string name;
@@ -16,9 +16,9 @@ struct InstalledApp {
     std::optional<std::string> bundleId;
     std::optional<bool> dockIconControlledByApp;
 
-    Json toJson() const;
+    core::Json toJson() const;
     // Accepts the same keys; the two optional ones may be missing. Throws nlohmann's errors.
-    static InstalledApp fromJson(const Json& json);
+    static InstalledApp fromJson(const core::Json& json);
     bool operator==(const InstalledApp&) const = default;
 };
 
@@ -32,4 +32,4 @@ std::optional<std::string> readInfoString(const std::string& bundlePath, const s
 // CFBundleIdentifier when it is text.
 std::optional<std::string> readBundleIdentifier(const std::string& bundlePath);
 
-} // namespace mivora::core
+} // namespace mivora::apps

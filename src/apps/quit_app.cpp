@@ -1,22 +1,22 @@
-#include "core/quit_app.h"
+#include "apps/quit_app.h"
 
 #include "core/errors.h"
 #include "core/shell.h"
 #include "core/text.h"
 #include "platform/process.h"
 
-namespace mivora::core {
+namespace mivora::apps {
 
 namespace {
 constexpr double kOsascriptTimeoutSeconds = 15;
 
 std::string osascriptLine(const std::string& script) {
-    return "osascript -e " + shellQuote(script);
+    return "osascript -e " + core::shellQuote(script);
 }
 } // namespace
 
-Json QuitAppResult::toJson() const {
-    Json json;
+core::Json QuitAppResult::toJson() const {
+    core::Json json;
     json["app"] = app.toJson();
     json["quitRequested"] = quitRequested;
     json["wasRunning"] = wasRunning;
@@ -41,9 +41,9 @@ std::string appleScriptEscaped(std::string_view name) {
 bool isAppRunning(const InstalledApp& app) {
     std::string script = "application \"" + appleScriptEscaped(app.name) + "\" is running";
     try {
-        return lowercased(runShell(osascriptLine(script) + " 2>/dev/null", kOsascriptTimeoutSeconds)) ==
-               "true";
-    } catch (const CLIError&) {
+        return core::lowercased(core::runShell(osascriptLine(script) + " 2>/dev/null",
+                                               kOsascriptTimeoutSeconds)) == "true";
+    } catch (const core::CLIError&) {
         return false;
     }
 }
@@ -51,9 +51,9 @@ bool isAppRunning(const InstalledApp& app) {
 QuitAppResult quitApp(const InstalledApp& app, double wait) {
     if (!isAppRunning(app)) return QuitAppResult{app, false, false, app.name + " is not running"};
     std::string script = "tell application \"" + appleScriptEscaped(app.name) + "\" to quit";
-    runShell(osascriptLine(script), kOsascriptTimeoutSeconds);
+    core::runShell(osascriptLine(script), kOsascriptTimeoutSeconds);
     if (wait > 0) platform::sleepSeconds(wait);
     return QuitAppResult{app, true, true, "Quit " + app.name};
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps

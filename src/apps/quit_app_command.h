@@ -2,11 +2,11 @@
 // to quit before its icon is changed.
 #pragma once
 
-#include <string>
-
 #include "core/command.h"
 
-namespace mivora::cli {
+#include <string>
+
+namespace mivora::apps {
 
 class QuitAppCommand : public core::Command {
 public:
@@ -20,4 +20,4 @@ private:
     bool json = false;
 };
 
-} // namespace mivora::cli
+} // namespace mivora::apps

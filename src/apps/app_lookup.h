@@ -3,11 +3,11 @@
 // AppDiscoveryError whose message says what to type instead.
 #pragma once
 
+#include "apps/installed_app.h"
+
 #include <string>
 
-#include "core/installed_app.h"
-
-namespace mivora::core {
+namespace mivora::apps {
 
 // Strict: an argument ending in ".app" must name an existing path; any other
 // argument must pick one installed application, by exact name or bundle
@@ -19,4 +19,4 @@ InstalledApp findApp(const std::string& argument);
 // anything else goes through findApp.
 InstalledApp resolveAppArgument(const std::string& argument);
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -3,14 +3,14 @@
 // which a custom icon never shows in the Dock.
 #pragma once
 
+#include "platform/property_list.h"
+
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/property_list.h"
-
-namespace mivora::core {
+namespace mivora::apps {
 
 struct SelfDrawnDockIcon {
     std::string displayName;
@@ -36,4 +36,4 @@ std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bund
                                                          const std::optional<std::string>& name,
                                                          const std::optional<platform::PlistStrings>& info);
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -1,19 +1,19 @@
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 
 #include "platform/filesystem.h"
 
-namespace mivora::core {
+namespace mivora::apps {
 
-Json InstalledApp::toJson() const {
-    Json json;
+core::Json InstalledApp::toJson() const {
+    core::Json json;
     json["name"] = name;
     json["path"] = path;
-    setOptional(json, "bundleId", bundleId);
-    setOptional(json, "dockIconControlledByApp", dockIconControlledByApp);
+    core::setOptional(json, "bundleId", bundleId);
+    core::setOptional(json, "dockIconControlledByApp", dockIconControlledByApp);
     return json;
 }
 
-InstalledApp InstalledApp::fromJson(const Json& json) {
+InstalledApp InstalledApp::fromJson(const core::Json& json) {
     InstalledApp app;
     app.name = json.at("name").get<std::string>();
     app.path = json.at("path").get<std::string>();
@@ -45,4 +45,4 @@ std::optional<std::string> readBundleIdentifier(const std::string& bundlePath) {
     return readInfoString(bundlePath, "CFBundleIdentifier");
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -1,10 +1,10 @@
-#include "core/app_preferences.h"
+#include "apps/app_preferences.h"
 
 #include "core/json.h"
 #include "core/json_decoding.h"
 #include "core/locations.h"
 
-namespace mivora::core {
+namespace mivora::apps {
 
 platform::Plist readPreferenceFile(const std::string& path) {
     auto dictionary = platform::readPropertyListDictionary(path, platform::read_limits::preferences);
@@ -12,14 +12,14 @@ platform::Plist readPreferenceFile(const std::string& path) {
 }
 
 platform::Plist readAppDefaults() {
-    return readPreferenceFile(appDefaultsPath());
+    return readPreferenceFile(core::appDefaultsPath());
 }
 
 Aliases aliasesFromDefaults(platform::PlistView defaults) {
     auto bytes = defaults["AliasName"].data();
     if (!bytes) return {};
     // One value of the wrong kind spoils the whole object, as a strict decoder would.
-    auto json = parseJSONIfValid(*bytes);
+    auto json = core::parseJSONIfValid(*bytes);
     if (!json || !json->is_object()) return {};
     Aliases aliases;
     for (const auto& [name, alias] : json->items()) {
@@ -34,4 +34,4 @@ Aliases loadAliases() {
     return aliasesFromDefaults(defaults.view());
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps

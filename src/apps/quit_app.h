@@ -2,13 +2,13 @@
 // that a new icon can be applied while it is closed.
 #pragma once
 
+#include "apps/installed_app.h"
+#include "core/json.h"
+
 #include <string>
 #include <string_view>
 
-#include "core/installed_app.h"
-#include "core/json.h"
-
-namespace mivora::core {
+namespace mivora::apps {
 
 struct QuitAppResult {
     InstalledApp app;
@@ -16,7 +16,7 @@ struct QuitAppResult {
     bool wasRunning = false;
     std::string message; // "Quit <name>" or "<name> is not running"
 
-    Json toJson() const;
+    core::Json toJson() const;
 };
 
 // The application's name as an AppleScript string literal's content:
@@ -32,4 +32,4 @@ bool isAppRunning(const InstalledApp& app);
 // alone at once. Throws CLIError::shellFailed when the quit request fails.
 QuitAppResult quitApp(const InstalledApp& app, double wait);
 
-} // namespace mivora::core
+} // namespace mivora::apps

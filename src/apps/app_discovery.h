@@ -3,14 +3,14 @@
 // sorted by name and optionally narrowed by a query. Reads only; never fails.
 #pragma once
 
+#include "apps/installed_app.h"
+#include "platform/property_list.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/installed_app.h"
-#include "platform/property_list.h"
-
-namespace mivora::core {
+namespace mivora::apps {
 
 // Searched in this order: <root>/Applications, then ~/Applications.
 const std::vector<std::string>& appSearchDirectories();
@@ -41,4 +41,4 @@ std::vector<InstalledApp> readDockApps();
 // The same from an already-read Dock preferences dictionary.
 std::vector<InstalledApp> dockAppsFromPreferences(platform::PlistView dock);
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-namespace mivora::core {
+namespace mivora::apps {
 
 // The whole preference file appDefaultsPath() as a dictionary; an empty
 // dictionary when the file is missing, unreadable, not a property list or not
@@ -18,7 +18,7 @@ platform::Plist readAppDefaults();
 
 // Application name -> alias, in the plain order of names; canonically
 // equivalent names are one key.
-using Aliases = std::map<std::string, std::string, CanonicalOrder>;
+using Aliases = std::map<std::string, std::string, core::CanonicalOrder>;
 
 // The aliases held as a JSON object in the data under "AliasName"; empty when
 // there is none or any part of it cannot be decoded.
@@ -29,4 +29,4 @@ Aliases loadAliases();
 platform::Plist readPreferenceFile(const std::string& path);
 Aliases aliasesFromDefaults(platform::PlistView defaults);
 
-} // namespace mivora::core
+} // namespace mivora::apps

@@ -1,10 +1,10 @@
-#include "core/self_drawn_dock_icon.h"
+#include "apps/self_drawn_dock_icon.h"
 
-#include "core/installed_app.h"
+#include "apps/installed_app.h"
 #include "platform/filesystem.h"
 #include "platform/mapped_file.h"
 
-namespace mivora::core {
+namespace mivora::apps {
 
 const std::map<std::string, std::string>& inAppIconPickerHints() {
     static const std::map<std::string, std::string> hints = {
@@ -54,4 +54,4 @@ std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bund
     return std::nullopt;
 }
 
-} // namespace mivora::core
+} // namespace mivora::apps
