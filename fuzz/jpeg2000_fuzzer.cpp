@@ -1,5 +1,5 @@
 // JPEG 2000 decoding over OpenJPEG, both the JP2 file form and bare codestreams.
-#include "platform/image/jpeg.h"
+#include "platform/image/jpeg2000.h"
 
 #include <cstdint>
 #include <string_view>

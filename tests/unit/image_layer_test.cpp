@@ -1,6 +1,7 @@
 #include "platform/image/canvas.h"
 #include "platform/image/icns.h"
 #include "platform/image/jpeg.h"
+#include "platform/image/jpeg2000.h"
 #include "platform/image/png.h"
 #include "support/icns_writer.h"
 

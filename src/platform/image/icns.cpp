@@ -7,7 +7,7 @@ extern "C" {
 #include <icns.h>
 }
 
-#include "platform/image/jpeg.h"
+#include "platform/image/jpeg2000.h"
 #include "platform/image/pixel_format.h"
 #include "platform/image/png.h"
 

@@ -4,6 +4,7 @@
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
 #include "platform/image/jpeg.h"
+#include "platform/image/jpeg2000.h"
 #include "platform/image/png.h"
 
 namespace mivora::image {
