@@ -168,9 +168,8 @@ CaptureOutcome runCapturingInGroup(const std::vector<std::string>& arguments, do
     closeQuietly(fds[0]);
     closeQuietly(fds[1]);
     if (run.timedOut || interruption != 0) {
-        // The whole group: a grandchild (a background job of the shell line) must not outlive us.
-        // Background jobs of a shell line ignore SIGINT and SIGQUIT, so the group is
-        // also asked to end: nothing we started may outlive us.
+        // The whole group: nothing we started (a background job of the shell line
+        // included) may outlive us, and such jobs ignore SIGINT and SIGQUIT.
         if (interruption != 0) ::kill(-pid, interruption);
         ::kill(-pid, SIGTERM);
         ::waitpid(pid, nullptr, WNOHANG);
