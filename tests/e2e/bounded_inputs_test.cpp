@@ -16,6 +16,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// AddressSanitizer's shadow memory and quarantine multiply a child's peak, so the
+// memory bounds hold only in a plain build; time and outcome are checked in both.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeaksAreMeaningful = false;
+#else
+constexpr bool kPeaksAreMeaningful = true;
+#endif
+
 namespace mivora::testing {
 namespace {
 
@@ -200,7 +208,9 @@ TEST(BoundedInputs, ACatalogAnswerNestedBeyondReasonIsNoResults) {
     EXPECT_FALSE(result.result.timedOut);
     EXPECT_EQ(result.result.status, 1);
     EXPECT_EQ(result.result.err, "Error: No icons found for this search.\n");
-    EXPECT_LT(result.peakKilobytes, 100'000);
+    if (kPeaksAreMeaningful) {
+        EXPECT_LT(result.peakKilobytes, 100'000);
+    }
 }
 
 // A large export, many small aliases and some large images: decoded without
@@ -228,7 +238,9 @@ TEST(BoundedInputs, AConfigurationDocumentIsDecodedWithinAboutThreeTimesItsSize)
     EXPECT_EQ(run.result.status, 0) << run.result.out;
     EXPECT_NE(run.result.out.find("  Aliases:     400000\n"), std::string::npos) << run.result.out;
     // Beyond three times the document, a few tens of MB for the process itself.
-    EXPECT_LT(run.peakKilobytes * 1024, 3 * size + 40'000'000) << size;
+    if (kPeaksAreMeaningful) {
+        EXPECT_LT(run.peakKilobytes * 1024, 3 * size + 40'000'000) << size;
+    }
 }
 
 // UTF-8 to UTF-16 or UTF-32 code units, in either byte order, with or without a mark.
