@@ -6,15 +6,16 @@
 
 namespace mivora::apps {
 
-core::Json AppsResponse::toJson() const {
-    core::Json json;
-    auto& list = json["apps"] = core::Json::array();
-    list.get_ref<core::Json::array_t&>().reserve(apps.size());
+void AppsResponse::write(core::PrettyJSONWriter& out) const {
+    out.beginObject();
+    out.key("apps");
+    out.beginArray();
     for (const auto& app : apps)
-        list.push_back(app.toJson());
-    json["count"] = count;
-    json["source"] = source;
-    return json;
+        app.write(out);
+    out.endArray();
+    out.member("count", count);
+    out.member("source", source);
+    out.endObject();
 }
 
 core::CommandConfiguration AppsCommand::configuration() const {
