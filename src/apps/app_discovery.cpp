@@ -3,18 +3,14 @@
 #include "apps/app_preferences.h"
 #include "apps/self_drawn_dock_icon.h"
 #include "core/text.h"
+#include "platform/concurrency.h"
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <system_error>
-#include <thread>
 
 namespace mivora::apps {
 
@@ -41,59 +37,14 @@ void keepInfo(DiscoveredApp& item, std::optional<platform::PlistStrings> info) {
     if (declaresDockTilePlugIn(*info)) item.info = std::move(info);
 }
 
-// Calls work(i) for every i below `count`, spread over a few threads when the
-// list is long enough to repay starting them (reading a bundle costs a few
-// system calls, starting a thread about as much as a dozen bundles). A failure
-// is rethrown here once every thread has ended: the one of the lowest i, as a
-// plain loop would have thrown it.
-template <class Work> void forEachConcurrently(size_t count, const Work& work) {
-    constexpr size_t kMaxThreads = 6;
-    constexpr size_t kItemsPerThread = 64;
-    constexpr size_t kBatch = 16;
-    size_t threads = std::min<size_t>(
-        {kMaxThreads, count / kItemsPerThread, std::max(1u, std::thread::hardware_concurrency())});
-    if (threads <= 1) {
-        for (size_t i = 0; i < count; ++i)
-            work(i);
-        return;
-    }
-    std::atomic<size_t> next{0};
-    std::mutex failureLock;
-    size_t failedAt = count;
-    std::exception_ptr failure;
-    auto drain = [&] {
-        for (size_t begin; (begin = next.fetch_add(kBatch, std::memory_order_relaxed)) < count;) {
-            for (size_t i = begin; i < std::min(begin + kBatch, count); ++i) {
-                try {
-                    work(i);
-                } catch (...) {
-                    std::lock_guard lock(failureLock);
-                    if (i < failedAt) {
-                        failedAt = i;
-                        failure = std::current_exception();
-                    }
-                }
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    for (size_t t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(drain);
-        } catch (const std::system_error&) {
-            break; // no more threads to be had: the ones running finish the list
-        }
-    }
-    drain();
-    for (auto& helper : helpers)
-        helper.join();
-    if (failure) std::rethrow_exception(failure);
-}
+// How many threads read the bundles: one per this many (a bundle costs a few
+// system calls, starting a thread about as much as a few dozen bundles), and
+// at most so many, past which the file system's own locks gain nothing more.
+constexpr size_t kBundlesPerThread = 64;
+constexpr size_t kMaxReadingThreads = 6;
 
 std::vector<DiscoveredApp> bundlesInFolders() {
-    std::vector<DiscoveredApp> found;
-    // Where each found bundle is: its folder and its name there.
+    // Each bundle's folder and its name there, in listing order.
     std::vector<std::pair<const platform::OpenedFolder*, std::string>> places;
     std::vector<std::unique_ptr<platform::OpenedFolder>> folders;
     for (const auto& path : appSearchDirectories()) {
@@ -103,21 +54,22 @@ std::vector<DiscoveredApp> bundlesInFolders() {
         // The raw listing order is the file system's whim; a fixed order keeps
         // equal names (case twins) in the same order on every run.
         std::sort(entries->begin(), entries->end());
-        found.reserve(found.size() + entries->size());
         places.reserve(places.size() + entries->size());
         for (auto& entry : *entries) {
             // Names that are not UTF-8 cannot be shown or put in JSON faithfully.
-            if (!core::endsWith(entry, ".app") || !core::isValidUTF8(entry)) continue;
-            DiscoveredApp item;
-            item.app.name = platform::deletingPathExtension(entry);
-            item.app.path = platform::joinPath(path, entry);
-            found.push_back(std::move(item));
-            places.emplace_back(&folder, std::move(entry));
+            if (core::endsWith(entry, ".app") && core::isValidUTF8(entry))
+                places.emplace_back(&folder, std::move(entry));
         }
     }
-    forEachConcurrently(found.size(), [&](size_t i) {
-        keepInfo(found[i], readInfoStrings(*places[i].first, places[i].second));
-    });
+    std::vector<DiscoveredApp> found(places.size());
+    platform::forEachConcurrently(
+        places.size(), std::min(kMaxReadingThreads, places.size() / kBundlesPerThread), [&](size_t i) {
+            const auto& [folder, entry] = places[i];
+            auto& item = found[i];
+            item.app.name = platform::deletingPathExtension(entry);
+            item.app.path = platform::joinPath(folder->path(), entry);
+            keepInfo(item, readInfoStrings(*folder, entry));
+        });
     return found;
 }
 
