@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <numeric>
 #include <set>
 
 namespace mivora::apps {
@@ -37,13 +38,19 @@ void keepInfo(DiscoveredApp& item, std::optional<platform::PlistStrings> info) {
     if (declaresDockTilePlugIn(*info)) item.info = std::move(info);
 }
 
+// Applications as collected, with the sort key of each name.
+struct Candidates {
+    std::vector<DiscoveredApp> apps;
+    std::vector<std::string> sortKeys;
+};
+
 // How many threads read the bundles: one per this many (a bundle costs a few
 // system calls, starting a thread about as much as a few dozen bundles), and
 // at most so many, past which the file system's own locks gain nothing more.
 constexpr size_t kBundlesPerThread = 64;
 constexpr size_t kMaxReadingThreads = 6;
 
-std::vector<DiscoveredApp> bundlesInFolders() {
+Candidates bundlesInFolders() {
     // Each bundle's folder and its name there, in listing order.
     std::vector<std::pair<const platform::OpenedFolder*, std::string>> places;
     std::vector<std::unique_ptr<platform::OpenedFolder>> folders;
@@ -61,21 +68,24 @@ std::vector<DiscoveredApp> bundlesInFolders() {
                 places.emplace_back(&folder, std::move(entry));
         }
     }
-    std::vector<DiscoveredApp> found(places.size());
+    Candidates found;
+    found.apps.resize(places.size());
+    found.sortKeys.resize(places.size());
     platform::forEachConcurrently(
         places.size(), std::min(kMaxReadingThreads, places.size() / kBundlesPerThread), [&](size_t i) {
             const auto& [folder, entry] = places[i];
-            auto& item = found[i];
+            auto& item = found.apps[i];
             item.app.name = platform::deletingPathExtension(entry);
             item.app.path = platform::joinPath(folder->path(), entry);
+            found.sortKeys[i] = core::localizedCaseInsensitiveSortKey(item.app.name);
             keepInfo(item, readInfoStrings(*folder, entry));
         });
     return found;
 }
 
 // The Dock's tiles in order.
-std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo) {
-    std::vector<DiscoveredApp> found;
+Candidates dockTiles(platform::PlistView dock, bool readAllInfo) {
+    Candidates found;
     auto tiles = dock["persistent-apps"];
     if (!tiles.isArray()) return found;
     std::set<std::string> taken;
@@ -99,7 +109,8 @@ std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo)
         item.app.name = label ? *label : platform::deletingPathExtension(platform::lastPathComponent(*path));
         item.app.bundleId = tile["bundle-identifier"].string();
         if (!item.app.bundleId || readAllInfo) keepInfo(item, readInfoStrings(*path));
-        found.push_back(std::move(item));
+        found.sortKeys.push_back(core::localizedCaseInsensitiveSortKey(item.app.name));
+        found.apps.push_back(std::move(item));
     }
     return found;
 }
@@ -126,7 +137,7 @@ bool matchesQuery(const InstalledApp& app, const std::string& q) {
 } // namespace
 
 std::vector<InstalledApp> dockAppsFromPreferences(platform::PlistView dock) {
-    return appsOf(dockTiles(dock, /*readAllInfo=*/false));
+    return appsOf(dockTiles(dock, /*readAllInfo=*/false).apps);
 }
 
 std::vector<InstalledApp> readDockApps() {
@@ -139,16 +150,22 @@ namespace {
 // `readAllInfo`: also read the Info.plist of Dock tiles that name their
 // identifier, for callers that want every application's Info.plist.
 std::vector<DiscoveredApp> discover(const std::optional<std::string>& query, bool dock, bool readAllInfo) {
-    std::vector<DiscoveredApp> found;
+    Candidates candidates;
     if (dock) {
         auto preferences = readPreferenceFile(dockPreferencesPath());
-        found = dockTiles(preferences.view(), readAllInfo);
+        candidates = dockTiles(preferences.view(), readAllInfo);
     } else {
-        found = bundlesInFolders();
+        candidates = bundlesInFolders();
     }
-    std::stable_sort(found.begin(), found.end(), [](const DiscoveredApp& a, const DiscoveredApp& b) {
-        return core::localizedCaseInsensitiveCompare(a.app.name, b.app.name) < 0;
-    });
+    // By name in the user's order, stably: equal names keep the order collected.
+    std::vector<size_t> order(candidates.apps.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return candidates.sortKeys[a] < candidates.sortKeys[b]; });
+    std::vector<DiscoveredApp> found;
+    found.reserve(order.size());
+    for (size_t i : order)
+        found.push_back(std::move(candidates.apps[i]));
     if (query && !query->empty()) {
         std::string q = core::lowercased(*query);
         std::erase_if(found, [&](const DiscoveredApp& item) { return !matchesQuery(item.app, q); });

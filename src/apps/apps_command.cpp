@@ -7,6 +7,11 @@
 namespace mivora::apps {
 
 void AppsResponse::write(core::PrettyJSONWriter& out) const {
+    // An entry is two paths' worth of text and its keys.
+    size_t bytes = 64;
+    for (const auto& app : apps)
+        bytes += 2 * app.path.size() + 160;
+    out.reserve(bytes);
     out.beginObject();
     out.key("apps");
     out.beginArray();

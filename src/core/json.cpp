@@ -14,6 +14,10 @@ namespace mivora::core {
 
 namespace {
 
+bool needsEscape(unsigned char c) {
+    return c < 0x20 || c == '"' || c == '\\' || c == '/';
+}
+
 void writeString(std::string& out, std::string_view text) {
     // The last line of defence: a document never carries ill-formed UTF-8.
     if (!isValidUTF8(text)) {
@@ -21,7 +25,12 @@ void writeString(std::string& out, std::string_view text) {
         return;
     }
     out += '"';
-    for (unsigned char c : text) {
+    size_t run = 0; // the start of the bytes not yet written, which need no escape
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (!needsEscape(c)) continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
         switch (c) {
         case '"':
             out += "\\\"";
@@ -47,16 +56,14 @@ void writeString(std::string& out, std::string_view text) {
         case '\f':
             out += "\\f";
             break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
+        default: {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        }
         }
     }
+    out.append(text.data() + run, text.size() - run);
     out += '"';
 }
 

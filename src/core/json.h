@@ -65,6 +65,8 @@ public:
         value(content);
     }
 
+    // Room for about this many bytes, when the caller can tell.
+    void reserve(size_t bytes) { out_.reserve(bytes); }
     const std::string& text() const { return out_; }
 
 private:
