@@ -45,9 +45,9 @@ struct Candidates {
 };
 
 // How many threads read the bundles: one per this many (a bundle costs a few
-// system calls, starting a thread about as much as a few dozen bundles), and
-// at most so many, past which the file system's own locks gain nothing more.
-constexpr size_t kBundlesPerThread = 64;
+// system calls; a thread repays its start only over a hundred or so), and at
+// most so many, past which the file system's own locks gain nothing more.
+constexpr size_t kBundlesPerThread = 128;
 constexpr size_t kMaxReadingThreads = 6;
 
 Candidates bundlesInFolders() {
