@@ -8,6 +8,9 @@
 #include <string>
 #include <sys/mman.h>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace mivora::image {
 
@@ -238,10 +241,61 @@ bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
     return result == LIBDEFLATE_SUCCESS && consumed == compressed.size() && produced == size;
 }
 
+#if defined(__SSE2__)
+// The filters whose prediction uses the pixel to the left run one pixel at a
+// time, its bytes side by side in 16-bit lanes: four bytes of work for the
+// latency of one.
+template <size_t kBytesPerPixel> struct PixelLanes {
+    static __m128i load(const uint8_t* bytes) {
+        uint32_t value = 0;
+        std::memcpy(&value, bytes, kBytesPerPixel);
+        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(value)), _mm_setzero_si128());
+    }
+    // Keeps the low byte of each lane (the sums wrap, as the filters define).
+    static void store(uint8_t* bytes, __m128i lanes) {
+        const __m128i low = _mm_and_si128(lanes, _mm_set1_epi16(0xFF));
+        const auto value = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(low, low)));
+        std::memcpy(bytes, &value, kBytesPerPixel);
+    }
+};
+
+inline __m128i absolute16(__m128i value) {
+    return _mm_max_epi16(value, _mm_sub_epi16(_mm_setzero_si128(), value));
+}
+
+template <size_t kBytesPerPixel>
+void unfilterWithLeft(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8_t* out, size_t length) {
+    using Lanes = PixelLanes<kBytesPerPixel>;
+    const __m128i byteMask = _mm_set1_epi16(0xFF);
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    for (size_t i = 0; i < length; i += kBytesPerPixel) {
+        const __m128i x = Lanes::load(in + i);
+        if (type == 1) {
+            a = _mm_and_si128(_mm_add_epi16(x, a), byteMask);
+        } else if (type == 3) {
+            const __m128i b = Lanes::load(previous + i);
+            a = _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1)), byteMask);
+        } else {
+            const __m128i b = Lanes::load(previous + i);
+            const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+            const __m128i pa = absolute16(bc), pb = absolute16(ac), pc = absolute16(_mm_add_epi16(bc, ac));
+            // a when pa <= pb and pa <= pc; else b when pb <= pc; else c.
+            const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+            const __m128i notB = _mm_cmpgt_epi16(pb, pc);
+            const __m128i bOrC = _mm_or_si128(_mm_and_si128(notB, c), _mm_andnot_si128(notB, b));
+            const __m128i predicted = _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
+            a = _mm_and_si128(_mm_add_epi16(x, predicted), byteMask);
+            c = b;
+        }
+        Lanes::store(out + i, a);
+    }
+}
+#else
 inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
     const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
+#endif
 
 // Reverses one row's filter into `out`; `previous` is the row above, already
 // reversed (zeros above the first row). False for an unknown filter type.
@@ -252,15 +306,31 @@ bool unfilterRow(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8
     case 0:
         std::memcpy(out, in, length);
         return true;
+    case 2: {
+        size_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= length; i += 16) {
+            const __m128i sum = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), sum);
+        }
+#endif
+        for (; i < length; ++i)
+            out[i] = static_cast<uint8_t>(in[i] + previous[i]);
+        return true;
+    }
+#if defined(__SSE2__)
+    case 1:
+    case 3:
+    case 4:
+        unfilterWithLeft<bpp>(type, in, previous, out, length);
+        return true;
+#else
     case 1:
         for (size_t i = 0; i < bpp; ++i)
             out[i] = in[i];
         for (size_t i = bpp; i < length; ++i)
             out[i] = static_cast<uint8_t>(in[i] + out[i - bpp]);
-        return true;
-    case 2:
-        for (size_t i = 0; i < length; ++i)
-            out[i] = static_cast<uint8_t>(in[i] + previous[i]);
         return true;
     case 3:
         for (size_t i = 0; i < bpp; ++i)
@@ -274,6 +344,7 @@ bool unfilterRow(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8
         for (size_t i = bpp; i < length; ++i)
             out[i] = static_cast<uint8_t>(in[i] + paeth(out[i - bpp], previous[i], previous[i - bpp]));
         return true;
+#endif
     default:
         return false;
     }
