@@ -153,8 +153,20 @@ void paethRow(const uint8_t* current, const uint8_t* previous, uint8_t* out, siz
     for (size_t i = 0; i < 4 && i < rowBytes; ++i)
         out[i] = static_cast<uint8_t>(current[i] - previous[i]);
     size_t i = 4;
-    for (; i + 8 <= rowBytes; i += 8)
+    for (; i + 8 <= rowBytes; i += 8) {
+        // Where these eight bytes and the four before them match the row above
+        // (flat colour, a clear margin), every predictor is the byte above: 0.
+        uint64_t left[2], above[2];
+        std::memcpy(left, current + i - 4, 8);
+        std::memcpy(left + 1, current + i, 8);
+        std::memcpy(above, previous + i - 4, 8);
+        std::memcpy(above + 1, previous + i, 8);
+        if (left[0] == above[0] && left[1] == above[1]) {
+            std::memset(out + i, 0, 8);
+            continue;
+        }
         paethEight(current + i, previous + i, out + i);
+    }
     for (; i < rowBytes; ++i)
         out[i] =
             static_cast<uint8_t>(current[i] - paethPredictor(current[i - 4], previous[i], previous[i - 4]));
@@ -191,10 +203,16 @@ std::string encodePNG(const Bitmap& bitmap) {
                               static_cast<size_t>(bitmap.width));
         }
         for (size_t y = first; y < end; ++y) {
-            unpremultiplyRGBA(bitmap.pixels.data() + y * rowBytes, current,
-                              static_cast<size_t>(bitmap.width));
+            const uint8_t* source = bitmap.pixels.data() + y * rowBytes;
             uint8_t* out = filtered.get() + y * (rowBytes + 1);
             *out++ = 4; // Paeth
+            // A row that repeats the one above filters to zeros, and the
+            // straight copy of the row above serves for the next one as well.
+            if (y > 0 && std::memcmp(source, source - rowBytes, rowBytes) == 0) {
+                std::memset(out, 0, rowBytes);
+                continue;
+            }
+            unpremultiplyRGBA(source, current, static_cast<size_t>(bitmap.width));
             paethRow(current, previous, out, rowBytes);
             std::swap(previous, current);
         }
