@@ -1,7 +1,7 @@
 // Stand-in for the system's iconutil, in the one form this tool uses:
 //   iconutil -c iconset <file.icns> [-o <folder>]
 // writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png (a PNG
-// member byte for byte, any other member encoded as PNG).
+// member byte for byte once it has been checked whole, any other member encoded as PNG).
 #include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     if (!bytes) return fail(input + ": cannot read the file");
     image::IcnsContents contents;
     try {
-        contents = image::decodeIcns(*bytes);
+        // PNG members are written as they are, so they are only checked, not decoded.
+        contents = image::decodeIcns(*bytes, image::IcnsPNGMembers::verify);
     } catch (const image::ImageError& error) {
         return fail(input + ": " + error.what());
     }
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     try {
         platform::createDirectories(output);
         for (const auto& [name, picture] : chosen) {
-            // A PNG member is written as it is (it decoded above); others are encoded.
+            // A PNG member is written as it is (it was checked whole above); others are encoded.
             std::string encoded;
             std::string_view member = picture->png;
             if (member.empty()) member = encoded = image::encodePNG(picture->bitmap);

@@ -98,6 +98,29 @@ int main(int argc, char** argv) {
         } catch (const image::ImageError&) {
         }
     }
+    const std::string destination = output.empty() ? input : absolute(output);
+    auto writeResult = [&](std::string_view result) {
+        try {
+            platform::writeFileAtomically(destination, result);
+        } catch (const std::exception& error) {
+            return fail(error.what());
+        }
+        std::printf("%s\n  %s\n", input.c_str(), destination.c_str());
+        return 0;
+    };
+    if (queries.empty() && image::hasPNGSignature(*bytes)) {
+        // A PNG that keeps its size is its own result: it is checked whole, not decoded.
+        try {
+            const image::PixelSize size = image::pngPixelSize(*bytes);
+            if (!resize ||
+                (parseSize(resize->first) == size.height && parseSize(resize->second) == size.width)) {
+                image::verifyPNG(*bytes);
+                return writeResult(*bytes);
+            }
+        } catch (const image::ImageError& error) {
+            return fail(input + ": " + error.what());
+        }
+    }
     image::Image picture;
     try {
         picture = image::decodeImage(*bytes);
@@ -123,19 +146,13 @@ int main(int argc, char** argv) {
         width = *w;
         height = *h;
     }
-    const std::string destination = output.empty() ? input : absolute(output);
+    std::string encoded;
     try {
-        if (image::hasPNGSignature(*bytes) && width == best->width && height == best->height) {
-            // Already a PNG of that size (and it decoded): its bytes are the result.
-            platform::writeFileAtomically(destination, *bytes);
-        } else {
-            image::Canvas canvas(static_cast<int>(width), static_cast<int>(height));
-            canvas.drawImage(picture, {0, 0, static_cast<double>(width), static_cast<double>(height)});
-            platform::writeFileAtomically(destination, image::encodePNG(canvas.bitmap()));
-        }
+        image::Canvas canvas(static_cast<int>(width), static_cast<int>(height));
+        canvas.drawImage(picture, {0, 0, static_cast<double>(width), static_cast<double>(height)});
+        encoded = image::encodePNG(canvas.bitmap());
     } catch (const std::exception& error) {
         return fail(error.what());
     }
-    std::printf("%s\n  %s\n", input.c_str(), destination.c_str());
-    return 0;
+    return writeResult(encoded);
 }

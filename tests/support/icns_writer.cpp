@@ -155,11 +155,62 @@ uint32_t crc32(std::string_view bytes) {
 }
 } // namespace
 
-namespace {
-std::string pngChunk(const std::string& type, const std::string& data) {
-    return bigEndian32(static_cast<uint32_t>(data.size())) + type + data + bigEndian32(crc32(type + data));
+std::string pngChunk(const std::string& type, const std::string& data, std::optional<uint32_t> crc) {
+    return bigEndian32(static_cast<uint32_t>(data.size())) + type + data +
+           bigEndian32(crc.value_or(crc32(type + data)));
 }
-} // namespace
+
+std::string zlibStream(const std::string& raw) {
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string data(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(data.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+                  static_cast<uLong>(raw.size()), 6) != Z_OK) {
+        throw std::runtime_error("compress2 failed");
+    }
+    data.resize(size);
+    return data;
+}
+
+std::string filteredRows(const std::vector<uint8_t>& pixels, size_t rowBytes, size_t bytesPerPixel,
+                         const std::vector<uint8_t>& filters) {
+    std::string rows;
+    const size_t height = pixels.size() / rowBytes;
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t type = filters[y % filters.size()];
+        const uint8_t* row = pixels.data() + y * rowBytes;
+        const uint8_t* above = y > 0 ? row - rowBytes : nullptr;
+        rows.push_back(static_cast<char>(type));
+        for (size_t i = 0; i < rowBytes; ++i) {
+            const int a = i >= bytesPerPixel ? row[i - bytesPerPixel] : 0;
+            const int b = above ? above[i] : 0;
+            const int c = above && i >= bytesPerPixel ? above[i - bytesPerPixel] : 0;
+            int predicted = 0;
+            if (type == 1) predicted = a;
+            if (type == 2) predicted = b;
+            if (type == 3) predicted = (a + b) / 2;
+            if (type == 4) {
+                const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+                predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            }
+            rows.push_back(static_cast<char>(row[i] - predicted));
+        }
+    }
+    return rows;
+}
+
+std::string pngHeader(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType,
+                      uint8_t interlace) {
+    return pngChunk("IHDR", bigEndian32(width) + bigEndian32(height) +
+                                std::string{static_cast<char>(bitDepth), static_cast<char>(colourType), 0, 0,
+                                            static_cast<char>(interlace)});
+}
+
+std::string pngFile(const std::vector<std::string>& chunks) {
+    std::string file("\x89PNG\r\n\x1a\n", 8);
+    for (const auto& chunk : chunks)
+        file += chunk;
+    return file;
+}
 
 std::string bilevelPNG(uint32_t width, uint32_t height) {
     // Each row: filter byte 0, then the bits of the row, all zero.
@@ -177,12 +228,11 @@ std::string bilevelPNG(uint32_t width, uint32_t height) {
 }
 
 std::string pngWithHeader(uint32_t width, uint32_t height) {
-    const auto chunk = pngChunk;
     std::string header = bigEndian32(width) + bigEndian32(height) + std::string("\x08\x06\x00\x00\x00", 5);
     // A few bytes of a zlib stream: enough to be read past, far too few for the announced pixels.
     std::string data("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", data) +
-           chunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) +
+           pngChunk("IEND", "");
 }
 
 std::string bigEndian32(uint32_t value) {

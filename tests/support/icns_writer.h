@@ -6,6 +6,7 @@
 #include "platform/image/image.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,22 @@ std::string pngWithHeader(uint32_t width, uint32_t height);
 // A complete, valid 1-bit grey PNG of any size, all black: a few kilobytes
 // that decode to width x height pixels.
 std::string bilevelPNG(uint32_t width, uint32_t height);
+
+// PNG files put together chunk by chunk, for the readers' tests.
+// A chunk with its length and CRC (the given CRC instead, to damage it).
+std::string pngChunk(const std::string& type, const std::string& data,
+                     std::optional<uint32_t> crc = std::nullopt);
+// An IHDR chunk (compression and filter method 0).
+std::string pngHeader(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType,
+                      uint8_t interlace = 0);
+// The signature and the chunks.
+std::string pngFile(const std::vector<std::string>& chunks);
+// A zlib stream of the bytes.
+std::string zlibStream(const std::string& raw);
+// Rows of `rowBytes` unfiltered bytes, each filtered by the next type of
+// `filters` (in turn) behind its filter type byte, as a PNG's image data holds them.
+std::string filteredRows(const std::vector<uint8_t>& pixels, size_t rowBytes, size_t bytesPerPixel,
+                         const std::vector<uint8_t>& filters);
 
 struct IcnsEntry {
     std::string type; // four characters

@@ -322,7 +322,7 @@ std::vector<IcnsMember> readIcnsMembers(std::string_view file) {
     return members;
 }
 
-IcnsContents decodeIcns(std::string_view file) {
+IcnsContents decodeIcns(std::string_view file, IcnsPNGMembers pngMembers) {
     const std::vector<IcnsMember> members = readIcnsMembers(file);
     Examined examined = examineMembers(members);
     // Every picture is decoded: their sizes together must fit before the first is.
@@ -331,15 +331,22 @@ IcnsContents decodeIcns(std::string_view file) {
         pixels += candidate.size.area();
     checkPixelBudget(pixels);
     IcnsContents contents;
+    InflateBuffer buffer;
     for (const Candidate& candidate : examined.candidates) {
         try {
             std::string_view png =
                 candidate.kind->encoding == Encoding::modern && hasPNGSignature(candidate.member->data)
                     ? candidate.member->data
                     : std::string_view();
+            Bitmap bitmap;
+            if (!png.empty() && pngMembers == IcnsPNGMembers::verify) {
+                verifyPNG(png, buffer);
+            } else {
+                bitmap = decodeCandidate(candidate);
+            }
             contents.pictures.push_back({candidate.member->type,
                                          {candidate.kind->pointSide, candidate.kind->scale},
-                                         decodeCandidate(candidate),
+                                         std::move(bitmap),
                                          png});
         } catch (const ImageError& error) {
             examined.problems.emplace_back(candidate.index, problemText(candidate, error));

@@ -36,7 +36,7 @@ struct IcnsSlot {
 struct IcnsPicture {
     std::string type;
     IcnsSlot slot;
-    Bitmap bitmap;
+    Bitmap bitmap; // empty for a PNG member that was only verified
     // The member's own bytes when it holds a PNG (a view into the file), so that
     // they can be written out as they are instead of encoded again.
     std::string_view png;
@@ -47,12 +47,18 @@ struct IcnsContents {
     std::vector<std::string> problems; // one line per picture member that did not decode
 };
 
+// What decodeIcns does with a member that holds a PNG.
+enum class IcnsPNGMembers {
+    decode, // into the picture's bitmap
+    verify, // checked whole (verifyPNG) and kept only as bytes: the bitmap stays empty
+};
+
 // Decodes every picture member (masks and members that hold no picture are skipped).
 // Each member is checked before any decoder sees it (its picture's header, its
 // run-length data, its mask's length), and the sizes of all of them together
 // must fit kMaxImagePixels. Throws ImageError when the container itself is bad
 // or the pictures are too large together.
-IcnsContents decodeIcns(std::string_view file);
+IcnsContents decodeIcns(std::string_view file, IcnsPNGMembers pngMembers = IcnsPNGMembers::decode);
 
 // One picture per iconset file name; where several members share a name (an
 // old run-length member beside a PNG one) the preferred member type wins.

@@ -59,6 +59,24 @@ PixelSize pngPixelSize(std::string_view bytes) {
 }
 
 Bitmap decodePNG(std::string_view bytes) {
+    // The usual icon (8-bit RGB or RGBA, nothing that alters its colours) is
+    // read directly; libpng reads the rest, and whatever the direct reader
+    // does not vouch for, so that it also gives the verdict and its words.
+    if (std::optional<Bitmap> bitmap = directlyDecodedPNG(bytes)) return std::move(*bitmap);
+    return decodePNGThroughLibpng(bytes);
+}
+
+void verifyPNG(std::string_view bytes, InflateBuffer& buffer) {
+    if (directlyVerifiedPNG(bytes, buffer)) return;
+    decodePNGThroughLibpng(bytes);
+}
+
+void verifyPNG(std::string_view bytes) {
+    InflateBuffer buffer;
+    verifyPNG(bytes, buffer);
+}
+
+Bitmap decodePNGThroughLibpng(std::string_view bytes) {
     PNGReader reader;
     beginPNG(reader, bytes);
     png_image& png = reader.image;

@@ -1,0 +1,43 @@
+// Our own reading of PNG files, beside libpng: the chunk walk, one libdeflate
+// call over the image data, and the row filters. It takes only files it can
+// judge whole and answers "not mine" for everything else (a palette, a chunk
+// it does not know how to treat, any damage), so that libpng, the reference,
+// decides those; whatever it accepts, libpng accepts with the same pixels.
+#pragma once
+
+#include "platform/image/image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace mivora::image {
+
+// Memory for the inflated image data that successive reads reuse, so that
+// several files cost fresh pages only once.
+class InflateBuffer {
+public:
+    uint8_t* reserve(size_t size);
+
+private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t capacity_ = 0;
+};
+
+// True when the whole file is sound: the signature, a valid header within the
+// size caps, every chunk complete with its CRC and of a kind this reader knows,
+// one run of image data that inflates (checksum included) to exactly the size
+// the header implies, for any bit depth, colour type but palette, and
+// interlacing, every row's filter type valid, and an IEND chunk that ends the
+// file. False means only that this reader does not vouch for it.
+bool directlyVerifiedPNG(std::string_view bytes, InflateBuffer& buffer);
+
+// The pixels (premultiplied, as every bitmap) of a sound, non-interlaced 8-bit
+// RGB or RGBA file with no chunk that libpng would apply to its pixels (gamma,
+// colour space, transparency, significant bits, background); nothing for any
+// other file.
+std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes);
+
+} // namespace mivora::image
