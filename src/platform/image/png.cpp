@@ -2,7 +2,6 @@
 
 #include "platform/image/pixel_format.h"
 #include "platform/image/zlib_stream.h"
-#include "platform/parallel_work.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -110,8 +109,8 @@ bool pngHasAlpha(std::string_view bytes) {
 
 namespace {
 
-// Rows are filtered in bands of about this many bytes, one band per call on the threads.
-constexpr size_t kBytesPerFilterBand = 512 * 1024;
+// Rows are filtered and compressed in bands of about this many bytes, side by side.
+constexpr size_t kBytesPerBand = 256 * 1024;
 
 void appendBigEndian32(std::string& out, uint32_t value) {
     const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
@@ -199,45 +198,44 @@ std::string encodePNG(const Bitmap& bitmap) {
     const size_t rowBytes = static_cast<size_t>(bitmap.width) * 4;
     const size_t height = static_cast<size_t>(bitmap.height);
 
-    // Every row un-premultiplied and Paeth-filtered behind its filter byte, in
-    // one buffer for one deflate call. Paeth alone: trying all five filters per
-    // row costs about twice the time for a few percent in size. Large bitmaps
-    // are filtered in bands of rows on several threads; each band
-    // un-premultiplies the row above its first row itself.
-    const size_t filteredSize = (rowBytes + 1) * height;
-    std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[filteredSize]);
-    if (!filtered) throw ImageError("cannot encode PNG: out of memory");
-    const size_t bands = std::clamp<size_t>(filteredSize / kBytesPerFilterBand, 1, height);
-    platform::forEachInParallel(bands, [&](size_t band) {
-        const size_t first = height * band / bands, end = height * (band + 1) / bands;
-        std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[rowBytes * 2]);
-        if (!rows) throw ImageError("cannot encode PNG: out of memory");
-        uint8_t* previous = rows.get();
-        uint8_t* current = rows.get() + rowBytes;
-        if (first == 0) {
-            std::memset(previous, 0, rowBytes);
-        } else {
-            unpremultiplyRGBA(bitmap.pixels.data() + (first - 1) * rowBytes, previous,
-                              static_cast<size_t>(bitmap.width));
-        }
-        for (size_t y = first; y < end; ++y) {
-            const uint8_t* source = bitmap.pixels.data() + y * rowBytes;
-            uint8_t* out = filtered.get() + y * (rowBytes + 1);
-            *out++ = 4; // Paeth
-            // A row that repeats the one above filters to zeros, and the
-            // straight copy of the row above serves for the next one as well.
-            if (y > 0 && std::memcmp(source, source - rowBytes, rowBytes) == 0) {
-                std::memset(out, 0, rowBytes);
-                continue;
+    // Every row un-premultiplied and Paeth-filtered behind its filter byte.
+    // Paeth alone: trying all five filters per row costs about twice the time
+    // for a few percent in size. The rows are filtered and compressed in bands
+    // on several threads, each band into a buffer of its own that lives only
+    // while it is compressed; a band un-premultiplies the row above its first
+    // row itself.
+    const size_t bands = std::clamp<size_t>((rowBytes + 1) * height / kBytesPerBand, 1, height);
+    std::string compressed;
+    try {
+        compressed = zlibCompressPieces(bands, [&](size_t band, std::vector<uint8_t>& filtered) {
+            const size_t first = height * band / bands, end = height * (band + 1) / bands;
+            filtered.resize((end - first) * (rowBytes + 1));
+            std::vector<uint8_t> rows(rowBytes * 2);
+            uint8_t* previous = rows.data();
+            uint8_t* current = rows.data() + rowBytes;
+            if (first > 0) {
+                unpremultiplyRGBA(bitmap.pixels.data() + (first - 1) * rowBytes, previous,
+                                  static_cast<size_t>(bitmap.width));
             }
-            unpremultiplyRGBA(source, current, static_cast<size_t>(bitmap.width));
-            paethRow(current, previous, out, rowBytes);
-            std::swap(previous, current);
-        }
-    });
-
-    const std::string compressed = zlibCompress(filtered.get(), filteredSize);
-    filtered.reset();
+            for (size_t y = first; y < end; ++y) {
+                const uint8_t* source = bitmap.pixels.data() + y * rowBytes;
+                uint8_t* out = filtered.data() + (y - first) * (rowBytes + 1);
+                *out++ = 4; // Paeth
+                // A row that repeats the one above filters to zeros, and the
+                // straight copy of the row above serves for the next one as well.
+                if (y > 0 && std::memcmp(source, source - rowBytes, rowBytes) == 0) {
+                    std::memset(out, 0, rowBytes);
+                    continue;
+                }
+                unpremultiplyRGBA(source, current, static_cast<size_t>(bitmap.width));
+                paethRow(current, previous, out, rowBytes);
+                std::swap(previous, current);
+            }
+            return std::span<const uint8_t>(filtered);
+        });
+    } catch (const std::bad_alloc&) {
+        throw ImageError("cannot encode PNG: out of memory");
+    }
     if (compressed.size() > 0x7fffffff) throw ImageError("cannot encode PNG: the image does not compress");
 
     std::string png;

@@ -110,11 +110,14 @@ struct Item {
 // nothing before the piece is referred to, so pieces are independent.
 void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << kHashBits]());
-    std::unique_ptr<uint32_t[]> previous(new uint32_t[kWindow]);
-    // Positions are kept one up, so that 0 is no position.
+    // The chain: for each position in the window, how far back the previous
+    // one with the same hash lies (0: none within the window).
+    std::unique_ptr<uint16_t[]> chain(new uint16_t[kWindow]);
+    // Positions are kept one up in the table, so that 0 is no position.
     auto insert = [&](size_t position) {
         uint32_t& slot = head[hash4(data + position)];
-        previous[position % kWindow] = slot;
+        const size_t back = slot == 0 ? 0 : position + 1 - slot;
+        chain[position % kWindow] = static_cast<uint16_t>(back < kWindow ? back : 0);
         slot = static_cast<uint32_t>(position + 1);
     };
     const size_t last = size >= kMinMatch ? size - kMinMatch : 0;
@@ -135,7 +138,8 @@ void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
                         if (length >= kNiceLength) break;
                     }
                 }
-                candidate = previous[from % kWindow];
+                const uint16_t back = chain[from % kWindow];
+                candidate = back == 0 ? 0 : static_cast<uint32_t>(candidate - back);
             }
             insert(p);
         }
@@ -453,21 +457,22 @@ std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies
     return lengths;
 }
 
-std::string zlibCompress(const uint8_t* data, size_t size) {
-    const size_t pieces = std::max<size_t>(1, (size + kPieceBytes - 1) / kPieceBytes);
+std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
+    pieces = std::max<size_t>(pieces, 1);
     std::vector<std::vector<uint8_t>> compressed(pieces);
     std::vector<uint32_t> checksums(pieces);
+    std::vector<size_t> sizes(pieces);
     platform::forEachInParallel(pieces, [&](size_t piece) {
-        const size_t from = size * piece / pieces, to = size * (piece + 1) / pieces;
-        compressed[piece] = compressPiece(data + from, to - from, piece + 1 == pieces);
-        checksums[piece] = libdeflate_adler32(1, data + from, to - from);
+        std::vector<uint8_t> scratch;
+        const std::span<const uint8_t> bytes = source(piece, scratch);
+        compressed[piece] = compressPiece(bytes.data(), bytes.size(), piece + 1 == pieces);
+        checksums[piece] = libdeflate_adler32(1, bytes.data(), bytes.size());
+        sizes[piece] = bytes.size();
     });
     uint32_t adler = checksums[0];
-    for (size_t piece = 1; piece < pieces; ++piece) {
-        const size_t from = size * piece / pieces, to = size * (piece + 1) / pieces;
-        adler =
-            static_cast<uint32_t>(adler32_combine(adler, checksums[piece], static_cast<z_off_t>(to - from)));
-    }
+    for (size_t piece = 1; piece < pieces; ++piece)
+        adler = static_cast<uint32_t>(
+            adler32_combine(adler, checksums[piece], static_cast<z_off_t>(sizes[piece])));
     size_t total = 2 + 4;
     for (const auto& piece : compressed)
         total += piece.size();
@@ -480,6 +485,14 @@ std::string zlibCompress(const uint8_t* data, size_t size) {
                            static_cast<char>(adler >> 8), static_cast<char>(adler)};
     stream.append(check, 4);
     return stream;
+}
+
+std::string zlibCompress(const uint8_t* data, size_t size) {
+    const size_t pieces = std::max<size_t>(1, (size + kPieceBytes - 1) / kPieceBytes);
+    return zlibCompressPieces(pieces, [&](size_t piece, std::vector<uint8_t>&) {
+        const size_t from = size * piece / pieces, to = size * (piece + 1) / pieces;
+        return std::span<const uint8_t>(data + from, to - from);
+    });
 }
 
 } // namespace mivora::image
