@@ -11,7 +11,6 @@
 #include <memory>
 #include <new>
 #include <vector>
-#include <zlib.h>
 
 namespace mivora::image {
 
@@ -449,6 +448,22 @@ std::vector<uint8_t> compressPiece(const uint8_t* data, size_t size, bool last) 
     return out;
 }
 
+// The Adler-32 of two pieces joined, from the checksum of each and the second's
+// length (the sums of the second piece shift by the first's).
+uint32_t adler32Combine(uint32_t first, uint32_t second, size_t secondLength) {
+    constexpr uint32_t kBase = 65521;
+    const uint32_t remainder = static_cast<uint32_t>(secondLength % kBase);
+    uint32_t sum1 = first & 0xffff;
+    uint32_t sum2 = static_cast<uint32_t>(uint64_t{remainder} * sum1 % kBase);
+    sum1 += (second & 0xffff) + kBase - 1;
+    sum2 += (first >> 16) + (second >> 16) + kBase - remainder;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum2 >= 2 * kBase) sum2 -= 2 * kBase;
+    if (sum2 >= kBase) sum2 -= kBase;
+    return sum1 | (sum2 << 16);
+}
+
 } // namespace
 
 std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies, int limit) {
@@ -471,8 +486,7 @@ std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
     });
     uint32_t adler = checksums[0];
     for (size_t piece = 1; piece < pieces; ++piece)
-        adler = static_cast<uint32_t>(
-            adler32_combine(adler, checksums[piece], static_cast<z_off_t>(sizes[piece])));
+        adler = adler32Combine(adler, checksums[piece], sizes[piece]);
     size_t total = 2 + 4;
     for (const auto& piece : compressed)
         total += piece.size();
