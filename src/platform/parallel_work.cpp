@@ -30,6 +30,12 @@ std::thread startWithSignalsBlocked(std::function<void()> body) {
     return thread;
 }
 
+// Asked once: the C library reads it from /sys on every call.
+size_t processorCount() {
+    static const size_t count = std::max(1u, std::thread::hardware_concurrency());
+    return count;
+}
+
 } // namespace
 
 BackgroundWork::BackgroundWork(std::function<void()> work) : work_(std::move(work)) {
@@ -62,7 +68,7 @@ void BackgroundWork::wait() {
 
 void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads) {
     if (count == 0) return;
-    if (maxThreads == 0) maxThreads = std::max(1u, std::thread::hardware_concurrency());
+    if (maxThreads == 0) maxThreads = processorCount();
     const size_t threads = std::min(count, maxThreads);
     // Calls are handed out one at a time, so that a slow one does not hold up
     // the calls queued behind it on the same thread.

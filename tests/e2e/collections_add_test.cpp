@@ -347,6 +347,15 @@ TEST_F(CollectionsAdd, StagedAndRawPixelsStayExactlyAsTheyWere) {
         EXPECT_EQ(straightPixelDigest(folder + "/icons/" + slug + ".png"), c.staged);
         EXPECT_EQ(straightPixelDigest(folder + "/raw/" + slug + ".png"), c.raw);
     }
+    // Already Dock-ready at 1024: both files are the input's pixels, encoded once.
+    image::Bitmap ready = image::Bitmap::transparent(1024, 1024);
+    fillRect(ready, 100, 100, 824, 824, {20, 160, 90, 255});
+    fillRect(ready, 90, 300, 10, 400, {20, 160, 90, 77});
+    const std::string input = image("ready.png", ready);
+    auto result = sandbox.run({"collections", "add", "naruto", "Flat Icon", input});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(straightPixelDigest(folder + "/icons/flat-icon.png"), straightPixelDigest(input));
+    EXPECT_EQ(straightPixelDigest(folder + "/raw/flat-icon.png"), straightPixelDigest(input));
 }
 
 } // namespace
