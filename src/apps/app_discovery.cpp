@@ -1,13 +1,20 @@
 #include "apps/app_discovery.h"
 
 #include "apps/app_preferences.h"
+#include "apps/self_drawn_dock_icon.h"
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 
 namespace mivora::apps {
 
@@ -23,31 +30,94 @@ std::string dockPreferencesPath() {
 
 namespace {
 
-std::optional<std::string> bundleIdentifierIn(const std::optional<platform::PlistStrings>& info) {
-    auto identifier = info ? info->text("CFBundleIdentifier") : std::nullopt;
-    if (!identifier) return std::nullopt;
-    return std::string(*identifier);
+// What discovery keeps of a bundle's Info.plist: the identifier, unless the
+// caller already has one, and the document only where the self-drawn Dock-icon
+// test will look into it.
+void keepInfo(DiscoveredApp& item, std::optional<platform::PlistStrings> info) {
+    if (!info) return;
+    if (!item.app.bundleId) {
+        if (auto identifier = info->text("CFBundleIdentifier")) item.app.bundleId = std::string(*identifier);
+    }
+    if (declaresDockTilePlugIn(*info)) item.info = std::move(info);
+}
+
+// Calls work(i) for every i below `count`, spread over a few threads when the
+// list is long enough to repay starting them (reading a bundle costs a few
+// system calls, starting a thread about as much as a dozen bundles). A failure
+// is rethrown here once every thread has ended: the one of the lowest i, as a
+// plain loop would have thrown it.
+template <class Work> void forEachConcurrently(size_t count, const Work& work) {
+    constexpr size_t kMaxThreads = 6;
+    constexpr size_t kItemsPerThread = 64;
+    constexpr size_t kBatch = 16;
+    size_t threads = std::min<size_t>(
+        {kMaxThreads, count / kItemsPerThread, std::max(1u, std::thread::hardware_concurrency())});
+    if (threads <= 1) {
+        for (size_t i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    std::atomic<size_t> next{0};
+    std::mutex failureLock;
+    size_t failedAt = count;
+    std::exception_ptr failure;
+    auto drain = [&] {
+        for (size_t begin; (begin = next.fetch_add(kBatch, std::memory_order_relaxed)) < count;) {
+            for (size_t i = begin; i < std::min(begin + kBatch, count); ++i) {
+                try {
+                    work(i);
+                } catch (...) {
+                    std::lock_guard lock(failureLock);
+                    if (i < failedAt) {
+                        failedAt = i;
+                        failure = std::current_exception();
+                    }
+                }
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(threads - 1);
+    for (size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(drain);
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the ones running finish the list
+        }
+    }
+    drain();
+    for (auto& helper : helpers)
+        helper.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 std::vector<DiscoveredApp> bundlesInFolders() {
     std::vector<DiscoveredApp> found;
-    for (const auto& folder : appSearchDirectories()) {
-        auto entries = platform::listDirectory(folder);
+    // Where each found bundle is: its folder and its name there.
+    std::vector<std::pair<const platform::OpenedFolder*, std::string>> places;
+    std::vector<std::unique_ptr<platform::OpenedFolder>> folders;
+    for (const auto& path : appSearchDirectories()) {
+        const auto& folder = *folders.emplace_back(std::make_unique<platform::OpenedFolder>(path));
+        auto entries = folder.entries();
         if (!entries) continue;
         // The raw listing order is the file system's whim; a fixed order keeps
         // equal names (case twins) in the same order on every run.
         std::sort(entries->begin(), entries->end());
-        for (const auto& entry : *entries) {
+        found.reserve(found.size() + entries->size());
+        places.reserve(places.size() + entries->size());
+        for (auto& entry : *entries) {
             // Names that are not UTF-8 cannot be shown or put in JSON faithfully.
             if (!core::endsWith(entry, ".app") || !core::isValidUTF8(entry)) continue;
             DiscoveredApp item;
             item.app.name = platform::deletingPathExtension(entry);
-            item.app.path = platform::joinPath(folder, entry);
-            item.info = readInfoStrings(item.app.path);
-            item.app.bundleId = bundleIdentifierIn(item.info);
+            item.app.path = platform::joinPath(path, entry);
             found.push_back(std::move(item));
+            places.emplace_back(&folder, std::move(entry));
         }
     }
+    forEachConcurrently(found.size(), [&](size_t i) {
+        keepInfo(found[i], readInfoStrings(*places[i].first, places[i].second));
+    });
     return found;
 }
 
@@ -75,9 +145,8 @@ std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo)
         item.app.path = *path;
         auto label = tile["file-label"].string();
         item.app.name = label ? *label : platform::deletingPathExtension(platform::lastPathComponent(*path));
-        auto identifier = tile["bundle-identifier"].string();
-        if (!identifier || readAllInfo) item.info = readInfoStrings(*path);
-        item.app.bundleId = identifier ? identifier : bundleIdentifierIn(item.info);
+        item.app.bundleId = tile["bundle-identifier"].string();
+        if (!item.app.bundleId || readAllInfo) keepInfo(item, readInfoStrings(*path));
         found.push_back(std::move(item));
     }
     return found;

@@ -27,8 +27,9 @@ std::string dockPreferencesPath();
 std::vector<InstalledApp> listInstalledApps(const std::optional<std::string>& query, bool dock);
 
 // An application as discovery found it, with the text values of its
-// Info.plist as read then (nothing when it could not be read), so that callers
-// that look further into the bundle do not read it twice.
+// Info.plist when that declares a Dock-tile plug-in, so that the self-drawn
+// Dock-icon test need not read it again. Nothing for any other bundle (the test
+// looks no further there), so a listing keeps no document per bundle alive.
 struct DiscoveredApp {
     InstalledApp app;
     std::optional<platform::PlistStrings> info;

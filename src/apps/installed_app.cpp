@@ -33,6 +33,12 @@ std::optional<platform::PlistStrings> readInfoStrings(const std::string& bundleP
                                          platform::read_limits::infoPlist);
 }
 
+std::optional<platform::PlistStrings> readInfoStrings(const platform::OpenedFolder& folder,
+                                                      const std::string& bundleName) {
+    return platform::readTopLevelStrings(folder, bundleName + "/Contents/Info.plist",
+                                         platform::read_limits::infoPlist);
+}
+
 std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key) {
     auto strings = readInfoStrings(bundlePath);
     if (!strings) return std::nullopt;

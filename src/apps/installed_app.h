@@ -27,6 +27,9 @@ std::optional<platform::Plist> readInfoPlist(const std::string& bundlePath);
 // The text values at the top level of Info.plist (values of other kinds left
 // out), or nothing when it cannot be read, does not parse or is not a dictionary.
 std::optional<platform::PlistStrings> readInfoStrings(const std::string& bundlePath);
+// The same for the bundle named `bundleName` in `folder`.
+std::optional<platform::PlistStrings> readInfoStrings(const platform::OpenedFolder& folder,
+                                                      const std::string& bundleName);
 // A text value of Info.plist, or nothing when unreadable, missing or not text.
 std::optional<std::string> readInfoString(const std::string& bundlePath, const std::string& key);
 // CFBundleIdentifier when it is text.

@@ -15,6 +15,11 @@ const std::map<std::string, std::string>& inAppIconPickerHints() {
     return hints;
 }
 
+bool declaresDockTilePlugIn(const platform::PlistStrings& info) {
+    auto plugIn = info.text("NSDockTilePlugIn");
+    return plugIn && !plugIn->empty();
+}
+
 std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bundlePath,
                                                          const std::optional<std::string>& name) {
     return detectSelfDrawnDockIcon(bundlePath, name, readInfoStrings(bundlePath));
@@ -23,9 +28,7 @@ std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bund
 std::optional<SelfDrawnDockIcon> detectSelfDrawnDockIcon(const std::string& bundlePath,
                                                          const std::optional<std::string>& name,
                                                          const std::optional<platform::PlistStrings>& info) {
-    if (!info) return std::nullopt;
-    auto plugIn = info->text("NSDockTilePlugIn");
-    if (!plugIn || plugIn->empty()) return std::nullopt;
+    if (!info || !declaresDockTilePlugIn(*info)) return std::nullopt;
 
     SelfDrawnDockIcon result;
     if (name) {

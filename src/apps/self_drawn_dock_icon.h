@@ -24,6 +24,10 @@ const std::map<std::string, std::string>& inAppIconPickerHints();
 // application's icon image.
 inline constexpr std::string_view kSelfDrawnIconMarker = "applicationIconImage";
 
+// Whether an Info.plist declares a Dock-tile plug-in (a non-empty
+// "NSDockTilePlugIn"): only such a bundle can draw its own Dock icon.
+bool declaresDockTilePlugIn(const platform::PlistStrings& info);
+
 // A result only for a bundle that declares a Dock-tile plug-in and is either in
 // the hint table or has the marker in its main executable. `name` is the name
 // the caller already knows (else the bundle's display name, bundle name, or

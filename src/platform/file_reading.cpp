@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,23 +26,37 @@ namespace {
 } // namespace
 
 OpenedFile::OpenedFile(const std::string& path, ReadLimit limit) {
+    open(AT_FDCWD, path, nullptr, limit);
+}
+
+OpenedFile::OpenedFile(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit) {
+    if (!folder.isOpen()) fail(joinPath(folder.path(), relativePath), std::strerror(ENOENT));
+    open(folder.fd_, relativePath, &folder.path(), limit);
+}
+
+void OpenedFile::open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit) {
+    // The whole path is spelled out only for a message.
+    auto path = [&] { return folderPath ? joinPath(*folderPath, name) : name; };
     // Non-blocking and without a controlling terminal, so that a FIFO or a device
     // in place of the file cannot stall or take over the process before the check below.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd_ < 0) fail(path, std::strerror(errno));
+    fd_ = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) fail(path(), std::strerror(errno));
     struct stat info {};
     if (::fstat(fd_, &info) != 0) {
         int error = errno;
         ::close(fd_);
-        fail(path, std::strerror(error));
+        fd_ = -1;
+        fail(path(), std::strerror(error));
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd_);
-        fail(path, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+        fd_ = -1;
+        fail(path(), S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
     }
     if (info.st_size > 0 && static_cast<uint64_t>(info.st_size) > limit.maxBytes) {
         ::close(fd_);
-        failTooLarge(path, limit);
+        fd_ = -1;
+        failTooLarge(path(), limit);
     }
     size_ = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
 }
@@ -50,30 +65,41 @@ OpenedFile::~OpenedFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::string readFileContents(const std::string& path, ReadLimit limit) {
-    OpenedFile file(path, limit);
-    // The size the file had when opened is read in place; bytes beyond it (a file
-    // that grows, or one of /proc that claims no size) are appended in chunks, and
-    // never more than one chunk past the cap.
-    std::string bytes;
-    bytes.resize(file.size());
+namespace {
+
+// Reads the whole of an opened file into `bytes`. It asks for one byte more than
+// the size the file had when opened: a regular file that answers with exactly
+// that size has ended, so the usual file costs a single read. A file that grew,
+// shrank or claims no size (those of /proc) is read on until its end, in chunks,
+// never more than one chunk past the cap.
+template <class PathOf>
+void readWhole(const OpenedFile& file, const PathOf& path, ReadLimit limit, std::string& bytes) {
+    constexpr size_t kChunk = 65536;
+    bytes.resize(file.size() + 1);
     size_t filled = 0;
-    char chunk[65536];
     for (;;) {
-        bool inPlace = filled < bytes.size();
-        char* target = inPlace ? bytes.data() + filled : chunk;
-        size_t room = inPlace ? bytes.size() - filled : sizeof chunk;
-        ssize_t got = ::read(file.descriptor(), target, room);
+        if (filled == bytes.size()) bytes.resize(filled + kChunk);
+        size_t room = bytes.size() - filled;
+        ssize_t got = ::read(file.descriptor(), bytes.data() + filled, room);
         if (got < 0) {
             if (errno == EINTR) continue;
-            fail(path, std::strerror(errno));
+            fail(path(), std::strerror(errno));
         }
         if (got == 0) break;
-        if (!inPlace) bytes.append(chunk, static_cast<size_t>(got));
         filled += static_cast<size_t>(got);
-        if (filled > limit.maxBytes) failTooLarge(path, limit);
+        if (filled > limit.maxBytes) failTooLarge(path(), limit);
+        if (static_cast<size_t>(got) < room && filled == file.size()) break;
     }
     bytes.resize(filled);
+}
+
+} // namespace
+
+std::string readFileContents(const std::string& path, ReadLimit limit) {
+    OpenedFile file(path, limit);
+    std::string bytes;
+    readWhole(
+        file, [&] { return path; }, limit, bytes);
     return bytes;
 }
 
@@ -83,6 +109,48 @@ std::optional<std::string> readFile(const std::string& path, ReadLimit limit) {
     } catch (const FileSystemError&) {
         return std::nullopt;
     }
+}
+
+bool readFileInto(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit,
+                  std::string& bytes) {
+    try {
+        OpenedFile file(folder, relativePath, limit);
+        readWhole(
+            file, [&] { return joinPath(folder.path(), relativePath); }, limit, bytes);
+        return true;
+    } catch (const FileSystemError&) {
+        return false;
+    }
+}
+
+OpenedFolder::OpenedFolder(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY | O_NONBLOCK | O_NOCTTY);
+}
+
+OpenedFolder::~OpenedFolder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<std::vector<std::string>> OpenedFolder::entries() const {
+    if (fd_ < 0) return std::nullopt;
+    // A descriptor of its own for the listing, which closes it; files are opened
+    // by name below this one, so the position the two share does not matter.
+    int listed = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (listed < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(listed);
+    if (dir == nullptr) {
+        ::close(listed);
+        return std::nullopt;
+    }
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    while (struct dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 } // namespace mivora::platform

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mivora::platform {
 
@@ -46,6 +47,8 @@ public:
     using FileSystemError::FileSystemError;
 };
 
+class OpenedFolder;
+
 // The whole file. Throws FileSystemError ("Cannot read <path>: <reason>"; "not a
 // regular file" for a FIFO or a device) or FileTooLargeError.
 std::string readFileContents(const std::string& path, ReadLimit limit);
@@ -53,11 +56,42 @@ std::string readFileContents(const std::string& path, ReadLimit limit);
 // The same, or nothing on any failure, for the readers that never fail.
 std::optional<std::string> readFile(const std::string& path, ReadLimit limit);
 
+// The file at `relativePath` below `folder`, read into `bytes` (its contents
+// replaced, its capacity kept), so that a caller reading many small files
+// reuses one buffer. False on any failure, as readFile gives nothing.
+bool readFileInto(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit,
+                  std::string& bytes);
+
+// A folder held open, so that files below it are opened by their path relative
+// to it: the kernel then looks up only that part, which counts when one file is
+// read in each of a thousand bundles. Safe to read through from several threads.
+class OpenedFolder {
+public:
+    // Not open (every read below it fails) when `path` cannot be opened as a folder.
+    explicit OpenedFolder(const std::string& path);
+    ~OpenedFolder();
+    OpenedFolder(const OpenedFolder&) = delete;
+    OpenedFolder& operator=(const OpenedFolder&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+    // The names of its entries ("." and ".." left out) in the listing's order;
+    // nothing when it cannot be listed.
+    std::optional<std::vector<std::string>> entries() const;
+
+private:
+    friend class OpenedFile;
+    int fd_ = -1;
+    std::string path_;
+};
+
 // An open regular file within its cap, for readers that map instead of copying.
 class OpenedFile {
 public:
     // Throws as readFileContents does.
     OpenedFile(const std::string& path, ReadLimit limit);
+    // The file at `relativePath` below `folder`; messages name the whole path.
+    OpenedFile(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit);
     ~OpenedFile();
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
@@ -67,6 +101,8 @@ public:
     size_t size() const { return size_; }
 
 private:
+    void open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit);
+
     int fd_ = -1;
     size_t size_ = 0;
 };

@@ -123,6 +123,9 @@ private:
 // parse or are not a dictionary.
 std::optional<PlistStrings> topLevelStrings(std::string bytes);
 std::optional<PlistStrings> readTopLevelStrings(const std::string& path, ReadLimit limit);
+// The file at `relativePath` below `folder`.
+std::optional<PlistStrings> readTopLevelStrings(const OpenedFolder& folder, const std::string& relativePath,
+                                                ReadLimit limit);
 // The quick reader alone: nothing when it declines the document, which says
 // nothing about the document's validity (topLevelStrings then parses it whole).
 std::optional<PlistStrings> scanTopLevelStrings(std::string bytes);

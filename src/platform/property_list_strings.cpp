@@ -3,13 +3,11 @@
 // <plist> holding one <dict>, the usual elements and the five named entities)
 // and otherwise declines, leaving the verdict to libplist, so its answers
 // never differ from a full parse.
-#include <algorithm>
-#include <initializer_list>
-
 #include "platform/property_list.h"
 #include "platform/utf8.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace mivora::platform {
 
@@ -317,6 +315,13 @@ std::optional<PlistStrings> readTopLevelStrings(const std::string& path, ReadLim
     auto bytes = readFile(path, limit);
     if (!bytes) return std::nullopt;
     return topLevelStrings(std::move(*bytes));
+}
+
+std::optional<PlistStrings> readTopLevelStrings(const OpenedFolder& folder, const std::string& relativePath,
+                                                ReadLimit limit) {
+    std::string bytes;
+    if (!readFileInto(folder, relativePath, limit, bytes)) return std::nullopt;
+    return topLevelStrings(std::move(bytes));
 }
 
 } // namespace mivora::platform

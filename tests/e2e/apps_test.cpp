@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mivora::testing {
 namespace {
@@ -122,6 +124,81 @@ TEST(AppsCommand, ListsBothFoldersSortedWithoutRegardToCase) {
     for (size_t i : {0u, 1u, 3u, 4u})
         EXPECT_FALSE(reply["apps"][i].contains("bundleId")) << i;
     EXPECT_EQ(reply["apps"][2]["bundleId"], "com.apple.Notes");
+}
+
+// A listing long enough to be read on several threads: every bundle in sorted
+// order, each with what its own Info.plist gives, whatever its neighbours hold.
+TEST(AppsCommand, ALongListingKeepsEachBundlesOwnResultInOrder) {
+    Sandbox sandbox;
+    // Ways an Info.plist can fail; each leaves its bundle listed without an identifier.
+    const std::vector<std::function<void(const std::string&)>> damages = {
+        [&](const std::string& info) {
+            sandbox.writeFile(info, "<?xml version=\"1.0\"?><plist><dict><key>CFBundleIdentifier</key><str");
+        },
+        [&](const std::string& info) { sandbox.writeFile(info, std::string("bplist00\x01\x02\xff", 11)); },
+        [&](const std::string& info) { ASSERT_EQ(::mkfifo(info.c_str(), 0644), 0); },
+        [&](const std::string& info) { platform::createSymbolicLink(info, "/dev/zero"); },
+        [&](const std::string& info) { platform::createDirectories(info); },
+        [&](const std::string& info) {
+            // Over the 8 MB cap, though it begins like a good one.
+            sandbox.writeFile(info, "<?xml version=\"1.0\"?><plist><dict><key>CFBundleIdentifier</key>"
+                                    "<string>com.example.huge</string></dict></plist>");
+            ASSERT_EQ(::truncate(info.c_str(), 9'000'000), 0);
+        },
+        [&](const std::string&) {}, // no Info.plist at all
+    };
+    json expected = json::array();
+    size_t damaged = 0;
+    for (int i = 0; i < 260; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Bundle %03d", i);
+        AppBundle app{.name = name, .bundleId = "com.example.bundle" + std::to_string(i)};
+        if (i % 2) app.folder = sandbox.homePath("Applications");
+        app.binaryPlist = i % 5 == 0;
+        if (i % 3 == 0) app.extraStrings["Note"] = "Tom &amp; Jerry";
+        if (i % 25 == 0) {
+            app = selfDrawing(name);
+            app.bundleId = "com.example.bundle" + std::to_string(i);
+            if (i % 50 == 0) app.executableBytes = "no marker here";
+        }
+        std::string path = sandbox.addApp(app);
+        const bool damage = i % 11 == 4;
+        json entry = {{"name", name}, {"path", path}, {"dockIconControlledByApp", i % 50 == 25 && !damage}};
+        if (damage) {
+            std::string info = path + "/Contents/Info.plist";
+            platform::removeItem(info);
+            damages[damaged++ % damages.size()](info);
+        } else {
+            entry["bundleId"] = *app.bundleId;
+        }
+        expected.push_back(entry);
+    }
+    ASSERT_GE(damaged, damages.size());
+
+    auto result = sandbox.run({"apps", "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    auto reply = json::parse(result.out);
+    EXPECT_EQ(reply.at("count"), 260);
+    ASSERT_EQ(reply.at("apps").size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(reply["apps"][i], expected[i]) << i;
+
+    // The text form lists the same bundles in the same order.
+    auto text = sandbox.run({"apps"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    std::string lines = text.out;
+    size_t at = lines.find('\n') + 1;
+    for (const auto& entry : expected) {
+        std::string line = "  " + entry.at("name").get<std::string>();
+        if (entry.contains("bundleId")) line += " [" + entry.at("bundleId").get<std::string>() + "]";
+        if (entry.at("dockIconControlledByApp"))
+            line += "  (draws its own Dock icon — use its in-app icon picker)";
+        line += "\n    " + entry.at("path").get<std::string>() + "\n";
+        ASSERT_EQ(lines.substr(at, line.size()), line);
+        at += line.size();
+    }
+    EXPECT_EQ(at, lines.size());
 }
 
 TEST(AppsCommand, QueryMatchesNameOrBundleIdentifier) {
