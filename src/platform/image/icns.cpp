@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <optional>
-#include <system_error>
-#include <thread>
 // libicns declares its C functions without extern "C".
 extern "C" {
 #include <icns.h>
@@ -15,6 +12,7 @@ extern "C" {
 #include "platform/image/jpeg2000.h"
 #include "platform/image/pixel_format.h"
 #include "platform/image/png.h"
+#include "platform/parallel_work.h"
 
 namespace mivora::image {
 
@@ -308,18 +306,12 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
         }
     };
     InflateBuffer largestBuffer, buffer;
-    std::thread helper;
-    if (largest) {
-        try {
-            helper = std::thread(verify, *largest, std::ref(largestBuffer));
-        } catch (const std::system_error&) {
-            verify(*largest, largestBuffer); // no thread to be had: checked here
-        }
-    }
+    std::optional<platform::BackgroundWork> helper;
+    if (largest) helper.emplace([&] { verify(*largest, largestBuffer); });
     for (size_t i = 0; i < candidates.size(); ++i) {
         if (i != largest && !pngData(candidates[i]).empty()) verify(i, buffer);
     }
-    if (helper.joinable()) helper.join();
+    if (helper) helper->wait();
     return verdicts;
 }
 
