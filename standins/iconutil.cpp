@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
             std::string encoded;
             std::string_view member = picture->png;
             if (member.empty()) member = encoded = image::encodePNG(picture->bitmap);
-            platform::writeFileAtomically(platform::joinPath(output, name), member);
+            // Not flushed to disk one by one: an iconset is read once and thrown away.
+            platform::writeFileAtomically(platform::joinPath(output, name), member, std::nullopt,
+                                          platform::Durability::unflushed);
         }
     } catch (const std::exception& error) {
         return fail(error.what());

@@ -101,7 +101,9 @@ int main(int argc, char** argv) {
     const std::string destination = output.empty() ? input : absolute(output);
     auto writeResult = [&](std::string_view result) {
         try {
-            platform::writeFileAtomically(destination, result);
+            // Atomic, but not flushed to disk before the rename, as the system's own
+            // tools write their output: a flush can cost more than the whole conversion.
+            platform::writeFileAtomically(destination, result, std::nullopt, platform::Durability::unflushed);
         } catch (const std::exception& error) {
             return fail(error.what());
         }

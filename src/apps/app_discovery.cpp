@@ -3,10 +3,10 @@
 #include "apps/app_preferences.h"
 #include "apps/self_drawn_dock_icon.h"
 #include "core/text.h"
-#include "platform/concurrency.h"
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+#include "platform/parallel_work.h"
 
 #include <algorithm>
 #include <memory>
@@ -71,15 +71,18 @@ Candidates bundlesInFolders() {
     Candidates found;
     found.apps.resize(places.size());
     found.sortKeys.resize(places.size());
-    platform::forEachConcurrently(
-        places.size(), std::min(kMaxReadingThreads, places.size() / kBundlesPerThread), [&](size_t i) {
+    const size_t threads = std::clamp<size_t>(places.size() / kBundlesPerThread, 1, kMaxReadingThreads);
+    platform::forEachInParallel(
+        places.size(),
+        [&](size_t i) {
             const auto& [folder, entry] = places[i];
             auto& item = found.apps[i];
             item.app.name = platform::deletingPathExtension(entry);
             item.app.path = platform::joinPath(folder->path(), entry);
             found.sortKeys[i] = core::localizedCaseInsensitiveSortKey(item.app.name);
             keepInfo(item, readInfoStrings(*folder, entry));
-        });
+        },
+        threads, platform::HelperFiles::ownTable);
     return found;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/filesystem.h"
 #include "platform/image/jpeg.h"
 #include "platform/image/png.h"
+#include "platform/parallel_work.h"
 #include "platform/uuid.h"
 
 #include <array>
@@ -105,30 +106,31 @@ LocalCollectionIconStager::stage(const std::string& imagePath, const std::string
     std::optional<image::Image> loaded = image::loadImage(path);
     if (!loaded) throw LocalCollectionError::badImage("Could not read image at " + path);
 
-    // Normalised before the raw copy is encoded, though written after it: the
-    // normalisation's canvas then takes the memory the decoder just gave back
-    // instead of fresh pages.
-    image::Image picture = raw ? *loaded : icons::normalizeIconImage(*loaded, reference);
-
-    // The untouched input, for debugging a bad result; only when raw/ is there.
+    // The raw copy (the untouched input, for debugging a bad result; only when
+    // raw/ is there) is encoded on a thread of its own while the picture is
+    // normalised and encoded here; it is still written first.
     auto rawFile = core::containedPath(
         platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), collectionDirectory);
     auto rawBitmap =
         rawFile ? icons::LocalCollectionIconStager::renderBitmap(*loaded, std::nullopt) : nullptr;
-    std::optional<std::string> rawBytes = encoded(rawBitmap.get());
+    std::optional<std::string> rawBytes;
+    platform::BackgroundWork rawEncoding([&] { rawBytes = encoded(rawBitmap.get()); });
+
+    image::Image picture = raw ? *loaded : icons::normalizeIconImage(*loaded, reference);
+    auto bitmap = icons::LocalCollectionIconStager::renderBitmap(picture, kRequiredSide);
+    // A picture that comes out of staging as it went in (already Dock-ready, or --raw
+    // at 1024) is encoded once for both files.
+    const bool unchanged = bitmap && rawBitmap && sameBitmap(*bitmap, *rawBitmap);
+    std::optional<std::string> png = unchanged ? std::nullopt : encoded(bitmap.get());
+    rawEncoding.wait();
+    rawBitmap.reset();
     if (rawBytes) {
         try {
             platform::writeFileAtomically(*rawFile, *rawBytes);
         } catch (const platform::FileSystemError&) {
         }
     }
-
-    auto bitmap = icons::LocalCollectionIconStager::renderBitmap(picture, kRequiredSide);
-    // A picture that comes out of staging as it went in (already Dock-ready, or --raw
-    // at 1024) is encoded once for both files.
-    std::optional<std::string> png =
-        bitmap && rawBytes && sameBitmap(*bitmap, *rawBitmap) ? std::move(rawBytes) : encoded(bitmap.get());
-    rawBitmap.reset();
+    if (unchanged) png = rawBytes ? std::move(rawBytes) : encoded(bitmap.get());
     if (!png) throw LocalCollectionError::badImage("Could not encode normalized PNG for " + appSlug);
 
     // The encoder always writes 8-bit RGBA of exactly the bitmap's size and alpha,

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
-#include <unicode/regex.h>
-#include <unicode/unistr.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace mivora::icons {
 
@@ -34,6 +34,54 @@ std::vector<std::string> entriesWithExtension(const std::string& folder, const s
         if (core::lowercased(platform::pathExtension(name)) == extension) names.push_back(name);
     }
     return names;
+}
+
+// Whether the character at `offset` is a decimal digit (Unicode category Nd);
+// its length in bytes, or 0. Ill-formed UTF-8 is no digit.
+size_t digitLength(std::string_view text, size_t offset) {
+    const auto byte = static_cast<unsigned char>(text[offset]);
+    if (byte < 0x80) return byte >= '0' && byte <= '9' ? 1 : 0;
+    int32_t index = static_cast<int32_t>(offset);
+    UChar32 c = 0;
+    // ICU's decoding macro narrows inside its own arithmetic.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+    U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), index, static_cast<int32_t>(text.size()), c);
+#pragma GCC diagnostic pop
+    return c >= 0 && u_charType(c) == U_DECIMAL_DIGIT_NUMBER ? static_cast<size_t>(index) - offset : 0;
+}
+
+// The end of the run of digits that starts at `offset`.
+size_t digitsEnd(std::string_view text, size_t offset) {
+    while (offset < text.size()) {
+        const size_t length = digitLength(text, offset);
+        if (length == 0) break;
+        offset += length;
+    }
+    return offset;
+}
+
+// The two groups of the leftmost match of "(\d+)x(\d+)". A greedy run of digits
+// can only be followed by the "x" at its end, so each run of digits is tried
+// once, from its first digit.
+std::optional<std::pair<std::string_view, std::string_view>> firstWidthByHeight(std::string_view name) {
+    size_t offset = 0;
+    while (offset < name.size()) {
+        const size_t end = digitsEnd(name, offset);
+        if (end == offset) {
+            // Step over one character (or one stray byte).
+            ++offset;
+            while (offset < name.size() && (static_cast<unsigned char>(name[offset]) & 0xC0) == 0x80)
+                ++offset;
+            continue;
+        }
+        if (end + 1 < name.size() && name[end] == 'x' && digitLength(name, end + 1) > 0) {
+            const size_t heightEnd = digitsEnd(name, end + 1);
+            return std::pair{name.substr(offset, end - offset), name.substr(end + 1, heightEnd - end - 1)};
+        }
+        offset = end;
+    }
+    return std::nullopt;
 }
 
 // Removes the folder however the extraction ends.
@@ -80,20 +128,11 @@ std::string findAppIcns(const std::string& appPath) {
 }
 
 int64_t iconSizeFromFileName(const std::string& name) {
-    // ICU's \d, like the platform's regular expressions, matches every decimal
-    // digit; only ASCII digits then parse.
-    UErrorCode status = U_ZERO_ERROR;
-    static const std::unique_ptr<icu::RegexPattern> pattern(
-        icu::RegexPattern::compile(icu::UnicodeString::fromUTF8("(\\d+)x(\\d+)"), 0, status));
-    if (!pattern) return 0;
-    status = U_ZERO_ERROR;
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
-    std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
-    if (U_FAILURE(status) || !matcher->find(status)) return 0;
-    std::string widthText, heightText;
-    matcher->group(1, status).toUTF8String(widthText);
-    matcher->group(2, status).toUTF8String(heightText);
-    if (U_FAILURE(status)) return 0;
+    // The first match of "(\d+)x(\d+)", where \d is any decimal digit, as in the
+    // platform's regular expressions; only ASCII digits then parse.
+    auto match = firstWidthByHeight(name);
+    if (!match) return 0;
+    const auto& [widthText, heightText] = *match;
     auto width = parseInteger(widthText), height = parseInteger(heightText);
     if (!width || !height) return 0;
     const int64_t scale = core::contains(name, "@2x") ? 2 : 1;

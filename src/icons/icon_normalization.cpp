@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <new>
 
 namespace mivora::icons {
@@ -45,6 +45,44 @@ std::vector<Window> cornerWindows(const IconBitmap& bitmap) {
 
 const uint8_t* pixelAt(const IconBitmap& bitmap, int x, int y) {
     return bitmap.pixels.data() + (static_cast<size_t>(y) * bitmap.width + x) * 4;
+}
+
+inline uint64_t load64(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+constexpr uint64_t kEightNear = 0x0101010101010101ull; // eight mask bytes of 1
+
+// mask[i] = 1 where pixel i is within the background tolerance of the colour in
+// R, G and B (alpha is not compared), else 0. Two pixels at a time in 16-bit
+// lanes, so that the compiler keeps it in vector registers.
+void nearColourMask(const uint8_t* pixels, size_t count, const RGBColour& colour, uint8_t* mask) {
+    using Bytes8 = uint8_t __attribute__((vector_size(8)));
+    using Lanes8 = int16_t __attribute__((vector_size(16)));
+    const auto r = static_cast<int16_t>(colour.red), g = static_cast<int16_t>(colour.green),
+               b = static_cast<int16_t>(colour.blue);
+    const Lanes8 target = {r, g, b, 0, r, g, b, 0};
+    const Lanes8 alphaLanes = {0, 0, 0, -1, 0, 0, 0, -1};
+    size_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        Bytes8 bytes;
+        std::memcpy(&bytes, pixels + i * 4, sizeof bytes);
+        const Lanes8 difference = __builtin_convertvector(bytes, Lanes8) - target;
+        const Lanes8 near =
+            ((difference <= kBackgroundTolerance) & (difference >= -kBackgroundTolerance)) | alphaLanes;
+        uint64_t perPixel[2];
+        std::memcpy(perPixel, &near, sizeof perPixel);
+        mask[i] = perPixel[0] == ~uint64_t{0};
+        mask[i + 1] = perPixel[1] == ~uint64_t{0};
+    }
+    for (; i < count; ++i) {
+        const uint8_t* p = pixels + i * 4;
+        mask[i] = std::abs(p[0] - colour.red) <= kBackgroundTolerance &&
+                  std::abs(p[1] - colour.green) <= kBackgroundTolerance &&
+                  std::abs(p[2] - colour.blue) <= kBackgroundTolerance;
+    }
 }
 
 } // namespace
@@ -122,42 +160,65 @@ void removeBorderBackground(IconBitmap& bitmap, const RGBColour& colour) {
     const int w = bitmap.width, h = bitmap.height;
     if (w < 1 || h < 1 || !bitmap.isValid()) return;
     uint8_t* pixels = bitmap.pixels.data();
-    auto matches = [&](size_t index) {
-        const uint8_t* p = pixels + index * 4;
-        return std::abs(p[0] - colour.red) <= kBackgroundTolerance &&
-               std::abs(p[1] - colour.green) <= kBackgroundTolerance &&
-               std::abs(p[2] - colour.blue) <= kBackgroundTolerance;
+    // Which pixels are clearable is decided by their colour alone (the pixels
+    // the fill has cleared are never looked at again), so the whole set is
+    // known up front, in one pass the compiler can vectorise: one byte per
+    // pixel, 1 for near the colour, then 2 once cleared.
+    enum : uint8_t { kOther = 0, kNear = 1, kCleared = 2 };
+    const size_t count = static_cast<size_t>(w) * h;
+    std::unique_ptr<uint8_t[]> state(new uint8_t[count]);
+    nearColourMask(pixels, count, colour, state.get());
+    // A fill by runs of a row: only background connected to the border
+    // (through left, right, up and down) is cleared, whatever the order.
+    struct Run {
+        int y, from, to; // a stretch of row y whose near pixels join the fill
     };
-    // One flag per pixel, as bits: an eighth of the fresh pages of a byte each.
-    std::vector<uint64_t> visited((static_cast<size_t>(w) * h + 63) / 64, 0);
-    // The first-in first-out list holds only the moving front of the fill, not
-    // every pixel it ever cleared: a deque gives its blocks back as they empty.
-    std::deque<uint32_t> queue;
-    auto visit = [&](int x, int y) {
-        const size_t index = static_cast<size_t>(y) * w + x;
-        uint64_t& word = visited[index / 64];
-        const uint64_t bit = uint64_t{1} << (index % 64);
-        if ((word & bit) || !matches(index)) return;
-        word |= bit;
-        queue.push_back(static_cast<uint32_t>(index));
+    std::vector<Run> pending;
+    pending.reserve(static_cast<size_t>(2 * (w + h)));
+    // Clears the whole run of near pixels through (x, y); returns its last x.
+    auto clearRun = [&](int x, int y) {
+        uint8_t* row = state.get() + static_cast<size_t>(y) * w;
+        int from = x, to = x;
+        // Eight mask bytes at a time across the long runs of a flat background.
+        while (from >= 8 && load64(row + from - 8) == kEightNear)
+            from -= 8;
+        while (from > 0 && row[from - 1] == kNear)
+            --from;
+        while (to + 8 < w && load64(row + to + 1) == kEightNear)
+            to += 8;
+        while (to + 1 < w && row[to + 1] == kNear)
+            ++to;
+        std::memset(row + from, kCleared, static_cast<size_t>(to - from + 1));
+        std::memset(pixels + (static_cast<size_t>(y) * w + from) * 4, 0,
+                    static_cast<size_t>(to - from + 1) * 4);
+        if (y > 0) pending.push_back({y - 1, from, to});
+        if (y + 1 < h) pending.push_back({y + 1, from, to});
+        return to;
+    };
+    auto drain = [&] {
+        while (!pending.empty()) {
+            const Run run = pending.back();
+            pending.pop_back();
+            const uint8_t* row = state.get() + static_cast<size_t>(run.y) * w;
+            for (int x = run.from; x <= run.to;) {
+                const void* near = std::memchr(row + x, kNear, static_cast<size_t>(run.to - x + 1));
+                if (near == nullptr) break;
+                x = clearRun(static_cast<int>(static_cast<const uint8_t*>(near) - row), run.y) + 1;
+            }
+        }
+    };
+    auto seed = [&](int x, int y) {
+        if (state[static_cast<size_t>(y) * w + x] != kNear) return;
+        clearRun(x, y);
+        drain();
     };
     for (int x = 0; x < w; ++x) {
-        visit(x, 0);
-        visit(x, h - 1);
+        seed(x, 0);
+        seed(x, h - 1);
     }
     for (int y = 0; y < h; ++y) {
-        visit(0, y);
-        visit(w - 1, y);
-    }
-    while (!queue.empty()) {
-        const uint32_t index = queue.front();
-        queue.pop_front();
-        std::memset(pixels + static_cast<size_t>(index) * 4, 0, 4);
-        const int x = static_cast<int>(index % w), y = static_cast<int>(index / w);
-        if (x > 0) visit(x - 1, y);
-        if (x + 1 < w) visit(x + 1, y);
-        if (y > 0) visit(x, y - 1);
-        if (y + 1 < h) visit(x, y + 1);
+        seed(0, y);
+        seed(w - 1, y);
     }
 }
 

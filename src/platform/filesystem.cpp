@@ -213,8 +213,8 @@ unsigned newFileMode() {
 
 // A replaced file is not kept at its old mode: like the platform's atomic write,
 // the new file is a new file and gets the mode that the umask gives one.
-void writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::optional<unsigned> permissions) {
+void writeFileAtomically(const std::string& path, std::string_view bytes, std::optional<unsigned> permissions,
+                         Durability durability) {
     std::string folder = parentPath(path);
     if (folder.empty()) folder = ".";
     std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
@@ -238,8 +238,8 @@ void writeFileAtomically(const std::string& path, std::string_view bytes,
     }
     // The temporary file is created 0600, so the bytes are never readable by
     // others before the file gets its final permissions.
-    bool written =
-        ::fchmod(fd, static_cast<mode_t>(permissions.value_or(newFileMode()))) == 0 && ::fsync(fd) == 0;
+    bool written = ::fchmod(fd, static_cast<mode_t>(permissions.value_or(newFileMode()))) == 0 &&
+                   (durability == Durability::unflushed || ::fsync(fd) == 0);
     int error = written ? 0 : errno;
     if (::close(fd) != 0 && written) {
         written = false;

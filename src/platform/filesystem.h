@@ -53,8 +53,15 @@ unsigned newFileMode();
 // Writes a temporary file in the same folder, syncs it and renames it into
 // place. The file gets `permissions`, or by default newFileMode(), as any new
 // file would; the bytes are never readable by others before that.
+// How far a write goes before it counts as done.
+enum class Durability {
+    flushed,   // on the disk (fsync) before the rename: it survives a power cut
+    unflushed, // atomic all the same, left to the kernel to write back: for files that
+               // a throw-away folder holds, where a flush per file costs more than the work
+};
 void writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::optional<unsigned> permissions = std::nullopt);
+                         std::optional<unsigned> permissions = std::nullopt,
+                         Durability durability = Durability::flushed);
 // Throws the FileSystemError that writeFileAtomically (after creating the
 // missing folders) would meet now: a folder that takes no new file, a locked
 // (immutable or append-only) file, a folder in the file's place. Lets a command

@@ -6,7 +6,10 @@
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
+#include <png.h>
+#include <random>
 
 namespace mivora::testing {
 namespace {
@@ -19,6 +22,51 @@ image::Bitmap quadrants(int side) {
     fillRect(bitmap, 0, side / 2, side / 2, side - side / 2, {30, 30, 200, 255});
     fillRect(bitmap, side / 2, side / 2, side - side / 2, side - side / 2, {200, 200, 30, 255});
     return bitmap;
+}
+
+// A generated icon as it usually comes: artwork on a flat, slightly noisy
+// background, with specks and soft edges (alpha between 0 and 255) inside.
+image::Bitmap speckledIcon(int width, int height, unsigned seed) {
+    std::mt19937 random(seed);
+    image::Bitmap bitmap = solidBitmap(width, height, {250, 248, 245, 255});
+    for (int i = 0; i < width * height / 50; ++i)
+        setPixel(bitmap, static_cast<int>(random() % width), static_cast<int>(random() % height),
+                 {static_cast<uint8_t>(240 + random() % 16), 250, 245, 255});
+    fillRect(bitmap, width / 6, height / 7, width * 2 / 3, height * 5 / 7, {30, 90, 200, 255});
+    for (int i = 0; i < 2000; ++i) {
+        setPixel(bitmap, width / 5 + static_cast<int>(random() % (width * 3 / 5)),
+                 height / 5 + static_cast<int>(random() % (height * 3 / 5)),
+                 {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
+                  static_cast<uint8_t>(random()), static_cast<uint8_t>(random())});
+    }
+    return bitmap;
+}
+
+// FNV-1a over the straight (un-premultiplied) RGBA bytes that a PNG file holds,
+// read by libpng itself, with its size in front.
+uint64_t straightPixelDigest(const std::string& path) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) {
+        ADD_FAILURE() << path << ": " << png.message;
+        return 0;
+    }
+    png.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) {
+        ADD_FAILURE() << path << ": " << png.message;
+        return 0;
+    }
+    uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](uint8_t byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    for (uint32_t side : {png.width, png.height}) {
+        for (int shift = 0; shift < 32; shift += 8)
+            mix(static_cast<uint8_t>(side >> shift));
+    }
+    for (uint8_t byte : pixels)
+        mix(byte);
+    return hash;
 }
 
 const std::string kOpaqueCorners =
@@ -248,6 +296,66 @@ TEST_F(CollectionsAdd, WritesBackIntoTheFolderItLoadedFrom) {
     core::Json copy = readManifest(sandbox, "naruto-copy");
     EXPECT_EQ(copy["slug"], "naruto");
     EXPECT_EQ(copy["icons"]["notion"]["status"], "done");
+}
+
+// Faster roads through decoding, normalisation and encoding must not move a
+// single byte of what is staged: the pixels of both files are pinned.
+TEST_F(CollectionsAdd, StagedAndRawPixelsStayExactlyAsTheyWere) {
+    image::Bitmap margin = image::Bitmap::transparent(640, 640);
+    fillRect(margin, 80, 80, 480, 480, {200, 40, 90, 180});
+    struct Case {
+        const char* name;
+        const char* app;
+        image::Bitmap input;
+        std::vector<std::string> flags;
+        uint64_t staged, raw;
+    };
+    const std::vector<Case> cases = {
+        {"flat background cleared",
+         "Flat Icon",
+         speckledIcon(1024, 1024, 1),
+         {},
+         15954021364216575102ull,
+         11307930793526264874ull},
+        {"fitted to the app's footprint",
+         "Notion",
+         speckledIcon(700, 500, 2),
+         {},
+         2648565133717673187ull,
+         12363675896220139385ull},
+        {"transparent margin kept as drawn",
+         "Flat Icon",
+         margin,
+         {},
+         7060754205213431509ull,
+         9259101159933852261ull},
+        {"raw, stretched to 1024",
+         "Flat Icon",
+         speckledIcon(333, 777, 3),
+         {"--raw", "--force"},
+         2345087628904471603ull,
+         16732260042725946944ull},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> arguments = {"collections", "add", "naruto", c.app,
+                                              image("in.png", c.input)};
+        arguments.insert(arguments.end(), c.flags.begin(), c.flags.end());
+        auto result = sandbox.run(arguments);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string slug = c.app == std::string("Notion") ? "notion" : "flat-icon";
+        EXPECT_EQ(straightPixelDigest(folder + "/icons/" + slug + ".png"), c.staged);
+        EXPECT_EQ(straightPixelDigest(folder + "/raw/" + slug + ".png"), c.raw);
+    }
+    // Already Dock-ready at 1024: both files are the input's pixels, encoded once.
+    image::Bitmap ready = image::Bitmap::transparent(1024, 1024);
+    fillRect(ready, 100, 100, 824, 824, {20, 160, 90, 255});
+    fillRect(ready, 90, 300, 10, 400, {20, 160, 90, 77});
+    const std::string input = image("ready.png", ready);
+    auto result = sandbox.run({"collections", "add", "naruto", "Flat Icon", input});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(straightPixelDigest(folder + "/icons/flat-icon.png"), straightPixelDigest(input));
+    EXPECT_EQ(straightPixelDigest(folder + "/raw/flat-icon.png"), straightPixelDigest(input));
 }
 
 } // namespace

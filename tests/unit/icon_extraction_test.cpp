@@ -2,7 +2,10 @@
 #include "platform/filesystem.h"
 #include "support/sandbox.h"
 
+#include <charconv>
 #include <gtest/gtest.h>
+#include <random>
+#include <unicode/regex.h>
 
 namespace mivora::testing {
 namespace {
@@ -26,9 +29,53 @@ TEST(IconSizeFromFileName, ReadsTheFirstWidthByHeightAndTheRetinaMarker) {
         {"icon_99999999999999999999x2.png", 0},  // does not parse
         {"icon_4294967296x4294967296.png", 0},   // the area overflows
         {"icon_\xd9\xa3x\xd9\xa3_16x16.png", 0}, // Arabic-Indic digits match but do not parse
+        {"icon_1\xd9\xa3x2_4x4.png", 0},         // nor do runs that mix them with ASCII digits
+        {"icon_16x\xef\xbc\x95.png", 0},         // a fullwidth digit after the x
+        {"icon_\xe2\x85\xa0x2_4x4.png", 16},     // a Roman numeral is no decimal digit
+        {"icon_16x_4x4.png", 16},                // a run not followed by x and a digit is passed over
+        {"icon_\xff"
+         "16x16.png",
+         256}, // a stray byte is no digit
+        {"icon_16xx16_3x3.png", 9},
     };
     for (const auto& c : cases)
         EXPECT_EQ(icons::iconSizeFromFileName(c.name), c.expected) << c.name;
+}
+
+// The meaning of the platform's regular expression, which the matcher stands in for.
+int64_t sizeByRegularExpression(const std::string& name) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(name); // the matcher keeps a reference
+    icu::RegexMatcher matcher(icu::UnicodeString("(\\d+)x(\\d+)"), text, 0, status);
+    if (U_FAILURE(status) || !matcher.find(status)) return 0;
+    std::string widthText, heightText;
+    matcher.group(1, status).toUTF8String(widthText);
+    matcher.group(2, status).toUTF8String(heightText);
+    int64_t width = 0, height = 0;
+    auto parse = [](const std::string& digits, int64_t& value) {
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return error == std::errc() && end == digits.data() + digits.size();
+    };
+    if (!parse(widthText, width) || !parse(heightText, height)) return 0;
+    const int64_t scale = name.find("@2x") != std::string::npos ? 2 : 1;
+    int64_t area = 0;
+    if (__builtin_mul_overflow(width * scale, height * scale, &area)) return 0;
+    return area;
+}
+
+TEST(IconSizeFromFileName, AgreesWithTheRegularExpressionOnAnyName) {
+    // Names made of digits of several scripts, the x in both cases, other
+    // characters and stray bytes, in every order.
+    const std::string pieces[] = {
+        "1",    "0",    "7",       "x", "X", "_", "@2x", "\xd9\xa3", "\xef\xbc\x95", "\xe2\x85\xa0",
+        "\xff", "\xc3", "\xc3\xa9"};
+    std::mt19937 random(5);
+    for (int i = 0; i < 20000; ++i) {
+        std::string name;
+        for (size_t length = random() % 9; length > 0; --length)
+            name += pieces[random() % std::size(pieces)];
+        ASSERT_EQ(icons::iconSizeFromFileName(name), sizeByRegularExpression(name)) << name;
+    }
 }
 
 AppBundle namedBundle(const std::string& name) {

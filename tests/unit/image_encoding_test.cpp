@@ -52,6 +52,12 @@ TEST(ImagePNGWriter, EveryPixelSurvivesTheRoundTripThroughLibpng) {
         for (int x = 0; x < 37; ++x)
             setPixel(gradient, x, y, {static_cast<uint8_t>(x * 7), static_cast<uint8_t>(y * 28), 200, 255});
     }
+    // Rows that repeat the one above, and stretches that match it only in part.
+    Bitmap patches = solidBitmap(61, 40, {10, 20, 30, 128});
+    fillRect(patches, 7, 5, 30, 20, {200, 100, 0, 255});
+    fillRect(patches, 0, 30, 61, 3, {0, 0, 0, 0});
+    setPixel(patches, 13, 9, {1, 2, 3, 4});
+    setPixel(patches, 60, 39, {255, 255, 255, 255});
     const std::vector<Case> cases = {
         {"one opaque pixel", solidBitmap(1, 1, {1, 2, 3, 255})},
         {"one clear pixel", solidBitmap(1, 1, {0, 0, 0, 0})},
@@ -59,6 +65,7 @@ TEST(ImagePNGWriter, EveryPixelSurvivesTheRoundTripThroughLibpng) {
         {"opaque noise", noiseBitmap(64, 48, 1, 1)},
         {"noise with every alpha", noiseBitmap(33, 65, 2, 256)},
         {"a tall single column", noiseBitmap(1, 300, 3, 4)},
+        {"repeated rows and flat patches", patches},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <optional>
 // libicns declares its C functions without extern "C".
 extern "C" {
 #include <icns.h>
@@ -10,6 +12,7 @@ extern "C" {
 #include "platform/image/jpeg2000.h"
 #include "platform/image/pixel_format.h"
 #include "platform/image/png.h"
+#include "platform/parallel_work.h"
 
 namespace mivora::image {
 
@@ -276,6 +279,42 @@ Bitmap decodeCandidate(const Candidate& candidate) {
     return decodeRLE24(*candidate.member, candidate.mask, side);
 }
 
+// The member's bytes when it holds a PNG.
+std::string_view pngData(const Candidate& candidate) {
+    const std::string_view data = candidate.member->data;
+    return candidate.kind->encoding == Encoding::modern && hasPNGSignature(data) ? data : std::string_view();
+}
+
+// Checks every PNG member whole: the largest on a thread of its own, the others
+// meanwhile on this one, one after another in one reused buffer (a check is
+// mostly one inflate, and the largest member holds about as much as all the
+// others together). One verdict per candidate, none where it is sound or no PNG.
+std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& candidates) {
+    std::vector<std::exception_ptr> verdicts(candidates.size());
+    std::optional<size_t> largest;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (!pngData(candidates[i]).empty() &&
+            (!largest || candidates[i].size.area() > candidates[*largest].size.area())) {
+            largest = i;
+        }
+    }
+    auto verify = [&](size_t i, InflateBuffer& buffer) {
+        try {
+            verifyPNG(pngData(candidates[i]), buffer);
+        } catch (...) {
+            verdicts[i] = std::current_exception();
+        }
+    };
+    InflateBuffer largestBuffer, buffer;
+    std::optional<platform::BackgroundWork> helper;
+    if (largest) helper.emplace([&] { verify(*largest, largestBuffer); });
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (i != largest && !pngData(candidates[i]).empty()) verify(i, buffer);
+    }
+    if (helper) helper->wait();
+    return verdicts;
+}
+
 std::string problemText(const Candidate& candidate, const ImageError& error) {
     return "member '" + printableType(candidate.member->type) + "': " + error.what();
 }
@@ -330,19 +369,19 @@ IcnsContents decodeIcns(std::string_view file, IcnsPNGMembers pngMembers) {
     for (const Candidate& candidate : examined.candidates)
         pixels += candidate.size.area();
     checkPixelBudget(pixels);
+    const std::vector<std::exception_ptr> verdicts = pngMembers == IcnsPNGMembers::verify
+                                                         ? verifyPNGMembers(examined.candidates)
+                                                         : std::vector<std::exception_ptr>();
     IcnsContents contents;
-    InflateBuffer buffer;
-    for (const Candidate& candidate : examined.candidates) {
+    for (size_t i = 0; i < examined.candidates.size(); ++i) {
+        const Candidate& candidate = examined.candidates[i];
         try {
-            std::string_view png =
-                candidate.kind->encoding == Encoding::modern && hasPNGSignature(candidate.member->data)
-                    ? candidate.member->data
-                    : std::string_view();
+            const std::string_view png = pngData(candidate);
             Bitmap bitmap;
-            if (!png.empty() && pngMembers == IcnsPNGMembers::verify) {
-                verifyPNG(png, buffer);
-            } else {
+            if (png.empty() || pngMembers == IcnsPNGMembers::decode) {
                 bitmap = decodeCandidate(candidate);
+            } else if (verdicts[i]) {
+                std::rethrow_exception(verdicts[i]);
             }
             contents.pictures.push_back({candidate.member->type,
                                          {candidate.kind->pointSide, candidate.kind->scale},

@@ -50,7 +50,8 @@ struct IcnsContents {
 // What decodeIcns does with a member that holds a PNG.
 enum class IcnsPNGMembers {
     decode, // into the picture's bitmap
-    verify, // checked whole (verifyPNG) and kept only as bytes: the bitmap stays empty
+    verify, // checked whole (verifyPNG; the largest on a second thread) and kept
+            // only as bytes: the bitmap stays empty (for the iconset stand-in)
 };
 
 // Decodes every picture member (masks and members that hold no picture are skipped).

@@ -5,29 +5,64 @@
 
 namespace mivora::image {
 
-void premultiplyRGBA(uint8_t* pixels, size_t count) {
-    for (size_t i = 0; i < count; ++i, pixels += 4) {
-        unsigned alpha = pixels[3];
-        if (alpha == 255) continue;
-        for (int c = 0; c < 3; ++c)
-            pixels[c] = static_cast<uint8_t>((pixels[c] * alpha + 127) / 255);
+namespace {
+
+// The alpha bytes of four pixels at once: whole runs of opaque (or clear)
+// pixels, the bulk of an icon, are then handled sixteen bytes at a time.
+inline uint32_t alphasOfFour(const uint8_t* pixels) {
+    return uint32_t{pixels[3]} | uint32_t{pixels[7]} << 8 | uint32_t{pixels[11]} << 16 |
+           uint32_t{pixels[15]} << 24;
+}
+
+inline void premultiplyPixel(uint8_t* pixel) {
+    const unsigned alpha = pixel[3];
+    if (alpha == 255) return;
+    for (int c = 0; c < 3; ++c)
+        pixel[c] = static_cast<uint8_t>((pixel[c] * alpha + 127) / 255);
+}
+
+inline void unpremultiplyPixel(const uint8_t* source, uint8_t* destination) {
+    const unsigned alpha = source[3];
+    if (alpha == 255 || alpha == 0) {
+        if (source != destination) std::memcpy(destination, source, 4);
+        if (alpha == 0) destination[0] = destination[1] = destination[2] = 0;
+        return;
     }
+    for (int c = 0; c < 3; ++c) {
+        const unsigned value = (source[c] * 255u + alpha / 2) / alpha;
+        destination[c] = static_cast<uint8_t>(value > 255 ? 255 : value);
+    }
+    destination[3] = static_cast<uint8_t>(alpha);
+}
+
+} // namespace
+
+void premultiplyRGBA(uint8_t* pixels, size_t count) {
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4, pixels += 16) {
+        if (alphasOfFour(pixels) == 0xffffffffu) continue;
+        for (int k = 0; k < 4; ++k)
+            premultiplyPixel(pixels + 4 * k);
+    }
+    for (; i < count; ++i, pixels += 4)
+        premultiplyPixel(pixels);
 }
 
 void unpremultiplyRGBA(const uint8_t* source, uint8_t* destination, size_t count) {
-    for (size_t i = 0; i < count; ++i, source += 4, destination += 4) {
-        unsigned alpha = source[3];
-        if (alpha == 255 || alpha == 0) {
-            if (source != destination) std::memcpy(destination, source, 4);
-            if (alpha == 0) destination[0] = destination[1] = destination[2] = 0;
-            continue;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4, source += 16, destination += 16) {
+        const uint32_t alphas = alphasOfFour(source);
+        if (alphas == 0xffffffffu) {
+            if (source != destination) std::memcpy(destination, source, 16);
+        } else if (alphas == 0) {
+            std::memset(destination, 0, 16);
+        } else {
+            for (int k = 0; k < 4; ++k)
+                unpremultiplyPixel(source + 4 * k, destination + 4 * k);
         }
-        for (int c = 0; c < 3; ++c) {
-            unsigned value = (source[c] * 255u + alpha / 2) / alpha;
-            destination[c] = static_cast<uint8_t>(value > 255 ? 255 : value);
-        }
-        destination[3] = static_cast<uint8_t>(alpha);
     }
+    for (; i < count; ++i, source += 4, destination += 4)
+        unpremultiplyPixel(source, destination);
 }
 
 cairo_surface_t* surfaceFromBitmap(const Bitmap& bitmap) {

@@ -9,21 +9,29 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
 
 namespace mivora::image {
 
 // Memory for the inflated image data that successive reads reuse, so that
-// several files cost fresh pages only once.
+// several files cost fresh pages only once. Nothing (a null pointer) when the
+// memory cannot be had.
 class InflateBuffer {
 public:
+    InflateBuffer() = default;
+    ~InflateBuffer();
+    InflateBuffer(const InflateBuffer&) = delete;
+    InflateBuffer& operator=(const InflateBuffer&) = delete;
+
     uint8_t* reserve(size_t size);
 
 private:
-    std::unique_ptr<uint8_t[]> bytes_;
+    void release();
+
+    uint8_t* bytes_ = nullptr;
     size_t capacity_ = 0;
+    size_t mapped_ = 0; // the length mapped, when the bytes are a mapping of their own
 };
 
 // True when the whole file is sound: the signature, a valid header within the

@@ -1,0 +1,59 @@
+// PNG reading at the Dock size: the direct reader against libpng's, and the
+// whole-file check, on the reference inputs' flat-background icon and on noise
+// (which every row filter serves).
+#include "platform/file_reading.h"
+#include "platform/image/png.h"
+#include "support/icns_writer.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+using namespace mivora;
+
+std::string noisyIcon() {
+    std::mt19937 random(1);
+    image::Bitmap bitmap = image::Bitmap::transparent(1024, 1024);
+    for (int y = 0; y < 1024; ++y) {
+        for (int x = 0; x < 1024; ++x) {
+            const auto alpha = static_cast<uint8_t>(x < 512 ? 255 : random() % 256);
+            testing::setPixel(bitmap, x, y,
+                              {static_cast<uint8_t>(x + y), static_cast<uint8_t>(random() % 4 + y),
+                               static_cast<uint8_t>(x / 3), alpha});
+        }
+    }
+    return image::encodePNG(bitmap);
+}
+
+// MIVORA_BENCH_PNG names a PNG file to read instead (the flat icon of the reference inputs).
+const std::string& icon() {
+    static const std::string bytes = [] {
+        const char* path = std::getenv("MIVORA_BENCH_PNG");
+        if (path == nullptr) return noisyIcon();
+        return platform::readFile(path, platform::read_limits::image).value_or(noisyIcon());
+    }();
+    return bytes;
+}
+
+void BM_DecodePNGDirect(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(image::decodePNG(icon()));
+}
+BENCHMARK(BM_DecodePNGDirect)->Unit(benchmark::kMillisecond);
+
+void BM_DecodePNGThroughLibpng(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(image::decodePNGThroughLibpng(icon()));
+}
+BENCHMARK(BM_DecodePNGThroughLibpng)->Unit(benchmark::kMillisecond);
+
+void BM_VerifyPNG(benchmark::State& state) {
+    image::InflateBuffer buffer;
+    for (auto _ : state)
+        image::verifyPNG(icon(), buffer);
+}
+BENCHMARK(BM_VerifyPNG)->Unit(benchmark::kMillisecond);
+
+} // namespace
