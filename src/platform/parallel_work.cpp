@@ -15,6 +15,12 @@ namespace mivora::platform {
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // A new thread inherits the signal mask of the thread that starts it: blocked
 // around the start, so that no signal is ever delivered to a worker.
 std::thread startWithSignalsBlocked(std::function<void()> body) {
@@ -97,7 +103,9 @@ void forEachInParallel(size_t count, const std::function<void(size_t)>& body, si
     };
     auto helper = [&] {
         // Should the copy fail, the shared table serves as well, only slower.
-        if (files == HelperFiles::ownTable) ::unshare(CLONE_FILES);
+        // ThreadSanitizer keeps one table per process and would take two threads'
+        // equal numbers in tables of their own for one descriptor, so it gets the shared one.
+        if (files == HelperFiles::ownTable && !kThreadSanitizer) ::unshare(CLONE_FILES);
         drain();
     };
     std::vector<std::unique_ptr<BackgroundWork>> helpers;
