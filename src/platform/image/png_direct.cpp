@@ -58,7 +58,8 @@ uint8_t* InflateBuffer::reserve(size_t size) {
     if (size > capacity_) {
         release();
         // Left uninitialised: inflating writes every byte that is read back.
-        if (size >= kHugePage) bytes_ = mapHugePages(size, mapped_);
+        // From half a huge page up, clearing one costs less than the faults of the small ones.
+        if (size >= kHugePage / 2) bytes_ = mapHugePages(size, mapped_);
         if (bytes_ == nullptr) bytes_ = new (std::nothrow) uint8_t[size];
         capacity_ = bytes_ ? size : 0;
     }
