@@ -299,6 +299,19 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return candidates[a].size.area() > candidates[b].size.area();
     });
+    // A member that holds the very bytes of an earlier one (icon files often
+    // repeat the 512-pixel picture as the 256-pixel one at double density) is
+    // checked once and shares its verdict.
+    std::vector<size_t> sameAs(candidates.size());
+    std::vector<size_t> distinct;
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t i = order[k];
+        sameAs[i] = i;
+        for (size_t j : distinct) {
+            if (pngData(candidates[j]) == pngData(candidates[i])) sameAs[i] = j;
+        }
+        if (sameAs[i] == i) distinct.push_back(i);
+    }
     auto verify = [&](size_t i, InflateBuffer& buffer) {
         try {
             verifyPNG(pngData(candidates[i]), buffer);
@@ -308,10 +321,12 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
     };
     InflateBuffer largestBuffer, buffer;
     std::optional<platform::BackgroundWork> helper;
-    if (!order.empty()) helper.emplace([&] { verify(order.front(), largestBuffer); });
-    for (size_t k = 1; k < order.size(); ++k)
-        verify(order[k], buffer);
+    if (!distinct.empty()) helper.emplace([&] { verify(distinct.front(), largestBuffer); });
+    for (size_t k = 1; k < distinct.size(); ++k)
+        verify(distinct[k], buffer);
     if (helper) helper->wait();
+    for (size_t i : order)
+        verdicts[i] = verdicts[sameAs[i]];
     return verdicts;
 }
 

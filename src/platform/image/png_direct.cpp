@@ -19,11 +19,12 @@ namespace {
 // The size of a transparent huge page.
 constexpr size_t kHugePage = size_t{2} << 20;
 
-// Memory of a few MiB, written once from start to end: mapped in huge pages
-// where the kernel grants them (a fresh 4 KiB page costs a fault, which costs
-// more than inflating into it), else in ordinary ones; nothing when mapping fails.
+// Memory of a few MiB, written once from start to end: its whole 2 MiB
+// stretches in huge pages where the kernel grants them (a fresh 4 KiB page costs
+// a fault, which costs more than inflating into it), the rest in ordinary ones;
+// nothing when mapping fails.
 uint8_t* mapHugePages(size_t size, size_t& mapped) {
-    const size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
+    const size_t length = (size + 4095) / 4096 * 4096;
     void* region =
         ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED) return nullptr;
@@ -31,9 +32,9 @@ uint8_t* mapHugePages(size_t size, size_t& mapped) {
     const auto start = reinterpret_cast<uintptr_t>(region);
     const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
     if (aligned > start) ::munmap(region, aligned - start);
-    const size_t after = start + length + kHugePage - (aligned + length);
+    const size_t after = start + kHugePage - aligned;
     if (after > 0) ::munmap(reinterpret_cast<void*>(aligned + length), after);
-    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    ::madvise(reinterpret_cast<void*>(aligned), length / kHugePage * kHugePage, MADV_HUGEPAGE);
     mapped = length;
     return reinterpret_cast<uint8_t*>(aligned);
 }
@@ -58,8 +59,7 @@ uint8_t* InflateBuffer::reserve(size_t size) {
     if (size > capacity_) {
         release();
         // Left uninitialised: inflating writes every byte that is read back.
-        // From half a huge page up, clearing one costs less than the faults of the small ones.
-        if (size >= kHugePage / 2) bytes_ = mapHugePages(size, mapped_);
+        if (size >= kHugePage) bytes_ = mapHugePages(size, mapped_);
         if (bytes_ == nullptr) bytes_ = new (std::nothrow) uint8_t[size];
         capacity_ = bytes_ ? size : 0;
     }
