@@ -291,13 +291,14 @@ std::string_view pngData(const Candidate& candidate) {
 // others together). One verdict per candidate, none where it is sound or no PNG.
 std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& candidates) {
     std::vector<std::exception_ptr> verdicts(candidates.size());
-    std::optional<size_t> largest;
+    // Largest first, so that the shared buffer is the right size from the start.
+    std::vector<size_t> order;
     for (size_t i = 0; i < candidates.size(); ++i) {
-        if (!pngData(candidates[i]).empty() &&
-            (!largest || candidates[i].size.area() > candidates[*largest].size.area())) {
-            largest = i;
-        }
+        if (!pngData(candidates[i]).empty()) order.push_back(i);
     }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return candidates[a].size.area() > candidates[b].size.area();
+    });
     auto verify = [&](size_t i, InflateBuffer& buffer) {
         try {
             verifyPNG(pngData(candidates[i]), buffer);
@@ -307,10 +308,9 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
     };
     InflateBuffer largestBuffer, buffer;
     std::optional<platform::BackgroundWork> helper;
-    if (largest) helper.emplace([&] { verify(*largest, largestBuffer); });
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        if (i != largest && !pngData(candidates[i]).empty()) verify(i, buffer);
-    }
+    if (!order.empty()) helper.emplace([&] { verify(order.front(), largestBuffer); });
+    for (size_t k = 1; k < order.size(); ++k)
+        verify(order[k], buffer);
     if (helper) helper->wait();
     return verdicts;
 }

@@ -58,7 +58,8 @@ uint8_t* InflateBuffer::reserve(size_t size) {
     if (size > capacity_) {
         release();
         // Left uninitialised: inflating writes every byte that is read back.
-        if (size >= kHugePage) bytes_ = mapHugePages(size, mapped_);
+        // From half a huge page up, clearing one costs less than the faults of the small ones.
+        if (size >= kHugePage / 2) bytes_ = mapHugePages(size, mapped_);
         if (bytes_ == nullptr) bytes_ = new (std::nothrow) uint8_t[size];
         capacity_ = bytes_ ? size : 0;
     }
@@ -224,7 +225,10 @@ struct DecompressorOwner {
 
 // Inflates the image data into exactly `size` bytes at `out`: the zlib stream
 // must end with its checksum at the end of the last IDAT chunk and give
-// neither more nor less.
+// neither more nor less. A stream that declares a window smaller than 32 KiB
+// is left to libpng: zlib holds its distances to that window, libdeflate does not.
+// (libdeflate also reads a few codes that the format reserves and zlib refuses;
+// only a stream made to use them, checksums and all, reads differently.)
 bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
     std::string joined;
     std::string_view compressed = layout.data.front();
@@ -233,6 +237,7 @@ bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
             joined.append(piece);
         compressed = joined;
     }
+    if (compressed.empty() || (static_cast<unsigned char>(compressed[0]) >> 4) != 7) return false;
     DecompressorOwner owner;
     if (owner.decompressor == nullptr) return false;
     size_t consumed = 0, produced = 0;
