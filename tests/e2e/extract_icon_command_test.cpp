@@ -33,6 +33,32 @@ TEST_F(ExtractIconCommand, WritesARelativeOutputInTheCurrentFolderAndPrintsThree
     EXPECT_EQ(written.height, 1024);
 }
 
+TEST(ExtractIconMembers, ASoundLargestMemberIsKeptByteForByteAndADamagedOneIsPassedOver) {
+    // The 1024-pixel member, sound or with its zlib checksum broken, beside a sound 512-pixel one.
+    const std::string large = solidPNG(1024, 1024, kIconRed);
+    std::string damaged = large;
+    damaged[damaged.size() - 12 - 4 - 1] ^= 0x01; // the zlib checksum (and so the chunk CRC)
+    for (bool sound : {true, false}) {
+        SCOPED_TRACE(sound ? "sound" : "damaged");
+        Sandbox sandbox;
+        addAppWithIcon(
+            sandbox, "Paint",
+            icnsFile({{"ic09", solidPNG(512, 512, kIconBlue)}, {"ic10", sound ? large : damaged}}));
+        const std::string output = sandbox.homePath("paint.png");
+        auto result = sandbox.run({"extract-icon", "Paint", "--out", output, "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(core::Json::parse(result.out)["width"], 1024);
+        image::Bitmap written = readPNGFile(output);
+        ASSERT_EQ(written.width, 1024);
+        if (sound) {
+            EXPECT_EQ(platform::readFile(output, kTestReadLimit), large);
+        } else {
+            EXPECT_EQ(pixelOf(written, 512, 512).blue, kIconBlue.blue)
+                << "scaled up from the 512-pixel member";
+        }
+    }
+}
+
 TEST_F(ExtractIconCommand, JSONNamesTheAbsoluteOutputAndReplacesAnExistingFile) {
     std::string work = sandbox.homePath("work");
     platform::createDirectories(work);

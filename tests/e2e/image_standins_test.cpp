@@ -60,6 +60,67 @@ TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
     }
 }
 
+// A sound 48 x 48 RGBA PNG of varied pixels, and copies damaged in the ways a
+// PNG reader must notice (or, where libpng reads past the damage, may ignore).
+struct PNGVariant {
+    const char* name;
+    std::string bytes;
+    bool readable;
+};
+
+std::vector<PNGVariant> pngVariants() {
+    const size_t side = 48;
+    std::vector<uint8_t> pixels(side * side * 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 7 + i / 191);
+    const std::string rows = filteredRows(pixels, side * 4, 4, {0, 1, 2, 3, 4});
+    const std::string stream = zlibStream(rows);
+    const std::string header = pngHeader(side, side, 8, 6);
+    const std::string end = pngChunk("IEND", "");
+    const std::string sound = pngFile({header, pngChunk("IDAT", stream), end});
+    std::string badChecksum = stream;
+    badChecksum.back() ^= 0x10;
+    std::string badFilter = rows;
+    badFilter[(side * 4 + 1) * 20] = 9;
+    std::string lyingLength = sound;
+    lyingLength[33 + 3] = static_cast<char>(lyingLength[33 + 3] + 16); // the IDAT length
+    return {
+        {"sound", sound, true},
+        {"a bad CRC on a text chunk",
+         pngFile({header, pngChunk("tEXt", std::string("k\0v", 3), 7), pngChunk("IDAT", stream), end}), true},
+        {"bytes after the image data", sound + "tail", true},
+        {"a bad CRC on the image data", pngFile({header, pngChunk("IDAT", stream, 7), end}), false},
+        {"a bad zlib checksum", pngFile({header, pngChunk("IDAT", badChecksum), end}), false},
+        {"a row short",
+         pngFile({header, pngChunk("IDAT", zlibStream(rows.substr(0, rows.size() - side))), end}), false},
+        {"an invalid row filter", pngFile({header, pngChunk("IDAT", zlibStream(badFilter)), end}), false},
+        {"a length beyond the file", lyingLength, false},
+        {"cut inside the image data", sound.substr(0, sound.size() - 40), false},
+    };
+}
+
+TEST(IconutilStandin, ChecksEveryPNGMemberWholeAndSkipsOnlyTheDamagedOnes) {
+    Sandbox sandbox;
+    const std::string other = solidPNG(16, 16, kIconGreen);
+    for (const PNGVariant& variant : pngVariants()) {
+        SCOPED_TRACE(variant.name);
+        const std::string icns = sandbox.tmp() + "/App.icns", out = sandbox.tmp() + "/App.iconset";
+        platform::removeItemQuietly(out);
+        sandbox.writeFile(icns, icnsFile({{"ic12", variant.bytes}, {"ic04", other}}));
+        auto result = runStandin(sandbox, "iconutil", {"-c", "iconset", icns, "-o", out});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(platform::readFile(out + "/icon_16x16.png", kTestReadLimit), other);
+        if (variant.readable) {
+            EXPECT_EQ(result.err, "");
+            EXPECT_EQ(platform::readFile(out + "/icon_32x32@2x.png", kTestReadLimit), variant.bytes);
+        } else {
+            EXPECT_EQ(result.err.rfind("iconutil: " + icns + ": skipped member 'ic12': damaged PNG: ", 0), 0u)
+                << result.err;
+            EXPECT_FALSE(platform::fileExists(out + "/icon_32x32@2x.png"));
+        }
+    }
+}
+
 TEST(IconutilStandin, RefusesWhatItCannotDo) {
     Sandbox sandbox;
     sandbox.writeFile(sandbox.tmp() + "/bad.icns", "icns" + bigEndian32(12) + "junk");
@@ -174,6 +235,27 @@ TEST(SipsStandin, PNGAlreadyAtTheAskedSizeIsKeptByteForByte) {
         runStandin(sandbox, "sips", {"-s", "format", "png", "cut.png", "--out", "e.png"}, sandbox.tmp());
     EXPECT_NE(result.status, 0);
     EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/e.png"));
+}
+
+TEST(SipsStandin, PNGKeptAtItsSizeIsCheckedWholeFirst) {
+    Sandbox sandbox;
+    for (const PNGVariant& variant : pngVariants()) {
+        SCOPED_TRACE(variant.name);
+        sandbox.writeFile(sandbox.tmp() + "/in.png", variant.bytes);
+        platform::removeItemQuietly(sandbox.tmp() + "/out.png");
+        auto result = runStandin(sandbox, "sips",
+                                 {"-s", "format", "png", "-z", "48", "48", "in.png", "--out", "out.png"},
+                                 sandbox.tmp());
+        if (variant.readable) {
+            ASSERT_EQ(result.status, 0) << result.err;
+            EXPECT_EQ(platform::readFile(sandbox.tmp() + "/out.png", kTestReadLimit), variant.bytes);
+        } else {
+            EXPECT_NE(result.status, 0);
+            EXPECT_EQ(result.err.rfind("Error: " + sandbox.tmp() + "/in.png: damaged PNG: ", 0), 0u)
+                << result.err;
+            EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/out.png"));
+        }
+    }
 }
 
 TEST(SipsStandin, RefusesWhatItCannotDoAndWritesNothing) {

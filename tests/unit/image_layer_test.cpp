@@ -180,6 +180,34 @@ TEST(ImageICNS, ReportsMembersThatDoNotDecodeAndKeepsTheRest) {
     EXPECT_NE(contents.problems[1].find("ic04"), std::string::npos);
 }
 
+TEST(ImageICNS, CheckingPNGMembersFindsWhatDecodingThemFinds) {
+    // Members that repeat each other's bytes (checked once), a damaged one twice,
+    // the largest damaged (checked on the second thread), and a non-PNG member.
+    std::string cut = solidPNG(64, 64, {9, 9, 9, 255});
+    cut[cut.size() - 20] ^= 0x40;
+    const std::string same = solidPNG(32, 32, {1, 2, 3, 255});
+    const std::vector<std::vector<IcnsEntry>> files = {
+        {{"ic09", same}, {"ic14", same}, {"ic12", cut}, {"ic07", cut}, {"ic04", "ARGB\x05"}},
+        {{"ic10", cut}, {"ic08", same}, {"ic13", same}},
+        {{"ic08", same}},
+    };
+    for (const auto& members : files) {
+        const std::string file = icnsFile(members);
+        const image::IcnsContents decoded = image::decodeIcns(file);
+        const image::IcnsContents checked = image::decodeIcns(file, image::IcnsPNGMembers::verify);
+        EXPECT_EQ(checked.problems, decoded.problems);
+        ASSERT_EQ(checked.pictures.size(), decoded.pictures.size());
+        for (size_t i = 0; i < checked.pictures.size(); ++i) {
+            EXPECT_EQ(checked.pictures[i].type, decoded.pictures[i].type);
+            EXPECT_EQ(checked.pictures[i].png, decoded.pictures[i].png);
+            EXPECT_TRUE(checked.pictures[i].bitmap.pixels.empty());
+        }
+    }
+    const image::IcnsContents checked = image::decodeIcns(icnsFile(files[0]), image::IcnsPNGMembers::verify);
+    EXPECT_EQ(checked.pictures.size(), 2u);
+    EXPECT_EQ(checked.problems.size(), 3u);
+}
+
 TEST(ImageICNS, OldMembersAreCheckedBeforeTheirDecoderSeesThem) {
     // Each hostile member sits beside a good one: it is reported and skipped,
     // the good one still decodes.

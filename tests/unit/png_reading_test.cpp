@@ -149,6 +149,13 @@ TEST(PNGReading, ChunksThatChangeColoursAreHonouredAsLibpngHonoursThem) {
               image::decodePNG(eightBitPNG(pixels, 8, 8, 3, {4})).pixels);
 }
 
+// The zlib stream with another window size in its header (2^(8 + cinfo) bytes).
+std::string withZlibWindow(const std::string& stream, int cinfo) {
+    const int cmf = (cinfo << 4) | 8, flg = static_cast<unsigned char>(stream[1]) & 0xE0;
+    const int check = (31 - ((cmf << 8) | flg) % 31) % 31;
+    return std::string{static_cast<char>(cmf), static_cast<char>(flg | check)} + stream.substr(2);
+}
+
 TEST(PNGReading, DamagedFilesGetLibpngsVerdictFromEveryReader) {
     const uint32_t width = 5, height = 4;
     const std::vector<uint8_t> pixels = noisePixels(width, height, 4, 3);
@@ -162,6 +169,11 @@ TEST(PNGReading, DamagedFilesGetLibpngsVerdictFromEveryReader) {
     badChecksum.back() ^= 1;
     std::string badFilter = rows;
     badFilter[(width * 4 + 1) * 3] = 5;
+    // Two rows of noise 801 bytes long, then the same two again: the copies
+    // reach 1,602 bytes back, beyond a 512-byte window, which zlib refuses.
+    const std::string wideRows = filteredRows(noisePixels(200, 2, 4, 9), 800, 4, {0});
+    const std::string wideHeader = pngHeader(200, 4, 8, 6);
+    const std::string farBack = withZlibWindow(zlibStream(wideRows + wideRows), 1);
     std::string lyingLength = good;
     lyingLength[8 + 25 + 3] += 40; // the IDAT length, beyond the file
 
@@ -208,6 +220,12 @@ TEST(PNGReading, DamagedFilesGetLibpngsVerdictFromEveryReader) {
         {"a chunk length beyond the file", lyingLength, false},
         {"a chunk length of 2^31", pngFile({header}) + bigEndian32(0x80000000u) + "tEXt" + data + end, false},
         {"cut inside the data", good.substr(0, good.size() - 30), false},
+        {"a zlib window smaller than the distances used",
+         pngFile({wideHeader, pngChunk("IDAT", farBack), end}), false},
+        {"the same stream declaring the whole window",
+         pngFile({wideHeader, pngChunk("IDAT", withZlibWindow(farBack, 7)), end}), true},
+        {"a small zlib window that the distances keep to",
+         pngFile({header, pngChunk("IDAT", withZlibWindow(stream, 1)), end}), true},
         {"a zlib stream asking for a dictionary",
          pngFile({header, pngChunk("IDAT", std::string("\x78\xBB", 2) + stream.substr(2)), end}), false},
         {"a compression method other than 0",

@@ -291,12 +291,26 @@ std::string_view pngData(const Candidate& candidate) {
 // others together). One verdict per candidate, none where it is sound or no PNG.
 std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& candidates) {
     std::vector<std::exception_ptr> verdicts(candidates.size());
-    std::optional<size_t> largest;
+    // Largest first, so that the shared buffer is the right size from the start.
+    std::vector<size_t> order;
     for (size_t i = 0; i < candidates.size(); ++i) {
-        if (!pngData(candidates[i]).empty() &&
-            (!largest || candidates[i].size.area() > candidates[*largest].size.area())) {
-            largest = i;
+        if (!pngData(candidates[i]).empty()) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return candidates[a].size.area() > candidates[b].size.area();
+    });
+    // A member that holds the very bytes of an earlier one (icon files often
+    // repeat the 512-pixel picture as the 256-pixel one at double density) is
+    // checked once and shares its verdict.
+    std::vector<size_t> sameAs(candidates.size());
+    std::vector<size_t> distinct;
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t i = order[k];
+        sameAs[i] = i;
+        for (size_t j : distinct) {
+            if (pngData(candidates[j]) == pngData(candidates[i])) sameAs[i] = j;
         }
+        if (sameAs[i] == i) distinct.push_back(i);
     }
     auto verify = [&](size_t i, InflateBuffer& buffer) {
         try {
@@ -307,11 +321,12 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
     };
     InflateBuffer largestBuffer, buffer;
     std::optional<platform::BackgroundWork> helper;
-    if (largest) helper.emplace([&] { verify(*largest, largestBuffer); });
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        if (i != largest && !pngData(candidates[i]).empty()) verify(i, buffer);
-    }
+    if (!distinct.empty()) helper.emplace([&] { verify(distinct.front(), largestBuffer); });
+    for (size_t k = 1; k < distinct.size(); ++k)
+        verify(distinct[k], buffer);
     if (helper) helper->wait();
+    for (size_t i : order)
+        verdicts[i] = verdicts[sameAs[i]];
     return verdicts;
 }
 

@@ -19,11 +19,12 @@ namespace {
 // The size of a transparent huge page.
 constexpr size_t kHugePage = size_t{2} << 20;
 
-// Memory of a few MiB, written once from start to end: mapped in huge pages
-// where the kernel grants them (a fresh 4 KiB page costs a fault, which costs
-// more than inflating into it), else in ordinary ones; nothing when mapping fails.
+// Memory of a few MiB, written once from start to end: its whole 2 MiB
+// stretches in huge pages where the kernel grants them (a fresh 4 KiB page costs
+// a fault, which costs more than inflating into it), the rest in ordinary ones;
+// nothing when mapping fails.
 uint8_t* mapHugePages(size_t size, size_t& mapped) {
-    const size_t length = (size + kHugePage - 1) / kHugePage * kHugePage;
+    const size_t length = (size + 4095) / 4096 * 4096;
     void* region =
         ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED) return nullptr;
@@ -31,9 +32,9 @@ uint8_t* mapHugePages(size_t size, size_t& mapped) {
     const auto start = reinterpret_cast<uintptr_t>(region);
     const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
     if (aligned > start) ::munmap(region, aligned - start);
-    const size_t after = start + length + kHugePage - (aligned + length);
+    const size_t after = start + kHugePage - aligned;
     if (after > 0) ::munmap(reinterpret_cast<void*>(aligned + length), after);
-    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    ::madvise(reinterpret_cast<void*>(aligned), length / kHugePage * kHugePage, MADV_HUGEPAGE);
     mapped = length;
     return reinterpret_cast<uint8_t*>(aligned);
 }
@@ -224,7 +225,10 @@ struct DecompressorOwner {
 
 // Inflates the image data into exactly `size` bytes at `out`: the zlib stream
 // must end with its checksum at the end of the last IDAT chunk and give
-// neither more nor less.
+// neither more nor less. A stream that declares a window smaller than 32 KiB
+// is left to libpng: zlib holds its distances to that window, libdeflate does not.
+// (libdeflate also reads a few codes that the format reserves and zlib refuses;
+// only a stream made to use them, checksums and all, reads differently.)
 bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
     std::string joined;
     std::string_view compressed = layout.data.front();
@@ -233,6 +237,7 @@ bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
             joined.append(piece);
         compressed = joined;
     }
+    if (compressed.empty() || (static_cast<unsigned char>(compressed[0]) >> 4) != 7) return false;
     DecompressorOwner owner;
     if (owner.decompressor == nullptr) return false;
     size_t consumed = 0, produced = 0;
