@@ -1,6 +1,7 @@
 #include "platform/filesystem.h"
 
 #include "platform/environment.h"
+#include "platform/file_reading.h"
 #include "platform/uuid.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
@@ -142,16 +142,7 @@ bool itemExists(const std::string& path) {
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) return std::nullopt;
-    std::vector<std::string> names;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        names.emplace_back(name);
-    }
-    ::closedir(dir);
-    return names;
+    return OpenedFolder(path).entries();
 }
 
 std::optional<std::string> readSymbolicLink(const std::string& path) {
