@@ -69,7 +69,8 @@ void readOpenedFile(const OpenedFile& file, const std::string& path, ReadLimit l
 
 // A folder held open, so that files below it are opened by their path relative
 // to it: the kernel then looks up only that part, which counts when one file is
-// read in each of a thousand bundles. Safe to read through from several threads.
+// read in each of a thousand bundles. Files below it may be read from several
+// threads at once; its listing is read by one at a time.
 class OpenedFolder {
 public:
     // Not open (every read below it fails) when `path` cannot be opened as a folder.
