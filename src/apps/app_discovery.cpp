@@ -6,15 +6,12 @@
 #include "platform/environment.h"
 #include "platform/file_url.h"
 #include "platform/filesystem.h"
+#include "platform/parallel_work.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <memory>
-#include <mutex>
+#include <numeric>
 #include <set>
-#include <system_error>
-#include <thread>
 
 namespace mivora::apps {
 
@@ -41,59 +38,20 @@ void keepInfo(DiscoveredApp& item, std::optional<platform::PlistStrings> info) {
     if (declaresDockTilePlugIn(*info)) item.info = std::move(info);
 }
 
-// Calls work(i) for every i below `count`, spread over a few threads when the
-// list is long enough to repay starting them (reading a bundle costs a few
-// system calls, starting a thread about as much as a dozen bundles). A failure
-// is rethrown here once every thread has ended: the one of the lowest i, as a
-// plain loop would have thrown it.
-template <class Work> void forEachConcurrently(size_t count, const Work& work) {
-    constexpr size_t kMaxThreads = 6;
-    constexpr size_t kItemsPerThread = 64;
-    constexpr size_t kBatch = 16;
-    size_t threads = std::min<size_t>(
-        {kMaxThreads, count / kItemsPerThread, std::max(1u, std::thread::hardware_concurrency())});
-    if (threads <= 1) {
-        for (size_t i = 0; i < count; ++i)
-            work(i);
-        return;
-    }
-    std::atomic<size_t> next{0};
-    std::mutex failureLock;
-    size_t failedAt = count;
-    std::exception_ptr failure;
-    auto drain = [&] {
-        for (size_t begin; (begin = next.fetch_add(kBatch, std::memory_order_relaxed)) < count;) {
-            for (size_t i = begin; i < std::min(begin + kBatch, count); ++i) {
-                try {
-                    work(i);
-                } catch (...) {
-                    std::lock_guard lock(failureLock);
-                    if (i < failedAt) {
-                        failedAt = i;
-                        failure = std::current_exception();
-                    }
-                }
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    for (size_t t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(drain);
-        } catch (const std::system_error&) {
-            break; // no more threads to be had: the ones running finish the list
-        }
-    }
-    drain();
-    for (auto& helper : helpers)
-        helper.join();
-    if (failure) std::rethrow_exception(failure);
-}
+// Applications as collected, with the sort key of each name.
+struct Candidates {
+    std::vector<DiscoveredApp> apps;
+    std::vector<std::string> sortKeys;
+};
 
-std::vector<DiscoveredApp> bundlesInFolders() {
-    std::vector<DiscoveredApp> found;
-    // Where each found bundle is: its folder and its name there.
+// How many threads read the bundles: one per this many (a bundle costs a few
+// system calls; a thread repays its start only over a hundred or so), and at
+// most so many, past which the file system's own locks gain nothing more.
+constexpr size_t kBundlesPerThread = 128;
+constexpr size_t kMaxReadingThreads = 6;
+
+Candidates bundlesInFolders() {
+    // Each bundle's folder and its name there, in listing order.
     std::vector<std::pair<const platform::OpenedFolder*, std::string>> places;
     std::vector<std::unique_ptr<platform::OpenedFolder>> folders;
     for (const auto& path : appSearchDirectories()) {
@@ -103,27 +61,34 @@ std::vector<DiscoveredApp> bundlesInFolders() {
         // The raw listing order is the file system's whim; a fixed order keeps
         // equal names (case twins) in the same order on every run.
         std::sort(entries->begin(), entries->end());
-        found.reserve(found.size() + entries->size());
         places.reserve(places.size() + entries->size());
         for (auto& entry : *entries) {
             // Names that are not UTF-8 cannot be shown or put in JSON faithfully.
-            if (!core::endsWith(entry, ".app") || !core::isValidUTF8(entry)) continue;
-            DiscoveredApp item;
-            item.app.name = platform::deletingPathExtension(entry);
-            item.app.path = platform::joinPath(path, entry);
-            found.push_back(std::move(item));
-            places.emplace_back(&folder, std::move(entry));
+            if (core::endsWith(entry, ".app") && core::isValidUTF8(entry))
+                places.emplace_back(&folder, std::move(entry));
         }
     }
-    forEachConcurrently(found.size(), [&](size_t i) {
-        keepInfo(found[i], readInfoStrings(*places[i].first, places[i].second));
-    });
+    Candidates found;
+    found.apps.resize(places.size());
+    found.sortKeys.resize(places.size());
+    const size_t threads = std::clamp<size_t>(places.size() / kBundlesPerThread, 1, kMaxReadingThreads);
+    platform::forEachInParallel(
+        places.size(),
+        [&](size_t i) {
+            const auto& [folder, entry] = places[i];
+            auto& item = found.apps[i];
+            item.app.name = platform::deletingPathExtension(entry);
+            item.app.path = platform::joinPath(folder->path(), entry);
+            found.sortKeys[i] = core::localizedCaseInsensitiveSortKey(item.app.name);
+            keepInfo(item, readInfoStrings(*folder, entry));
+        },
+        threads, platform::HelperFiles::ownTable);
     return found;
 }
 
 // The Dock's tiles in order.
-std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo) {
-    std::vector<DiscoveredApp> found;
+Candidates dockTiles(platform::PlistView dock, bool readAllInfo) {
+    Candidates found;
     auto tiles = dock["persistent-apps"];
     if (!tiles.isArray()) return found;
     std::set<std::string> taken;
@@ -147,7 +112,8 @@ std::vector<DiscoveredApp> dockTiles(platform::PlistView dock, bool readAllInfo)
         item.app.name = label ? *label : platform::deletingPathExtension(platform::lastPathComponent(*path));
         item.app.bundleId = tile["bundle-identifier"].string();
         if (!item.app.bundleId || readAllInfo) keepInfo(item, readInfoStrings(*path));
-        found.push_back(std::move(item));
+        found.sortKeys.push_back(core::localizedCaseInsensitiveSortKey(item.app.name));
+        found.apps.push_back(std::move(item));
     }
     return found;
 }
@@ -174,7 +140,7 @@ bool matchesQuery(const InstalledApp& app, const std::string& q) {
 } // namespace
 
 std::vector<InstalledApp> dockAppsFromPreferences(platform::PlistView dock) {
-    return appsOf(dockTiles(dock, /*readAllInfo=*/false));
+    return appsOf(dockTiles(dock, /*readAllInfo=*/false).apps);
 }
 
 std::vector<InstalledApp> readDockApps() {
@@ -187,16 +153,22 @@ namespace {
 // `readAllInfo`: also read the Info.plist of Dock tiles that name their
 // identifier, for callers that want every application's Info.plist.
 std::vector<DiscoveredApp> discover(const std::optional<std::string>& query, bool dock, bool readAllInfo) {
-    std::vector<DiscoveredApp> found;
+    Candidates candidates;
     if (dock) {
         auto preferences = readPreferenceFile(dockPreferencesPath());
-        found = dockTiles(preferences.view(), readAllInfo);
+        candidates = dockTiles(preferences.view(), readAllInfo);
     } else {
-        found = bundlesInFolders();
+        candidates = bundlesInFolders();
     }
-    std::stable_sort(found.begin(), found.end(), [](const DiscoveredApp& a, const DiscoveredApp& b) {
-        return core::localizedCaseInsensitiveCompare(a.app.name, b.app.name) < 0;
-    });
+    // By name in the user's order, stably: equal names keep the order collected.
+    std::vector<size_t> order(candidates.apps.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return candidates.sortKeys[a] < candidates.sortKeys[b]; });
+    std::vector<DiscoveredApp> found;
+    found.reserve(order.size());
+    for (size_t i : order)
+        found.push_back(std::move(candidates.apps[i]));
     if (query && !query->empty()) {
         std::string q = core::lowercased(*query);
         std::erase_if(found, [&](const DiscoveredApp& item) { return !matchesQuery(item.app, q); });

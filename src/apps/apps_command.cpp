@@ -6,15 +6,21 @@
 
 namespace mivora::apps {
 
-core::Json AppsResponse::toJson() const {
-    core::Json json;
-    auto& list = json["apps"] = core::Json::array();
-    list.get_ref<core::Json::array_t&>().reserve(apps.size());
+void AppsResponse::write(core::PrettyJSONWriter& out) const {
+    // An entry is two paths' worth of text and its keys.
+    size_t bytes = 64;
     for (const auto& app : apps)
-        list.push_back(app.toJson());
-    json["count"] = count;
-    json["source"] = source;
-    return json;
+        bytes += 2 * app.path.size() + 160;
+    out.reserve(bytes);
+    out.beginObject();
+    out.key("apps");
+    out.beginArray();
+    for (const auto& app : apps)
+        app.write(out);
+    out.endArray();
+    out.member("count", count);
+    out.member("source", source);
+    out.endObject();
 }
 
 core::CommandConfiguration AppsCommand::configuration() const {

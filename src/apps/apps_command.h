@@ -18,7 +18,8 @@ struct AppsResponse {
     int count = 0;
     std::string source; // "dock" or "applications"
 
-    core::Json toJson() const;
+    // A listing of thousands of applications is written without a tree first.
+    void write(core::PrettyJSONWriter& out) const;
 };
 
 class AppsCommand : public core::Command {

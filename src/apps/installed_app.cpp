@@ -13,6 +13,15 @@ core::Json InstalledApp::toJson() const {
     return json;
 }
 
+void InstalledApp::write(core::PrettyJSONWriter& out) const {
+    out.beginObject();
+    if (bundleId) out.member("bundleId", *bundleId);
+    if (dockIconControlledByApp) out.member("dockIconControlledByApp", *dockIconControlledByApp);
+    out.member("name", name);
+    out.member("path", path);
+    out.endObject();
+}
+
 InstalledApp InstalledApp::fromJson(const core::Json& json) {
     InstalledApp app;
     app.name = json.at("name").get<std::string>();

@@ -17,6 +17,8 @@ struct InstalledApp {
     std::optional<bool> dockIconControlledByApp;
 
     core::Json toJson() const;
+    // The same object, straight into a reply being written.
+    void write(core::PrettyJSONWriter& out) const;
     // Accepts the same keys; the two optional ones may be missing. Throws nlohmann's errors.
     static InstalledApp fromJson(const core::Json& json);
     bool operator==(const InstalledApp&) const = default;

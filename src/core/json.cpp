@@ -14,14 +14,23 @@ namespace mivora::core {
 
 namespace {
 
-void writeString(std::string& out, const std::string& text) {
+bool needsEscape(unsigned char c) {
+    return c < 0x20 || c == '"' || c == '\\' || c == '/';
+}
+
+void writeString(std::string& out, std::string_view text) {
     // The last line of defence: a document never carries ill-formed UTF-8.
     if (!isValidUTF8(text)) {
         writeString(out, validUTF8(text));
         return;
     }
     out += '"';
-    for (unsigned char c : text) {
+    size_t run = 0; // the start of the bytes not yet written, which need no escape
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (!needsEscape(c)) continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
         switch (c) {
         case '"':
             out += "\\\"";
@@ -47,16 +56,14 @@ void writeString(std::string& out, const std::string& text) {
         case '\f':
             out += "\\f";
             break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
+        default: {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        }
         }
     }
+    out.append(text.data() + run, text.size() - run);
     out += '"';
 }
 
@@ -74,12 +81,16 @@ void writeDouble(std::string& out, double value) {
     out.append(buffer, result.ptr);
 }
 
+// A line break and the indent of `level` in the pretty form.
+void newline(std::string& out, size_t level) {
+    out += '\n';
+    out.append(level * 2, ' ');
+}
+
 void write(std::string& out, const Json& value, JSONStyle style, int depth) {
     const bool pretty = style == JSONStyle::pretty;
-    auto newline = [&](int level) {
-        if (!pretty) return;
-        out += '\n';
-        out.append(static_cast<size_t>(level) * 2, ' ');
+    auto breakLine = [&](int level) {
+        if (pretty) newline(out, static_cast<size_t>(level));
     };
     switch (value.type()) {
     case Json::value_t::null:
@@ -110,10 +121,10 @@ void write(std::string& out, const Json& value, JSONStyle style, int depth) {
         for (const auto& item : value) {
             if (!first) out += ',';
             first = false;
-            newline(depth + 1);
+            breakLine(depth + 1);
             write(out, item, style, depth + 1);
         }
-        if (!value.empty()) newline(depth);
+        if (!value.empty()) breakLine(depth);
         out += ']';
         break;
     }
@@ -130,12 +141,12 @@ void write(std::string& out, const Json& value, JSONStyle style, int depth) {
         for (const auto& member : members) {
             if (!first) out += ',';
             first = false;
-            newline(depth + 1);
+            breakLine(depth + 1);
             writeString(out, member.key());
             out += pretty ? " : " : ":";
             write(out, member.value(), style, depth + 1);
         }
-        if (!members.empty()) newline(depth);
+        if (!members.empty()) breakLine(depth);
         out += '}';
         break;
     }
@@ -157,6 +168,87 @@ double secondsSinceReferenceDate() {
 
 void printJSONDocument(const Json& document) {
     printLine(writeJSON(document, JSONStyle::pretty));
+}
+
+void printJSONText(const std::string& text) {
+    printLine(text);
+}
+
+void PrettyJSONWriter::beforeValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (levels_.empty()) {
+        if (!out_.empty()) throw JSONEncodingError("A document holds one value.");
+        return;
+    }
+    auto& level = levels_.back();
+    if (level.object) throw JSONEncodingError("An object member needs its key first.");
+    if (!level.empty) out_ += ',';
+    level.empty = false;
+    newline(out_, levels_.size());
+}
+
+void PrettyJSONWriter::open(char bracket, bool object) {
+    beforeValue();
+    out_ += bracket;
+    levels_.push_back(Level{object});
+}
+
+void PrettyJSONWriter::close(char bracket, bool object) {
+    if (levels_.empty() || levels_.back().object != object || afterKey_)
+        throw JSONEncodingError("Unbalanced JSON containers.");
+    bool empty = levels_.back().empty;
+    levels_.pop_back();
+    if (!empty) newline(out_, levels_.size());
+    out_ += bracket;
+}
+
+void PrettyJSONWriter::beginObject() {
+    open('{', true);
+}
+
+void PrettyJSONWriter::endObject() {
+    close('}', true);
+}
+
+void PrettyJSONWriter::beginArray() {
+    open('[', false);
+}
+
+void PrettyJSONWriter::endArray() {
+    close(']', false);
+}
+
+void PrettyJSONWriter::key(std::string_view name) {
+    if (levels_.empty() || !levels_.back().object || afterKey_)
+        throw JSONEncodingError("A key belongs in an object.");
+    auto& level = levels_.back();
+    if (!level.empty && name <= level.lastKey)
+        throw JSONEncodingError("Keys of the pretty form come in sorted order.");
+    if (!level.empty) out_ += ',';
+    level.empty = false;
+    level.lastKey = name;
+    newline(out_, levels_.size());
+    writeString(out_, name);
+    out_ += " : ";
+    afterKey_ = true;
+}
+
+void PrettyJSONWriter::value(std::string_view text) {
+    beforeValue();
+    writeString(out_, text);
+}
+
+void PrettyJSONWriter::value(bool flag) {
+    beforeValue();
+    out_ += flag ? "true" : "false";
+}
+
+void PrettyJSONWriter::value(int64_t number) {
+    beforeValue();
+    out_ += std::to_string(number);
 }
 
 } // namespace mivora::core

@@ -260,6 +260,24 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
     return result == UCOL_LESS ? -1 : (result == UCOL_EQUAL ? 0 : 1);
 }
 
+std::string localizedCaseInsensitiveSortKey(std::string_view text) {
+    const icu::Collator* collator = caseInsensitiveCollator();
+    if (collator == nullptr) return lowercased(text);
+    // Ill-formed bytes read as U+FFFD here, as they do in compareUTF8.
+    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(piece(text));
+    std::string key(64, '\0');
+    for (;;) {
+        int32_t length = collator->getSortKey(unicode, reinterpret_cast<uint8_t*>(key.data()),
+                                              static_cast<int32_t>(key.size()));
+        if (length <= 0) return lowercased(text);
+        if (static_cast<size_t>(length) <= key.size()) {
+            key.resize(static_cast<size_t>(length) - 1); // without its closing NUL
+            return key;
+        }
+        key.resize(static_cast<size_t>(length));
+    }
+}
+
 std::vector<std::string> characters(std::string_view text) {
     icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(piece(text));
     UErrorCode status = U_ZERO_ERROR;

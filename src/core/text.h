@@ -63,6 +63,11 @@ std::string joinStrings(const std::vector<std::string>& parts, std::string_view 
 // Compares two names by the user's collation locale (the root collation when
 // none is named), ignoring case, by canonical equivalence. Negative, 0 or positive.
 int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
+// A key of the same order: the plain byte order of two names' keys is the
+// order localizedCaseInsensitiveCompare gives them, and names it calls equal
+// have equal keys. For sorting many names, each key made once; safe to make
+// on several threads at a time.
+std::string localizedCaseInsensitiveSortKey(std::string_view text);
 
 // Number of user-perceived characters (grapheme clusters).
 size_t characterCount(std::string_view text);

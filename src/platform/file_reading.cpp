@@ -95,11 +95,15 @@ void readWhole(const OpenedFile& file, const PathOf& path, ReadLimit limit, std:
 
 } // namespace
 
+void readOpenedFile(const OpenedFile& file, const std::string& path, ReadLimit limit, std::string& bytes) {
+    readWhole(
+        file, [&] { return path; }, limit, bytes);
+}
+
 std::string readFileContents(const std::string& path, ReadLimit limit) {
     OpenedFile file(path, limit);
     std::string bytes;
-    readWhole(
-        file, [&] { return path; }, limit, bytes);
+    readOpenedFile(file, path, limit, bytes);
     return bytes;
 }
 

@@ -48,6 +48,7 @@ public:
 };
 
 class OpenedFolder;
+class OpenedFile;
 
 // The whole file. Throws FileSystemError ("Cannot read <path>: <reason>"; "not a
 // regular file" for a FIFO or a device) or FileTooLargeError.
@@ -61,6 +62,10 @@ std::optional<std::string> readFile(const std::string& path, ReadLimit limit);
 // reuses one buffer. False on any failure, as readFile gives nothing.
 bool readFileInto(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit,
                   std::string& bytes);
+
+// The whole of a file already opened, read into `bytes` (its contents
+// replaced). Throws as readFileContents does; `path` names the file in messages.
+void readOpenedFile(const OpenedFile& file, const std::string& path, ReadLimit limit, std::string& bytes);
 
 // A folder held open, so that files below it are opened by their path relative
 // to it: the kernel then looks up only that part, which counts when one file is

@@ -8,6 +8,8 @@ namespace mivora::platform {
 
 namespace {
 
+constexpr size_t kReadRatherThanMap = 256 * 1024;
+
 bool containsInMemory(const void* bytes, size_t length, std::string_view needle) {
     return ::memmem(bytes, length, needle.data(), needle.size()) != nullptr;
 }
@@ -28,6 +30,12 @@ std::optional<bool> fileContainsBytes(const std::string& path, std::string_view 
             // Still prove the file readable, as a whole read would.
             char probe;
             return ::read(file.descriptor(), &probe, 1) < 0 ? std::nullopt : std::optional<bool>(false);
+        }
+        if (length <= kReadRatherThanMap) {
+            // Mapping and unmapping cost more than copying a file this small.
+            std::string bytes;
+            readOpenedFile(file, path, limit, bytes);
+            return containsInMemory(bytes.data(), bytes.size(), needle);
         }
         void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.descriptor(), 0);
         if (mapped == MAP_FAILED) {

@@ -32,9 +32,21 @@ private:
     std::thread thread_;
 };
 
+// Which descriptor table the helper threads of forEachInParallel open files in.
+enum class HelperFiles {
+    shared, // the process's, as every thread
+    // A copy of their own, for work that opens and closes many files: in a
+    // shared table every open and close takes a lock the other threads wait
+    // on. A descriptor opened in the body must be closed before it returns.
+    ownTable,
+};
+
 // Calls body(0) ... body(count - 1), spread over at most `maxThreads` threads
 // (the caller's among them; 0: one per processor), and returns when every call
-// has ended; then rethrows the first exception one of them threw.
-void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads = 0);
+// has ended. After a call throws, no further call begins; the exception
+// rethrown is that of the lowest index that threw, the one a plain loop would
+// have met first.
+void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads = 0,
+                       HelperFiles files = HelperFiles::shared);
 
 } // namespace mivora::platform

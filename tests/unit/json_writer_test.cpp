@@ -1,6 +1,8 @@
 #include "core/json.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -80,6 +82,104 @@ TEST(JSONWriter, AbsentOptionalLeavesKeyOut) {
     EXPECT_EQ(writeJSON(Reply{}.toJson(), JSONStyle::pretty), "{\n  \"name\" : \"Tool\"\n}");
     EXPECT_EQ(writeJSON(Reply{"com.x"}.toJson(), JSONStyle::pretty),
               "{\n  \"bundleId\" : \"com.x\",\n  \"name\" : \"Tool\"\n}");
+}
+
+// Drives the streaming writer through a tree, keys in sorted order.
+void stream(PrettyJSONWriter& out, const Json& value) {
+    switch (value.type()) {
+    case Json::value_t::object: {
+        std::vector<std::string> keys;
+        for (auto it = value.begin(); it != value.end(); ++it)
+            keys.push_back(it.key());
+        std::sort(keys.begin(), keys.end());
+        out.beginObject();
+        for (const auto& key : keys) {
+            out.key(key);
+            stream(out, value.at(key));
+        }
+        out.endObject();
+        break;
+    }
+    case Json::value_t::array:
+        out.beginArray();
+        for (const auto& item : value)
+            stream(out, item);
+        out.endArray();
+        break;
+    case Json::value_t::boolean:
+        out.value(value.get<bool>());
+        break;
+    case Json::value_t::string:
+        out.value(value.get_ref<const std::string&>());
+        break;
+    default:
+        out.value(value.get<int64_t>());
+    }
+}
+
+TEST(PrettyJSONWriter, WritesTheBytesOfTheTreeWriter) {
+    const Json documents[] = {
+        Json::parse(R"({"apps": [], "count": 0, "source": "applications"})"),
+        Json::parse(R"({"apps": [{"path": "/A/B.app", "name": "B", "bundleId": "x.y",
+                        "dockIconControlledByApp": false}, {"name": "C", "path": "/C.app",
+                        "dockIconControlledByApp": true}], "source": "dock", "count": 2})"),
+        Json::parse(R"({"z": {}, "a": [[], {}, [1, -2, [true]], {"k": {"j": "v"}}], "B": "\"q\"\t\u0001/"})"),
+        Json::parse(R"([1, "two", false])"),
+        Json::parse(R"("alone")"),
+        Json{{"name\xFF", std::string("a\xC3/b")}},
+    };
+    for (const auto& document : documents) {
+        PrettyJSONWriter out;
+        stream(out, document);
+        EXPECT_EQ(out.text(), writeJSON(document, JSONStyle::pretty)) << document.dump();
+    }
+}
+
+TEST(PrettyJSONWriter, RefusesWhatWouldNotBeOneWellFormedDocument) {
+    const std::pair<const char*, std::function<void(PrettyJSONWriter&)>> cases[] = {
+        {"keys out of order",
+         [](PrettyJSONWriter& out) {
+             out.beginObject();
+             out.member("name", "x");
+             out.member("bundleId", "y");
+         }},
+        {"a key twice",
+         [](PrettyJSONWriter& out) {
+             out.beginObject();
+             out.member("a", 1);
+             out.member("a", 2);
+         }},
+        {"a value without its key",
+         [](PrettyJSONWriter& out) {
+             out.beginObject();
+             out.value(true);
+         }},
+        {"a key in an array",
+         [](PrettyJSONWriter& out) {
+             out.beginArray();
+             out.key("a");
+         }},
+        {"a key without its value",
+         [](PrettyJSONWriter& out) {
+             out.beginObject();
+             out.key("a");
+             out.endObject();
+         }},
+        {"the wrong bracket",
+         [](PrettyJSONWriter& out) {
+             out.beginArray();
+             out.endObject();
+         }},
+        {"two documents",
+         [](PrettyJSONWriter& out) {
+             out.value(1);
+             out.value(2);
+         }},
+    };
+    for (const auto& [title, misuse] : cases) {
+        PrettyJSONWriter out;
+        EXPECT_THROW(misuse(out), JSONEncodingError) << title;
+    }
 }
 
 } // namespace

@@ -25,6 +25,9 @@ TEST(FileContainsBytes, FindsTheNeedleAnywhereAndOnlyWhole) {
         {"shorter than the needle", "appl", false},
         {"empty", "", false},
         {"NUL bytes around it", std::string("\0\0", 2) + needle + std::string("\0", 1), true},
+        // Small files are read rather than mapped.
+        {"small, at the very end", std::string(1000, 'y') + needle, true},
+        {"small, absent", std::string(1000, 'y') + needle.substr(1), false},
     };
     for (const auto& c : cases) {
         std::string path = sandbox.tmp() + "/file";

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <pthread.h>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace mivora::platform {
@@ -56,6 +59,54 @@ TEST(ForEachInParallel, RethrowsOnlyAfterEveryCallHasEnded) {
     }
     EXPECT_EQ(running, 0);
     EXPECT_LT(started, 200); // the calls not yet begun are given up
+}
+
+TEST(ForEachInParallel, RethrowsWhatAPlainLoopWouldHaveMetFirst) {
+    // Index 30 fails last in time; the later indices that fail sooner do not win.
+    try {
+        forEachInParallel(
+            500,
+            [&](size_t index) {
+                if (index == 30) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    throw std::runtime_error("index 30");
+                }
+                if (index >= 40 && index % 10 == 0)
+                    throw std::runtime_error("index " + std::to_string(index));
+            },
+            4);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "index 30");
+    }
+}
+
+TEST(ForEachInParallel, HelpersOpenFilesInATableOfTheirOwnOnlyWhenAsked) {
+    const std::string callerTable = "/proc/self/task/" + std::to_string(::gettid()) + "/fd/";
+    const auto callerThread = std::this_thread::get_id();
+    for (HelperFiles files : {HelperFiles::shared, HelperFiles::ownTable}) {
+        std::atomic<int> seenByCaller{0}, helperCalls{0};
+        forEachInParallel(
+            400,
+            [&](size_t) {
+                if (std::this_thread::get_id() == callerThread) {
+                    // Its table stays as it was; the helpers do the opening.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    return;
+                }
+                int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
+                ++helperCalls;
+                if (::access((callerTable + std::to_string(fd)).c_str(), F_OK) == 0) ++seenByCaller;
+                ::close(fd);
+            },
+            4, files);
+        ASSERT_GT(helperCalls, 0);
+        if (files == HelperFiles::ownTable)
+            EXPECT_EQ(seenByCaller, 0); // the caller's table never held them
+        else
+            EXPECT_GT(seenByCaller, 0);
+    }
 }
 
 TEST(BackgroundWork, WaitsOnEveryPathAndKeepsSignalsAway) {

@@ -73,6 +73,42 @@ TEST(CanonicalEquivalence, LocalizedOrderIgnoresCaseAndForm) {
     EXPECT_LT(localizedCaseInsensitiveCompare("Xcode", "zoom"), 0);
 }
 
+TEST(CanonicalEquivalence, SortKeysOrderNamesAsTheLocalizedComparisonDoes) {
+    const std::vector<std::string> names = {
+        "",
+        "a",
+        "A",
+        "arc",
+        "Arc",
+        "ARC ",
+        "caf" + kDecomposedE,
+        "CAF" + kComposedE,
+        "cafe",
+        "caff",
+        kDecomposedE + "b",
+        kComposedE + "a",
+        "Xcode",
+        "zoom",
+        "\xC3\x96stra",
+        "Ostra",
+        "App 9",
+        "App 10",
+        "app-10",
+        "1Password",
+        "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88",
+        "\xF0\x9F\x8D\x8E",
+        "a\xFF",
+    };
+    auto sign = [](int value) { return (value > 0) - (value < 0); };
+    for (const auto& a : names) {
+        for (const auto& b : names) {
+            std::string keyA = localizedCaseInsensitiveSortKey(a), keyB = localizedCaseInsensitiveSortKey(b);
+            EXPECT_EQ(sign(keyA.compare(keyB)), sign(localizedCaseInsensitiveCompare(a, b)))
+                << "'" << a << "' and '" << b << "'";
+        }
+    }
+}
+
 TEST(WhiteSpace, TrimsUnicodeWhiteSpaceAndLineBreaks) {
     struct Case {
         const char* title;
