@@ -12,11 +12,6 @@
 #include <algorithm>
 #include <exception>
 #include <map>
-
-#include <CLI/CLI.hpp>
-#include <algorithm>
-#include <exception>
-#include <map>
 #include <optional>
 
 namespace mivora::cli {
@@ -283,6 +278,15 @@ private:
 } // namespace
 
 int runCommandLine(core::CommandFactory root, const std::vector<std::string>& arguments) {
+    // A bare --version needs only the root command: building every subcommand
+    // first would cost more than the answer.
+    if (arguments.size() == 1 && arguments.front() == "--version") {
+        const auto configuration = root()->configuration();
+        if (!configuration.version.empty()) {
+            core::printLine(configuration.version);
+            return kExitSuccess;
+        }
+    }
     Frame frame(root);
     // Arguments reach commands as the platform decodes them: ill-formed bytes become U+FFFD.
     return frame.run(core::validUTF8(arguments));
