@@ -30,7 +30,8 @@ TEST(ReadFileInto, GivesWhatAWholePathReadGives) {
         {"sub/deeper", [&](const std::string& p) { sandbox.writeFile(p, "below"); }, "below"},
         {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, std::nullopt},
         {"a folder", [](const std::string& p) { createDirectories(p); }, std::nullopt},
-        {"link to the zero device", [](const std::string& p) { createSymbolicLink(p, "/dev/zero"); }, std::nullopt},
+        {"link to the zero device", [](const std::string& p) { createSymbolicLink(p, "/dev/zero"); },
+         std::nullopt},
         {"link to a file",
          [&](const std::string& p) {
              sandbox.writeFile(sandbox.tmp() + "/outside", "linked");
