@@ -50,15 +50,15 @@ bool tryCreateDirectories(const std::string& path) noexcept;
 // The mode the user's umask gives a new file: 0666 less the umask's bits
 // (0644 under umask 022, 0600 under 077). Read once per process.
 unsigned newFileMode();
-// Writes a temporary file in the same folder, syncs it and renames it into
-// place. The file gets `permissions`, or by default newFileMode(), as any new
-// file would; the bytes are never readable by others before that.
 // How far a write goes before it counts as done.
 enum class Durability {
     flushed,   // on the disk (fsync) before the rename: it survives a power cut
     unflushed, // atomic all the same, left to the kernel to write back: for files that
                // a throw-away folder holds, where a flush per file costs more than the work
 };
+// Writes a temporary file in the same folder, syncs it (unless `durability` says
+// otherwise) and renames it into place. The file gets `permissions`, or by default
+// newFileMode(), as any new file would; the bytes are never readable by others before that.
 void writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::optional<unsigned> permissions = std::nullopt,
                          Durability durability = Durability::flushed);

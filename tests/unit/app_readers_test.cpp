@@ -138,5 +138,26 @@ TEST(DockReader, SkipsTilesOfTheWrongShape) {
     EXPECT_TRUE(dockAppsFromPreferences(Plist::array().view()).empty());
 }
 
+// The listing writes each application straight into its reply; every other reply
+// holds the same object through its JSON tree. The two must give the same bytes.
+TEST(InstalledAppJSON, TheStreamedObjectIsTheTreeObject) {
+    const InstalledApp apps[] = {
+        {.name = "Plain", .path = "/Applications/Plain.app"},
+        {.name = "Full",
+         .path = "/A/Full.app",
+         .bundleId = "com.example.full",
+         .dockIconControlledByApp = true},
+        {.name = "Quote \"\\ /\t\x01",
+         .path = "/Applications/Caf\u00e9.app",
+         .dockIconControlledByApp = false},
+        {.name = "", .path = "", .bundleId = ""},
+    };
+    for (const auto& app : apps) {
+        core::PrettyJSONWriter out;
+        app.write(out);
+        EXPECT_EQ(out.text(), core::writeJSON(app.toJson(), core::JSONStyle::pretty)) << app.name;
+    }
+}
+
 } // namespace
 } // namespace mivora::apps
