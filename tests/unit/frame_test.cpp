@@ -1,6 +1,7 @@
 // The frame against a small command tree of its own: parsing, help layout,
 // usage errors and the mapping of thrown errors to output and exit status.
 #include "cli/frame.h"
+#include "cli/help_formatter.h"
 #include "core/errors.h"
 #include "core/output.h"
 
@@ -347,6 +348,32 @@ TEST(Frame, HelpScreenLayout) {
                      "  -v, --verbose           Show detailed output\n"
                      "  --json                  Output JSON for agents\n"
                      "  -h, --help              Show help information.\n");
+}
+
+TEST(Frame, WrappingLeavesTheLastColumnFreeWhereTextGoesOn) {
+    struct Case {
+        std::string text;
+        int width;
+        int indent;
+        std::string wrapped;
+    } cases[] = {
+        // "aaaa bbbb" fills 9 columns: with more after it, "bbbb" goes down.
+        {"aaaa bbbb cc", 9, 0, "aaaa\nbbbb cc"},
+        {"aaaa bbb cc", 9, 0, "aaaa bbb\ncc"},
+        // The last line may fill the width, at the text's end and at a line break.
+        {"aaaa bbbb", 9, 0, "aaaa bbbb"},
+        {"aaaa bbbb\ncc", 9, 0, "aaaa bbbb\ncc"},
+        {"aaaa bbbb c", 9, 2, "aaaa\n  bbbb c"},
+        {"aaaa b cccc dd", 9, 2, "aaaa b\n  cccc dd"},
+        // Columns are characters.
+        {"ééé — ddd e", 9, 0, "ééé —\nddd e"},
+        // A word wider than the line stands alone.
+        {"a bbbbbbbbbbbb c", 9, 0, "a\nbbbbbbbbbbbb\nc"},
+        // A line's own leading blanks stay.
+        {"  aa bbb c", 9, 4, "  aa bbb\n    c"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wrapText(c.text, c.width, c.indent), c.wrapped) << c.text;
 }
 
 TEST(Frame, RootAloneShowsHelpWithSubcommandsInOrder) {
