@@ -1,8 +1,8 @@
 #include "cli/completion_generator.h"
 
-#include <functional>
-
 #include "core/text.h"
+
+#include <functional>
 
 namespace mivora::cli {
 
@@ -21,7 +21,9 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 }
 
 // Text inside a single-quoted shell word.
-std::string singleQuoted(const std::string& text) { return "'" + replaceAll(text, "'", "'\\''") + "'"; }
+std::string singleQuoted(const std::string& text) {
+    return "'" + replaceAll(text, "'", "'\\''") + "'";
+}
 
 std::string functionName(const CommandNode& node) {
     std::string name = "_" + replaceAll(node.path(), " ", "_");
@@ -32,9 +34,19 @@ std::vector<std::string> valuesOf(const ArgumentSpec& spec) {
     return spec.allowedValues.empty() ? spec.completionValues : spec.allowedValues;
 }
 
+// The parser's own `help` subcommand, which the root offers beside its commands
+// and which takes a command's name.
+const std::string kHelpName = "help";
+const std::string kHelpAbstract = "Show subcommand help information.";
+
+bool offersHelp(const CommandNode& node) {
+    return !node.parent && node.hasChildren();
+}
+
 void forEachNode(const CommandNode& node, const std::function<void(const CommandNode&)>& visit) {
     visit(node);
-    for (const auto& child : node.children) forEachNode(*child, visit);
+    for (const auto& child : node.children)
+        forEachNode(*child, visit);
 }
 
 // --- zsh ---------------------------------------------------------------------
@@ -60,11 +72,12 @@ std::string zshArgument(const ArgumentSpec& spec) {
         return singleQuoted((spec.required ? ":" : "::") + spec.name + ":" + zshValueAction(spec));
     case ArgumentKind::option:
     case ArgumentKind::flag: {
-        std::string value = spec.kind == ArgumentKind::option ? ":" + spec.name + ":" + zshValueAction(spec) : "";
+        std::string value =
+            spec.kind == ArgumentKind::option ? ":" + spec.name + ":" + zshValueAction(spec) : "";
         if (spec.shortName) {
             std::string s = std::string("-") + spec.shortName;
-            return singleQuoted("(" + s + " " + spec.longName() + ")") + "{" + s + "," + spec.longName() + "}" +
-                   singleQuoted("[" + description + "]" + value);
+            return singleQuoted("(" + s + " " + spec.longName() + ")") + "{" + s + "," + spec.longName() +
+                   "}" + singleQuoted("[" + description + "]" + value);
         }
         return singleQuoted(spec.longName() + "[" + description + "]" + value);
     }
@@ -77,30 +90,43 @@ std::string zshScript(const CommandNode& root) {
     forEachNode(root, [&](const CommandNode& node) {
         out += functionName(node) + "() {\n";
         out += "    integer ret=1\n    local -a args\n    args+=(\n";
-        for (const auto& spec : node.arguments.specs()) out += "        " + zshArgument(spec) + "\n";
+        for (const auto& spec : node.arguments.specs())
+            out += "        " + zshArgument(spec) + "\n";
         if (!node.configuration.version.empty()) out += "        '--version[Show the version.]'\n";
         out += "        '(-h --help)'{-h,--help}'[Show help information.]'\n";
         if (node.hasChildren()) out += "        '(-): :->command'\n        '(-)*:: :->arg'\n";
         out += "    )\n    _arguments -w -s -S $args[@] && ret=0\n";
         if (node.hasChildren()) {
-            out += "    case $state in\n        (command)\n            local subcommands\n            subcommands=(\n";
-            for (const auto& child : node.children) {
-                std::string description = replaceAll(child->configuration.abstract, ":", "\\:");
-                out += "                " + singleQuoted(child->name() + ":" + description) + "\n";
-            }
-            out += "            )\n            _describe \"subcommand\" subcommands\n            ;;\n";
+            // `_describe` over the children's names and abstracts, at `indent`.
+            auto describeChildren = [&node](const std::string& indent, bool withHelp) {
+                std::string text = indent + "local subcommands\n" + indent + "subcommands=(\n";
+                auto item = [&](const std::string& name, const std::string& abstract) {
+                    text +=
+                        indent + "    " + singleQuoted(name + ":" + replaceAll(abstract, ":", "\\:")) + "\n";
+                };
+                for (const auto& child : node.children)
+                    item(child->name(), child->configuration.abstract);
+                if (withHelp) item(kHelpName, kHelpAbstract);
+                return text + indent + ")\n" + indent + "_describe \"subcommand\" subcommands\n";
+            };
+            out += "    case $state in\n        (command)\n" +
+                   describeChildren("            ", offersHelp(node)) + "            ;;\n";
             out += "        (arg)\n            case ${words[1]} in\n";
             for (const auto& child : node.children) {
-                out += "                (" + child->name() + ")\n                    " + functionName(*child) +
-                       "\n                    ;;\n";
+                out += "                (" + child->name() + ")\n                    " +
+                       functionName(*child) + "\n                    ;;\n";
+            }
+            if (offersHelp(node)) {
+                out += "                (" + kHelpName + ")\n" +
+                       describeChildren("                    ", false) + "                    ;;\n";
             }
             out += "            esac\n            ;;\n    esac\n";
         }
         out += "\n    return ret\n}\n\n";
     });
     std::string top = functionName(root);
-    out += "if [ \"$funcstack[1]\" = \"" + top + "\" ]; then\n    " + top + " \"$@\"\nelse\n    compdef " + top +
-           " " + root.name() + "\nfi\n";
+    out += "if [ \"$funcstack[1]\" = \"" + top + "\" ]; then\n    " + top + " \"$@\"\nelse\n    compdef " +
+           top + " " + root.name() + "\nfi\n";
     return out;
 }
 
@@ -118,15 +144,24 @@ std::string bashScript(const CommandNode& root) {
         if (!node.configuration.version.empty()) words.emplace_back("--version");
         words.emplace_back("-h");
         words.emplace_back("--help");
-        for (const auto& child : node.children) words.push_back(child->name());
+        std::vector<std::string> children;
+        for (const auto& child : node.children)
+            children.push_back(child->name());
+        words.insert(words.end(), children.begin(), children.end());
+        if (offersHelp(node)) words.push_back(kHelpName);
 
         out += functionName(node) + "() {\n";
         out += "    local opts=" + singleQuoted(core::joinStrings(words, " ")) + "\n";
         if (node.hasChildren()) {
-            out += "    local i\n    for (( i = $1; i < COMP_CWORD; i++ )); do\n        case \"${COMP_WORDS[i]}\" in\n";
+            out += "    local i\n    for (( i = $1; i < COMP_CWORD; i++ )); do\n        case "
+                   "\"${COMP_WORDS[i]}\" in\n";
             for (const auto& child : node.children) {
                 out += "            " + child->name() + ") " + functionName(*child) +
                        " $(( i + 1 )); return ;;\n";
+            }
+            if (offersHelp(node)) {
+                out += "            " + kHelpName + ") COMPREPLY=( $(compgen -W " +
+                       singleQuoted(core::joinStrings(children, " ")) + " -- \"$cur\") ); return ;;\n";
             }
             out += "        esac\n    done\n";
         }
@@ -138,9 +173,13 @@ std::string bashScript(const CommandNode& root) {
             if (spec.shortName) names = std::string("-") + spec.shortName + "|" + names;
             auto values = valuesOf(spec);
             std::string action;
-            if (!values.empty()) action = "COMPREPLY=( $(compgen -W " + singleQuoted(core::joinStrings(values, " ")) + " -- \"$cur\") )";
-            else if (spec.completesFiles) action = "COMPREPLY=( $(compgen -f -- \"$cur\") )";
-            else action = "COMPREPLY=()";
+            if (!values.empty())
+                action = "COMPREPLY=( $(compgen -W " + singleQuoted(core::joinStrings(values, " ")) +
+                         " -- \"$cur\") )";
+            else if (spec.completesFiles)
+                action = "COMPREPLY=( $(compgen -f -- \"$cur\") )";
+            else
+                action = "COMPREPLY=()";
             cases += "        " + names + ") " + action + "; return ;;\n";
         }
         if (!cases.empty()) out += "    case \"$prev\" in\n" + cases + "    esac\n";
@@ -167,18 +206,22 @@ std::string bashScript(const CommandNode& root) {
 
 // --- fish --------------------------------------------------------------------
 
-std::string fishQuoted(const std::string& text) { return "'" + replaceAll(replaceAll(text, "\\", "\\\\"), "'", "\\'") + "'"; }
+std::string fishQuoted(const std::string& text) {
+    return "'" + replaceAll(replaceAll(text, "\\", "\\\\"), "'", "\\'") + "'";
+}
 
 std::string fishScript(const CommandNode& root) {
     const std::string program = root.name();
     std::string pathFunction = "__" + program + "_command_path";
     std::string out;
-    out += "# The subcommand path of the command line being completed, e.g. '" + program + " collections list'.\n";
+    out += "# The subcommand path of the command line being completed, e.g. '" + program +
+           " collections list'.\n";
     out += "function " + pathFunction + "\n";
     out += "    set -l tokens (commandline -opc)\n    set -l path " + program + "\n";
     out += "    for token in $tokens[2..-1]\n        switch \"$path $token\"\n            case";
     forEachNode(root, [&](const CommandNode& node) {
         if (node.parent) out += " " + fishQuoted(node.path());
+        if (offersHelp(node)) out += " " + fishQuoted(node.path() + " " + kHelpName);
     });
     out += "\n                set path \"$path $token\"\n        end\n    end\n    echo $path\nend\n\n";
     out += "function __" + program + "_at\n    test (" + pathFunction + ") = \"$argv\"\nend\n\n";
@@ -186,23 +229,36 @@ std::string fishScript(const CommandNode& root) {
     forEachNode(root, [&](const CommandNode& node) {
         std::string condition = "-n " + fishQuoted("__" + program + "_at " + node.path());
         std::string head = "complete -c " + program + " " + condition;
+        std::string helpHead = "complete -c " + program + " -n " +
+                               fishQuoted("__" + program + "_at " + node.path() + " " + kHelpName);
         for (const auto& child : node.children) {
-            out += head + " -a " + fishQuoted(child->name()) + " -d " + fishQuoted(child->configuration.abstract) + "\n";
+            std::string item =
+                " -a " + fishQuoted(child->name()) + " -d " + fishQuoted(child->configuration.abstract);
+            out += head + item + "\n";
+            if (offersHelp(node)) out += helpHead + item + "\n";
         }
+        if (offersHelp(node))
+            out += head + " -a " + fishQuoted(kHelpName) + " -d " + fishQuoted(kHelpAbstract) + "\n";
         for (const auto& spec : node.arguments.specs()) {
             auto values = valuesOf(spec);
             if (spec.kind == ArgumentKind::positional) {
-                if (!values.empty()) out += head + " -a " + fishQuoted(core::joinStrings(values, " ")) + "\n";
-                else if (spec.completesFiles) out += head + " -F\n";
+                if (!values.empty())
+                    out += head + " -a " + fishQuoted(core::joinStrings(values, " ")) + "\n";
+                else if (spec.completesFiles)
+                    out += head + " -F\n";
                 continue;
             }
             std::string line = head;
             if (spec.shortName) line += std::string(" -s ") + spec.shortName;
             line += " -l " + spec.name;
             if (spec.kind == ArgumentKind::option) {
-                line += " -r";
-                if (!values.empty()) line += " -a " + fishQuoted(core::joinStrings(values, " "));
-                else if (spec.completesFiles) line += " -F";
+                // -x: a value is required and, where there is a list, only the list is offered.
+                if (!values.empty())
+                    line += " -x -a " + fishQuoted(core::joinStrings(values, " "));
+                else if (spec.completesFiles)
+                    line += " -r -F";
+                else
+                    line += " -r";
             }
             line += " -d " + fishQuoted(spec.help);
             out += line + "\n";
@@ -217,9 +273,12 @@ std::string fishScript(const CommandNode& root) {
 
 std::string completionScript(const CommandNode& root, CompletionShell shell) {
     switch (shell) {
-    case CompletionShell::zsh: return zshScript(root);
-    case CompletionShell::bash: return bashScript(root);
-    case CompletionShell::fish: return fishScript(root);
+    case CompletionShell::zsh:
+        return zshScript(root);
+    case CompletionShell::bash:
+        return bashScript(root);
+    case CompletionShell::fish:
+        return fishScript(root);
     }
     return {};
 }

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <map>
 #include <optional>
@@ -17,10 +18,6 @@
 namespace mivora::cli {
 
 namespace {
-
-bool isHelpFlag(const std::string& token) {
-    return token == "-h" || token == "--help";
-}
 
 // A usage problem found before or after CLI11's parse, reported for `node`.
 struct UsageProblem {
@@ -76,37 +73,110 @@ const core::ArgumentSpec* findSpecByFlag(const CommandNode& node, const std::str
     return nullptr;
 }
 
-// "--json=1", "--dock=false", "-v=1", "-dv=1", "--help=1": a flag takes no value
-// (CLI11 would read the value as the flag's setting and quietly turn "--dock=false" on).
-std::optional<std::string> flagGivenAValue(const CommandNode& node, const std::vector<std::string>& tokens,
-                                           size_t from) {
+// "-1", "-0.5", "-.5": the start of a negative number; whether the rest is one
+// is the value's own check ("-1x" is an invalid value, not an unknown option).
+bool looksLikeNegativeNumber(const std::string& word) {
+    if (word.size() < 2 || word[0] != '-') return false;
+    size_t digit = word[1] == '.' ? 2 : 1;
+    return digit < word.size() && std::isdigit(static_cast<unsigned char>(word[digit]));
+}
+
+// The value rule: an option takes the following word as its value unless that
+// word ends the options ("--") or reads as an option; where a number is expected,
+// a negative number is still a value. "-" alone is a value, by custom standard input.
+bool takesAsValue(const core::ArgumentSpec& spec, const std::string& word) {
+    if (word == "--") return false;
+    if (word.size() < 2 || word[0] != '-') return true;
+    return spec.takesNumber && looksLikeNegativeNumber(word);
+}
+
+// The words after the command path read against the command's declarations, once,
+// before CLI11 sees them: which ask for help, which are option values, and the
+// first usage problem among them in word order.
+struct ScannedWords {
+    // The command line with every option value as its own word after "--name",
+    // so CLI11 takes it as it stands ("", "-", "--json" given with "=").
+    std::vector<std::string> words;
+    bool helpRequested = false;
+    std::optional<std::string> problem;
+};
+
+ScannedWords scanWords(const CommandNode& node, const std::vector<std::string>& tokens, size_t from) {
+    ScannedWords scan;
+    scan.words.assign(tokens.begin(), tokens.begin() + static_cast<long>(from));
+    auto note = [&scan](std::string problem) {
+        if (!scan.problem) scan.problem = std::move(problem);
+    };
     auto isFlag = [&node](const std::string& name) {
         if (name == "-h" || name == "--help") return true;
         if (name == "--version") return !node.parent && !node.configuration.version.empty();
         const core::ArgumentSpec* spec = findSpecByFlag(node, name);
         return spec && spec->kind == core::ArgumentKind::flag;
     };
-    for (size_t i = from; i < tokens.size() && tokens[i] != "--"; ++i) {
-        const std::string& token = tokens[i];
-        size_t equals = token.find('=');
-        if (token.size() < 2 || token[0] != '-' || equals == std::string::npos || equals < 2) continue;
-        std::string name = token.substr(0, equals);
-        bool flag = true;
-        if (name[1] == '-') {
-            flag = isFlag(name);
+    // "--json=1", "--dock=false", "-v=1", "-dv=1", "--help=1": a flag takes no value
+    // (CLI11 would read the value as the flag's setting and quietly turn "--dock=false" on).
+    auto flagGivenValue = [](const std::string& name, const std::string& value) {
+        return "The option '" + name + "' does not take any value, but '" + value + "' was specified.";
+    };
+    for (size_t i = from; i < tokens.size(); ++i) {
+        const std::string& word = tokens[i];
+        if (word == "--") {
+            scan.words.insert(scan.words.end(), tokens.begin() + static_cast<long>(i), tokens.end());
+            break;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            scan.words.push_back(word);
+            continue;
+        }
+        size_t equals = word.find('=');
+        std::string name = word.substr(0, equals);
+        std::optional<std::string> attached;
+        if (equals != std::string::npos) attached = word.substr(equals + 1);
+        const core::ArgumentSpec* option = nullptr; // the option that takes a value here
+        std::string flagsBefore;                    // "-d" of "-do <value>"
+        if (word[1] == '-') {
+            if (word == "--help") scan.helpRequested = true;
+            const core::ArgumentSpec* spec = findSpecByFlag(node, name);
+            if (spec && spec->kind == core::ArgumentKind::option)
+                option = spec;
+            else if (attached && name.size() > 2 && isFlag(name))
+                note(flagGivenValue(name, *attached));
         } else {
-            // Short flags run together: the value goes to the last letter, and
-            // only when every letter is a flag is that the problem.
-            for (size_t k = 1; k < name.size() && flag; ++k)
-                flag = isFlag(std::string("-") + name[k]);
-            name = std::string("-") + name.back();
+            // Short letters run together: flags, up to a letter that takes a value,
+            // whose value is the rest of the word ("-ovalue") or the next word.
+            bool allFlags = true;
+            for (size_t k = 1; k < name.size(); ++k) {
+                std::string letter = std::string("-") + name[k];
+                const core::ArgumentSpec* spec = findSpecByFlag(node, letter);
+                if (spec && spec->kind == core::ArgumentKind::option) {
+                    option = spec;
+                    flagsBefore = name.substr(0, k);
+                    std::string rest = word.substr(k + 1);
+                    if (!rest.empty()) attached = rest[0] == '=' ? rest.substr(1) : rest;
+                    break;
+                }
+                if (letter == "-h" && !attached) scan.helpRequested = true;
+                allFlags = allFlags && isFlag(letter);
+            }
+            // Only when every letter is a flag is the value the problem; it goes to the last one.
+            if (!option && attached && allFlags && name.size() > 1)
+                note(flagGivenValue(std::string("-") + name.back(), *attached));
         }
-        if (flag) {
-            return "The option '" + name + "' does not take any value, but '" + token.substr(equals + 1) +
-                   "' was specified.";
+        if (!option) {
+            scan.words.push_back(word);
+            continue;
         }
+        if (flagsBefore.size() > 1) scan.words.push_back(flagsBefore);
+        std::optional<std::string> value = attached;
+        if (!value && i + 1 < tokens.size() && takesAsValue(*option, tokens[i + 1])) value = tokens[++i];
+        if (!value) {
+            note("Missing value for '" + option->displayName() + "'");
+            continue;
+        }
+        scan.words.push_back(option->longName());
+        scan.words.push_back(*value);
     }
-    return std::nullopt;
+    return scan;
 }
 
 std::string invalidValueMessage(const core::ArgumentSpec& spec, const std::string& value) {
@@ -138,9 +208,9 @@ public:
             node = child;
             ++index;
         }
+        ScannedWords scan = scanWords(*node, tokens, index);
+        if (scan.helpRequested) return printHelp(*node, width);
         auto end = std::find(tokens.begin() + static_cast<long>(index), tokens.end(), "--");
-        bool helpRequested = std::any_of(tokens.begin() + static_cast<long>(index), end, isHelpFlag);
-        if (helpRequested) return printHelp(*node, width);
         if (!node->parent && !node->configuration.version.empty() &&
             std::find(tokens.begin() + static_cast<long>(index), end, "--version") != end) {
             core::printLine(node->configuration.version);
@@ -150,25 +220,19 @@ public:
             if (CommandNode* fallback = node->defaultChild()) {
                 tokens.insert(tokens.begin() + static_cast<long>(index), fallback->name());
                 node = fallback;
+                scan = scanWords(*node, tokens, index + 1);
             } else if (index == tokens.size()) {
                 return printHelp(*node, width);
             }
         }
-
-        if (auto problem = flagGivenAValue(*node, tokens, index)) return usageError(*node, *problem, width);
+        if (scan.problem) return usageError(*node, *scan.problem, width);
 
         CLI::App app(tree_->configuration.abstract, tree_->name());
         ParserTree parser;
         parser.mirror(*tree_, app);
         try {
-            std::vector<std::string> reversed(tokens.rbegin(), tokens.rend());
+            std::vector<std::string> reversed(scan.words.rbegin(), scan.words.rend());
             app.parse(reversed);
-        } catch (const CLI::ArgumentMismatch& error) {
-            std::string what = error.what();
-            std::string flag = what.substr(0, what.find(':'));
-            const core::ArgumentSpec* spec = findSpecByFlag(*node, flag);
-            std::string message = spec ? "Missing value for '" + spec->displayName() + "'" : what;
-            return usageError(*node, message, width);
         } catch (const CLI::ParseError& error) {
             return usageError(*node, error.what(), width);
         }

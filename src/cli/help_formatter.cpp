@@ -80,9 +80,14 @@ std::string wrapText(const std::string& text, int width, int indent) {
         std::string current = line.substr(0, lead);
         size_t currentWidth = lead;
         bool lineHasWord = false;
-        for (const auto& word : core::splitString(line.substr(lead), ' ', true)) {
+        const auto words = core::splitString(line.substr(lead), ' ', true);
+        for (size_t w = 0; w < words.size(); ++w) {
+            const std::string& word = words[w];
             size_t wordWidth = core::characterCount(word);
-            if (lineHasWord && currentWidth + 1 + wordWidth > static_cast<size_t>(width)) {
+            // A line with more text after it leaves the last column free; only the
+            // paragraph's last line may fill the width exactly.
+            size_t limit = static_cast<size_t>(width) - (w + 1 < words.size() ? 1 : 0);
+            if (lineHasWord && currentWidth + 1 + wordWidth > limit) {
                 result += current + "\n";
                 current = std::string(static_cast<size_t>(indent), ' ') + word;
                 currentWidth = static_cast<size_t>(indent) + wordWidth;

@@ -90,6 +90,7 @@ struct ArgumentSpec {
     char shortName = 0;
     std::string help;
     bool required = false;
+    bool takesNumber = false; // then a word such as "-1" is its value, not an option
     std::optional<std::string> defaultDescription;
     std::vector<std::string> allowedValues;
     bool completesFiles = false;
@@ -163,6 +164,7 @@ private:
         spec.completesFiles = options.completesFiles;
         spec.completionValues = options.completionValues;
         spec.allowedValues = ArgumentValue<Value>::allValues();
+        spec.takesNumber = std::is_arithmetic_v<Value>;
         if constexpr (Traits::isOptional) {
             spec.required = false;
         } else {

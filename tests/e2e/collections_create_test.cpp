@@ -166,7 +166,7 @@ TEST_F(CollectionsCreate, ErrorsEndWithTheirMessages) {
              "Error: Invalid collection slug 'Deep'. Use lowercase letters, digits, and dashes (max 64 "
              "chars).\n"},
             {"a name without letters",
-             {"collections", "create", "--name", "---"},
+             {"collections", "create", "--name=---"},
              1,
              "Error: Invalid collection slug ''. Use lowercase letters, digits, and dashes (max 64 "
              "chars).\n"},

@@ -1,14 +1,19 @@
 // Values on the command line as the platform reads them: whole-number options
 // span the 64-bit range (a command's own bound then speaks), flags take no value,
-// and an empty default is not shown in help.
+// an option never takes another option as its value, and an empty default is
+// not shown in help.
 #include "support/catalog_fixture.h"
 #include "support/catalog_server.h"
 #include "support/collection_fixture.h"
+#include "support/help_screens.h"
 #include "support/icon_fixtures.h"
 #include "support/sandbox.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 namespace mivora::testing {
 namespace {
@@ -172,6 +177,154 @@ TEST_F(OptionValues, AFlagGivenAValueIsAUsageError) {
     auto argument = sandbox.run({"quit-app", "--", "--json=1"});
     EXPECT_EQ(argument.status, 1);
     EXPECT_EQ(argument.err, "Error: No app matching '--json=1' found in /Applications.\n");
+}
+
+// Every file and folder in the sandbox, with its size: what a run must leave alone.
+std::map<std::string, std::uintmax_t> filesIn(const Sandbox& sandbox) {
+    std::map<std::string, std::uintmax_t> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.dir())) {
+        files[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
+    }
+    return files;
+}
+
+// Arguments that would let each command run, put before the option under test.
+std::vector<std::string> operandsFor(const HelpScreen& screen) {
+    static const std::map<std::string, std::vector<std::string>> operands = {
+        {"mivora extract-icon", {"Notion", "--out", "x.png"}},
+        {"mivora quit-app", {"Notion"}},
+        {"mivora search-icons", {"notion"}},
+        {"mivora apply-from-catalog", {"Notion"}},
+        {"mivora set-icon", {"Notion", "icon.png"}},
+        {"mivora collections apply", {"sunlight"}},
+        {"mivora collections create", {"sea"}},
+        {"mivora collections add", {"sunlight", "Notes", "icon.png"}},
+        {"mivora collections mark", {"sunlight", "Notes", "--status", "skipped"}},
+    };
+    auto found = operands.find(screen.commandLine());
+    return found == operands.end() ? std::vector<std::string>{} : found->second;
+}
+
+TEST_F(OptionValues, AnOptionWithoutItsValueIsAUsageErrorAndNothingRuns) {
+    sandbox.writeFile(sandbox.tmp() + "/icon.png", "not read");
+    sandbox.run({"--help"}); // the start-up migration's folders, made once
+    const auto before = filesIn(sandbox);
+    // What follows the option: a flag, a short flag, the end of the options, nothing.
+    const std::vector<std::vector<std::string>> followers = {{"--json"}, {"-d"}, {"--", "x"}, {}};
+    size_t options = 0;
+    for (const auto& screen : allHelpScreens(sandbox)) {
+        for (const auto& option : screen.options) {
+            if (option.label.empty()) continue;
+            ++options;
+            for (const auto& follower : followers) {
+                std::vector<std::string> arguments = screen.path;
+                for (const auto& operand : operandsFor(screen))
+                    arguments.push_back(operand);
+                arguments.push_back(option.name);
+                arguments.insert(arguments.end(), follower.begin(), follower.end());
+                SCOPED_TRACE(screen.commandLine() + " " + option.name + " " +
+                             (follower.empty() ? "(end)" : follower.front()));
+                auto result = sandbox.run(arguments, sandbox.tmp());
+                EXPECT_EQ(result.status, 64);
+                EXPECT_EQ(result.out, "");
+                EXPECT_TRUE(result.err.starts_with("Error: Missing value for '" + option.displayName() +
+                                                   "'\nUsage: " + screen.commandLine() + " "))
+                    << result.err;
+                EXPECT_TRUE(result.err.ends_with("\n  See '" + screen.commandLine() +
+                                                 " --help' for more information.\n"))
+                    << result.err;
+            }
+        }
+    }
+    EXPECT_GE(options, 1u); // the walk found the options at all
+    EXPECT_EQ(filesIn(sandbox), before);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(OptionValues, AValueGivenWithEqualsIsTakenAsItStandsEvenEmpty) {
+    // The review's lines, with the value written out: taken whole, whatever it looks like.
+    auto named = sandbox.run({"collections", "create", "sea", "--name=--json", "--prompt=", "--json"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    json manifest = readManifest(sandbox, "sea");
+    EXPECT_EQ(manifest["name"], "--json");
+    EXPECT_EQ(manifest["stylePrompt"], "");
+    auto marked =
+        sandbox.run({"collections", "mark", "sunlight", "Notes", "--status=skipped", "--reason=", "--json"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    EXPECT_EQ(json::parse(marked.out)["reason"], "");
+    auto dashed = sandbox.run({"collections", "create", "--name=--", "dash", "--json"});
+    ASSERT_EQ(dashed.status, 0) << dashed.err;
+    EXPECT_EQ(readManifest(sandbox, "dash")["name"], "--");
+
+    // Every option takes "--opt=": an empty value, which a number or a closed list refuses by name.
+    for (const auto& screen : allHelpScreens(sandbox)) {
+        for (const auto& option : screen.options) {
+            if (option.label.empty()) continue;
+            std::vector<std::string> arguments = screen.path;
+            for (const auto& operand : operandsFor(screen))
+                arguments.push_back(operand);
+            arguments.push_back(option.name + "=");
+            SCOPED_TRACE(screen.commandLine() + " " + option.name + "=");
+            auto result = sandbox.run(arguments, sandbox.tmp());
+            EXPECT_EQ(result.err.find("Missing value"), std::string::npos) << result.err;
+            static const std::set<std::string> refusedEmpty = {"--limit", "--pick", "--size", "--wait",
+                                                               "--appearance"};
+            if (refusedEmpty.contains(option.name)) {
+                EXPECT_EQ(result.status, 64);
+                EXPECT_TRUE(result.err.starts_with("Error: The value '' is invalid for '" +
+                                                   option.displayName() + "'"))
+                    << result.err;
+            }
+        }
+    }
+}
+
+TEST_F(OptionValues, ANegativeNumberIsAValueWhereANumberIsExpected) {
+    const std::string out = sandbox.tmp() + "/x.png";
+    expectRefusals(
+        sandbox,
+        {
+            {"pick",
+             {"apply-from-catalog", "Notion", "--pick", "-1"},
+             64,
+             "Error: Index -1 out of range (0..<3)\n"},
+            {"pick=",
+             {"apply-from-catalog", "Notion", "--pick=-1"},
+             64,
+             "Error: Index -1 out of range (0..<3)\n"},
+            {"search limit",
+             {"search-icons", "notion", "--limit", "-3"},
+             64,
+             "Error: The limit must be zero or more, not -3.\n"},
+            {"apply limit",
+             {"collections", "apply", "sunlight", "--limit", "-1"},
+             64,
+             "Error: --limit must be greater than zero\n"},
+            {"size", {"extract-icon", "Notion", "--out", out, "--size", "-5"}, 1, "Error: "},
+            // Only a number is a value here: another word is an option, a broken number an invalid value.
+            {"pick word",
+             {"apply-from-catalog", "Notion", "--pick", "-x"},
+             64,
+             "Error: Missing value for '--pick <pick>'\n"},
+            {"pick broken",
+             {"apply-from-catalog", "Notion", "--pick", "-1x"},
+             64,
+             "Error: The value '-1x' is invalid for '--pick <pick>'\n"},
+            {"wait broken",
+             {"quit-app", "Notion", "--wait", "-.5x"},
+             64,
+             "Error: The value '-.5x' is invalid for '--wait <wait>'\n"},
+            // Where a number is not expected, "-1" is an option like any other.
+            {"name",
+             {"collections", "create", "sea", "--name", "-1"},
+             64,
+             "Error: Missing value for '--name <name>'\n"},
+        });
+    EXPECT_FALSE(sandbox.readFile(out));
+    // A negative wait is taken and the command runs (no pause before a quit that needs none).
+    auto wait = sandbox.run({"quit-app", "Notion", "--wait", "-0.5", "--json"});
+    EXPECT_EQ(wait.status, 0) << wait.err;
+    EXPECT_EQ(wait.err, "");
 }
 
 TEST_F(OptionValues, HelpShowsNoEmptyDefault) {
