@@ -22,7 +22,8 @@ const std::string& appSupportDirectory() {
 }
 
 const std::string& cachesDirectory() {
-    static const std::string path = created(platform::homeDirectory() + "/Library/Caches/" + kBundleIdentifier);
+    static const std::string path =
+        created(platform::homeDirectory() + "/Library/Caches/" + kBundleIdentifier);
     return path;
 }
 
@@ -31,12 +32,19 @@ const std::string& configDirectory() {
     return path;
 }
 
+const std::string& locksDirectory() {
+    static const std::string path = created(appSupportDirectory() + "/locks");
+    return path;
+}
+
 const std::string& cacheDirectory() {
     static const std::string path = created(cachesDirectory() + "/cache");
     return path;
 }
 
-std::string legacyDataDirectory() { return platform::homeDirectory() + "/.mivora"; }
+std::string legacyDataDirectory() {
+    return platform::homeDirectory() + "/.mivora";
+}
 
 const std::string& helperScriptPath() {
     static const std::string path = platform::systemPath("/usr/local/lib/mivora/helper.sh");
