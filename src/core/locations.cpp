@@ -22,8 +22,7 @@ const std::string& appSupportDirectory() {
 }
 
 const std::string& cachesDirectory() {
-    static const std::string path =
-        created(platform::homeDirectory() + "/Library/Caches/" + kBundleIdentifier);
+    static const std::string path = created(platform::homeDirectory() + "/Library/Caches/" + kBundleIdentifier);
     return path;
 }
 
@@ -42,9 +41,7 @@ const std::string& cacheDirectory() {
     return path;
 }
 
-std::string legacyDataDirectory() {
-    return platform::homeDirectory() + "/.mivora";
-}
+std::string legacyDataDirectory() { return platform::homeDirectory() + "/.mivora"; }
 
 const std::string& helperScriptPath() {
     static const std::string path = platform::systemPath("/usr/local/lib/mivora/helper.sh");
