@@ -149,5 +149,80 @@ TEST(RemoveIcon, AProxyFolderBundleWithoutARecordLosesItsIconThroughTheHelper) {
     EXPECT_TRUE(cachedImageNames(sandbox).empty());
 }
 
+TEST(RemoveIcon, AProxyPathOrAGoneOriginalIsUndoneThroughItsRecord) {
+    // The path that list shows for a pinned system application is its proxy's;
+    // and an original that has gone since still has its record.
+    struct Case {
+        const char* name;
+        bool byProxyPath;
+        bool originalGone;
+    } cases[] = {
+        {"the proxy's path", true, false},
+        {"the proxy's path, the original gone", true, true},
+        {"the original's path, the original gone", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox sandbox;
+        prepareIconCommands(sandbox, false);
+        auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
+        std::string dockBefore = dockTilesXML(sandbox);
+        std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
+        ASSERT_EQ(sandbox.run({"set-icon", safari.path, icon, "--no-refresh"}).status, 0);
+        ASSERT_TRUE(platform::fileExists(safari.proxy));
+        if (c.originalGone) platform::removeItem(safari.path);
+        platform::removeItem(sandbox.tmp() + "/helper.log");
+
+        auto result = sandbox.run(
+            {"remove-icon", c.byProxyPath ? safari.proxy : safari.path, "--no-refresh", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(nlohmann::json::parse(result.out), removeReply("Safari", safari.path, true));
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
+        EXPECT_FALSE(platform::fileExists(safari.proxyFolder));
+        EXPECT_EQ(dockTilesXML(sandbox), dockBefore);
+        EXPECT_TRUE(systemProxyRecords(sandbox).empty());
+        EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
+        EXPECT_TRUE(cachedImageNames(sandbox).empty());
+    }
+
+    // Without a record, a gone original is still not found.
+    Sandbox sandbox;
+    prepareIconCommands(sandbox, false);
+    std::string gone = sandbox.rootPath("/System/Applications/Gone.app");
+    auto result = sandbox.run({"remove-icon", gone, "--no-refresh"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Error: App not found: " + gone + "\n");
+}
+
+TEST(RemoveIcon, AProxyPathGivenToTheOtherIconCommandsActsAsItsOriginal) {
+    Sandbox sandbox;
+    prepareIconCommands(sandbox, true);
+    auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
+    std::string light = writeIcon(sandbox, sandbox.tmp() + "/light.png");
+    std::string dark = writeIcon(sandbox, sandbox.tmp() + "/dark.png");
+    ASSERT_EQ(sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status,
+              0);
+    auto records = systemProxyRecords(sandbox);
+
+    auto set =
+        sandbox.run({"set-icon", safari.proxy, dark, "--appearance", "dark", "--no-refresh", "--json"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    auto reply = nlohmann::json::parse(set.out);
+    EXPECT_EQ(reply.at("app").at("path"), safari.path);
+    EXPECT_EQ(reply.at("message"), "Applied dark icon to Safari");
+    EXPECT_EQ(systemProxyRecords(sandbox).size(), 1u);
+    EXPECT_EQ(systemProxyRecords(sandbox).at(safari.path).at("createdAt"),
+              records.at(safari.path).at("createdAt"));
+    auto cache = iconCacheDocument(sandbox);
+    ASSERT_TRUE(cache && cache->contains(safari.proxy));
+    EXPECT_EQ(cache->size(), 1u);
+    EXPECT_TRUE(cache->at(safari.proxy).contains("darkIconFileName"));
+
+    auto removed = sandbox.run({"remove-dark-icon", safari.proxy});
+    ASSERT_EQ(removed.status, 0) << removed.err;
+    EXPECT_EQ(removed.out, "✓ Removed dark icon variant for Safari and reapplied the light icon\n");
+    EXPECT_FALSE(iconCacheDocument(sandbox)->at(safari.proxy).contains("darkIconFileName"));
+}
+
 } // namespace
 } // namespace mivora::testing
