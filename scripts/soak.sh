@@ -258,8 +258,9 @@ for path in glob.glob(log + "/runs.*"):
     for line in open(path):
         end, agent, serial, status, how, command = line.rstrip("\n").split(" ", 5)
         runs.append({"end": int(end), "agent": agent, "serial": serial, "status": int(status), "how": how,
-                     "command": command, "out": read("%s/%s-%s.out" % (log, agent, serial)).decode(),
-                     "err": read("%s/%s-%s.err" % (log, agent, serial)).decode()})
+                     # A run killed at once may not have opened its output yet.
+                     "command": command, "out": (read("%s/%s-%s.out" % (log, agent, serial)) or b"").decode(),
+                     "err": (read("%s/%s-%s.err" % (log, agent, serial)) or b"").decode()})
 runs.sort(key=lambda r: r["end"])
 killed = [r for r in runs if r["how"] != "-"]
 failed = [r for r in runs if r["how"] == "-" and r["status"] != 0]
