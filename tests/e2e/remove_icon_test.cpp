@@ -103,60 +103,14 @@ TEST(RemoveIcon, TheTargetIsResolvedBeforeTheHelperFilesAreChecked) {
 }
 
 TEST(RemoveIcon, AppleSystemAppsAreRestoredThroughTheirProxy) {
-    Sandbox sandbox;
-    prepareIconCommands(sandbox, false);
-    auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
-    std::string dockBefore = dockTilesXML(sandbox);
-    std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, icon, "--no-refresh"}).status, 0);
-    ASSERT_TRUE(platform::fileExists(safari.proxy));
-    platform::removeItem(sandbox.tmp() + "/helper.log");
-
-    auto result = sandbox.run({"remove-icon", safari.path, "--no-refresh"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "✓ Default icon restored for Safari\n  Cleared Mivora cache\n");
-    EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty()) << "never through the helper";
-    EXPECT_FALSE(platform::fileExists(safari.proxyFolder));
-    EXPECT_EQ(dockTilesXML(sandbox), dockBefore);
-    EXPECT_TRUE(systemProxyRecords(sandbox).empty());
-    EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
-    EXPECT_TRUE(cachedImageNames(sandbox).empty());
-    EXPECT_TRUE(platform::fileExists(safari.path + "/Contents/Info.plist"));
-
-    // Without a proxy or a cache entry there is nothing to clear, and still no helper.
-    auto again = sandbox.run({"remove-icon", safari.path, "--no-refresh", "--json"});
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(nlohmann::json::parse(again.out), removeReply("Safari", safari.path, false));
-    EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
-}
-
-TEST(RemoveIcon, AProxyFolderBundleWithoutARecordLosesItsIconThroughTheHelper) {
-    // No record names it, so there is no original to act as: the bundle is a
-    // folder of the user's like any other, and its custom icon really goes.
-    Sandbox sandbox;
-    prepareIconCommands(sandbox, false);
-    std::string maps = sandbox.homePath("Applications/Mivora System Apps/Maps.app");
-    platform::createDirectories(maps + "/Contents");
-    FixtureCacheEntry entry{.appPath = maps, .appName = "Maps", .iconFileName = "maps.png"};
-    writeIconCache(sandbox, {entry});
-    writeCachedImages(sandbox, {entry});
-
-    auto result = sandbox.run({"remove-icon", maps, "--no-refresh"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "✓ Default icon restored for Maps\n  Cleared Mivora cache\n");
-    EXPECT_EQ(sandbox.loggedCalls("helper.log"), Calls{helperCall(sandbox, maps, "--remove")});
-    EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
-    EXPECT_TRUE(cachedImageNames(sandbox).empty());
-}
-
-TEST(RemoveIcon, AProxyPathOrAGoneOriginalIsUndoneThroughItsRecord) {
-    // The path that list shows for a pinned system application is its proxy's;
-    // and an original that has gone since still has its record.
+    // Named by the original's path, or by the proxy's path that list shows; an
+    // original that has gone since is still undone through its record.
     struct Case {
         const char* name;
         bool byProxyPath;
         bool originalGone;
     } cases[] = {
+        {"the original's path", false, false},
         {"the proxy's path", true, false},
         {"the proxy's path, the original gone", true, true},
         {"the original's path, the original gone", false, true},
@@ -177,12 +131,20 @@ TEST(RemoveIcon, AProxyPathOrAGoneOriginalIsUndoneThroughItsRecord) {
             {"remove-icon", c.byProxyPath ? safari.proxy : safari.path, "--no-refresh", "--json"});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(nlohmann::json::parse(result.out), removeReply("Safari", safari.path, true));
-        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty()) << "never through the helper";
         EXPECT_FALSE(platform::fileExists(safari.proxyFolder));
         EXPECT_EQ(dockTilesXML(sandbox), dockBefore);
         EXPECT_TRUE(systemProxyRecords(sandbox).empty());
         EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
         EXPECT_TRUE(cachedImageNames(sandbox).empty());
+        if (c.originalGone) continue;
+        EXPECT_TRUE(platform::fileExists(safari.path + "/Contents/Info.plist"));
+
+        // Without a proxy or a cache entry there is nothing to clear, and still no helper.
+        auto again = sandbox.run({"remove-icon", safari.path, "--no-refresh"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(again.out, "✓ Default icon restored for Safari\n");
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
     }
 
     // Without a record, a gone original is still not found.
@@ -194,34 +156,23 @@ TEST(RemoveIcon, AProxyPathOrAGoneOriginalIsUndoneThroughItsRecord) {
     EXPECT_EQ(result.err, "Error: App not found: " + gone + "\n");
 }
 
-TEST(RemoveIcon, AProxyPathGivenToTheOtherIconCommandsActsAsItsOriginal) {
+TEST(RemoveIcon, AProxyFolderBundleWithoutARecordLosesItsIconThroughTheHelper) {
+    // No record names it, so there is no original to act as: the bundle is a
+    // folder of the user's like any other, and its custom icon really goes.
     Sandbox sandbox;
-    prepareIconCommands(sandbox, true);
-    auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
-    std::string light = writeIcon(sandbox, sandbox.tmp() + "/light.png");
-    std::string dark = writeIcon(sandbox, sandbox.tmp() + "/dark.png");
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status,
-              0);
-    auto records = systemProxyRecords(sandbox);
+    prepareIconCommands(sandbox, false);
+    std::string maps = sandbox.homePath("Applications/Mivora System Apps/Maps.app");
+    platform::createDirectories(maps + "/Contents");
+    FixtureCacheEntry entry{.appPath = maps, .appName = "Maps", .iconFileName = "maps.png"};
+    writeIconCache(sandbox, {entry});
+    writeCachedImages(sandbox, {entry});
 
-    auto set =
-        sandbox.run({"set-icon", safari.proxy, dark, "--appearance", "dark", "--no-refresh", "--json"});
-    ASSERT_EQ(set.status, 0) << set.err;
-    auto reply = nlohmann::json::parse(set.out);
-    EXPECT_EQ(reply.at("app").at("path"), safari.path);
-    EXPECT_EQ(reply.at("message"), "Applied dark icon to Safari");
-    EXPECT_EQ(systemProxyRecords(sandbox).size(), 1u);
-    EXPECT_EQ(systemProxyRecords(sandbox).at(safari.path).at("createdAt"),
-              records.at(safari.path).at("createdAt"));
-    auto cache = iconCacheDocument(sandbox);
-    ASSERT_TRUE(cache && cache->contains(safari.proxy));
-    EXPECT_EQ(cache->size(), 1u);
-    EXPECT_TRUE(cache->at(safari.proxy).contains("darkIconFileName"));
-
-    auto removed = sandbox.run({"remove-dark-icon", safari.proxy});
-    ASSERT_EQ(removed.status, 0) << removed.err;
-    EXPECT_EQ(removed.out, "✓ Removed dark icon variant for Safari and reapplied the light icon\n");
-    EXPECT_FALSE(iconCacheDocument(sandbox)->at(safari.proxy).contains("darkIconFileName"));
+    auto result = sandbox.run({"remove-icon", maps, "--no-refresh"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "✓ Default icon restored for Maps\n  Cleared Mivora cache\n");
+    EXPECT_EQ(sandbox.loggedCalls("helper.log"), Calls{helperCall(sandbox, maps, "--remove")});
+    EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
+    EXPECT_TRUE(cachedImageNames(sandbox).empty());
 }
 
 } // namespace
