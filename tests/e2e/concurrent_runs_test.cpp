@@ -683,6 +683,23 @@ TEST_F(ApplicationTurns, RestoreTakesItsTurnWithSetIconAndRemoveIcon) {
     }
 }
 
+TEST_F(ApplicationTurns, EscapeJailWaitsForTheApplicationsTurn) {
+    std::string notes = sandbox.addApp({.name = "Notes", .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
+    sandbox.writeFile(notes + "/Contents/Resources/AppIcon.icns", "icns");
+    hold();
+    auto held = startRun(sandbox, {"set-icon", notes, distinctIcon(sandbox, "set", 1), "--no-refresh"});
+    ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
+    auto escape = startRun(sandbox, {"escape-jail", notes});
+    EXPECT_TRUE(stillRunning(escape));
+    EXPECT_EQ(helperCalls().size(), 1u);
+    release();
+    EXPECT_EQ(held.get().status, 0);
+    auto result = escape.get();
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "✓ Escaped squircle jail for Notes\n");
+    EXPECT_EQ(helperCalls().back(), notes + " " + notes + "/Contents/Resources/AppIcon.icns");
+}
+
 TEST_F(ApplicationTurns, ABundleReplacedWhileItsTurnIsHeldStillKeepsTheNextRunWaiting) {
     std::string notes = sandbox.addApp({.name = "Notes"});
     std::string first = distinctIcon(sandbox, "first", 1), second = distinctIcon(sandbox, "second", 2);
