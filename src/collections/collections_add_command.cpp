@@ -5,6 +5,7 @@
 #include "collections/local_collection_store.h"
 #include "core/errors.h"
 #include "core/output.h"
+#include "platform/file_lock.h"
 #include "platform/filesystem.h"
 
 #include <algorithm>
@@ -82,6 +83,13 @@ void CollectionsAddCommand::run() {
     std::optional<image::Image> reference;
     if (application) reference = LocalCollectionIconStager::referenceImage(*application);
 
+    // The staged files and the entry that names them go into one folder, the
+    // one at the slug once the collection's turn comes (it may have been
+    // replaced meanwhile), and no other run changes them in between.
+    platform::FileLock turn = LocalCollectionManifest::lock(slug);
+    if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
+    manifest = LocalCollectionManifest::load(slug);
+
     // Staging replaces icon files: a manifest that could not record them is refused first.
     platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
     const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
@@ -90,21 +98,18 @@ void CollectionsAddCommand::run() {
     if (darkImage)
         dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
 
-    // The entry is changed in the manifest as it stands now, not as it was
-    // before staging: other runs may have added their own entries meanwhile.
-    manifest = LocalCollectionManifest::update(slug, [&](LocalCollectionManifest& stored) {
-        LocalCollectionIconEntry entry;
-        if (auto existing = stored.icons.find(appSlug); existing != stored.icons.end())
-            entry = existing->second;
-        entry.appName = appName;
-        entry.status = LocalCollectionIconStatus::done;
-        // A counter at the top of the 64-bit range stays there rather than wrapping negative.
-        if (entry.attempts < std::numeric_limits<int64_t>::max()) entry.attempts += 1;
-        entry.dark = dark.has_value();
-        entry.reason.reset();
-        entry.updatedAt = manifestNow();
-        stored.icons.insert_or_assign(appSlug, entry);
-    });
+    LocalCollectionIconEntry entry;
+    if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())
+        entry = existing->second;
+    entry.appName = appName;
+    entry.status = LocalCollectionIconStatus::done;
+    // A counter at the top of the 64-bit range stays there rather than wrapping negative.
+    if (entry.attempts < std::numeric_limits<int64_t>::max()) entry.attempts += 1;
+    entry.dark = dark.has_value();
+    entry.reason.reset();
+    entry.updatedAt = manifestNow();
+    manifest.icons.insert_or_assign(appSlug, entry);
+    LocalCollectionManifest::save(manifest, slug);
 
     AddCollectionIconResponse reply;
     reply.slug = slug;

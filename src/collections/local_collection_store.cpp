@@ -343,6 +343,8 @@ LocalCollectionManifest::update(const std::string& slug,
                                 const std::function<void(LocalCollectionManifest&)>& change) {
     if (!exists(slug)) throw LocalCollectionError::notFound(slug);
     platform::FileLock held = lock(slug);
+    // Gone while we waited: nothing to change.
+    if (!exists(slug)) throw LocalCollectionError::notFound(slug);
     LocalCollectionManifest manifest = load(slug);
     change(manifest);
     save(manifest, slug);

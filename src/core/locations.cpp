@@ -31,6 +31,11 @@ const std::string& configDirectory() {
     return path;
 }
 
+const std::string& locksDirectory() {
+    static const std::string path = created(appSupportDirectory() + "/locks");
+    return path;
+}
+
 const std::string& cacheDirectory() {
     static const std::string path = created(cachesDirectory() + "/cache");
     return path;

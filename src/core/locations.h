@@ -13,6 +13,7 @@ const std::string& appSupportDirectory();   // ~/Library/Application Support/com
 std::string appSupportDirectoryFresh();     // the same, computed and created afresh
 const std::string& cachesDirectory();       // ~/Library/Caches/com.quartelmisko.Mivora
 const std::string& configDirectory();       // appSupportDirectory/config
+const std::string& locksDirectory();        // appSupportDirectory/locks (the applications' turns)
 const std::string& cacheDirectory();        // cachesDirectory/cache (cached icon images)
 std::string legacyDataDirectory();          // ~/.mivora (never created)
 const std::string& helperScriptPath();      // <root>/usr/local/lib/mivora/helper.sh

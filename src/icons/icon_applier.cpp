@@ -1,9 +1,10 @@
 #include "icons/icon_applier.h"
 
-#include "core/errors.h"
 #include "apps/quit_app.h"
 #include "apps/self_drawn_dock_icon.h"
+#include "core/errors.h"
 #include "core/shell.h"
+#include "icons/application_turn.h"
 #include "icons/dock_icon_composition.h"
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
@@ -11,6 +12,7 @@
 #include "platform/file_lock.h"
 #include "platform/filesystem.h"
 #include "platform/interruption.h"
+#include "platform/store_errors.h"
 
 #include <utility>
 
@@ -51,10 +53,11 @@ bool shouldApplyNow(IconAppearance requested, IconAppearance current,
 
 } // namespace
 
-ApplyIconResult applyIcon(const apps::InstalledApp& app, const std::string& iconPath,
+ApplyIconResult applyIcon(const apps::InstalledApp& given, const std::string& iconPath,
                           IconAppearance appearance, const std::string& cacheDirectory,
                           const std::string& helperScript, const std::string& fileicon, bool quit) {
     requireHelperFiles(helperScript, fileicon, kEngineHelperFilesMissing);
+    const apps::InstalledApp app = originalApplication(given);
 
     if (auto selfDrawn = apps::detectSelfDrawnDockIcon(app.path, app.name))
         throw core::CLIError::iconSetFailed(
@@ -67,7 +70,7 @@ ApplyIconResult applyIcon(const apps::InstalledApp& app, const std::string& icon
     // Runs for one application take their turns from here to the end, so that
     // the apply-or-cache choice below still holds when the cache is written.
     // Runs for other applications go on at the same time.
-    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
+    platform::FileLock turn = takeApplicationTurn(app.path);
     // From the first change to the last, SIGINT and SIGTERM are held: an
     // interrupted apply is undone, never left half made.
     platform::InterruptionWindow window;
@@ -95,18 +98,30 @@ ApplyIconResult applyIcon(const apps::InstalledApp& app, const std::string& icon
         if (apply)
             core::runShell(helperCommandLine(helperScript, fileicon, target.cacheApp.path, icon), 15.0);
 
+        // The rollback cannot take the icon off a bundle that keeps it, nor the
+        // entry out of a cache that holds it: the message says what stays, and
+        // only the cause of the failure, never that nothing was changed.
         platform::throwIfInterrupted();
         try {
             cachedFile = cacheIcon(icon, target.cacheApp, appearance, cacheDirectory).file;
         } catch (const std::exception& error) {
-            // The rollback cannot take the icon off a bundle that keeps it: say so.
             rollback();
             if (!apply || !platform::fileExists(target.cacheApp.path)) throw;
             throw core::CLIError::iconSetFailed("The " + slot + " icon is on " + target.original.name +
-                                                " but could not be cached: " + error.what());
+                                                " but could not be cached: " + platform::causeOf(error));
         }
         platform::throwIfInterrupted();
-        target.commit();
+        try {
+            target.commit();
+        } catch (const std::exception& error) {
+            rollback();
+            std::string kept = apply && platform::fileExists(target.cacheApp.path)
+                                   ? "is on " + target.original.name + " and in its cache"
+                                   : "for " + target.original.name + " is in its cache";
+            throw core::CLIError::iconSetFailed(
+                "The " + slot + " icon " + kept +
+                " but its proxy could not be recorded: " + platform::causeOf(error));
+        }
     } catch (...) {
         rollback();
         if (!icon.empty()) removeComposeTempDirectory(icon);

@@ -125,8 +125,8 @@ void updateIconCache(const std::function<bool(IconCache&)>& change) {
         undecodable = true;
     } catch (const platform::FileSystemError& error) {
         if (platform::fileExists(path)) {
-            throw platform::FileSystemError(std::string(error.what()) +
-                                            "; the icon cache was left as it is and nothing was changed");
+            throw platform::UnchangedStoreError(error.what(),
+                                                "; the icon cache was left as it is and nothing was changed");
         }
     }
     IconCache cache;

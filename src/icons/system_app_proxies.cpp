@@ -14,6 +14,7 @@
 #include "platform/interruption.h"
 #include "platform/preferences.h"
 #include "platform/process.h"
+#include "platform/store_errors.h"
 
 #include <array>
 
@@ -266,6 +267,29 @@ std::optional<SystemProxyRecord> findSystemProxyRecord(const apps::InstalledApp&
     for (const auto& [key, record] : records) {
         if (samePath(record.originalPath, app.path)) return record;
     }
+    // The proxy's own path, as listings show it, finds its original's record.
+    if (isSystemAppProxyPath(app.path)) {
+        for (const auto& [key, record] : records) {
+            if (samePath(record.proxyPath, app.path)) return record;
+        }
+    }
+    return std::nullopt;
+}
+
+apps::InstalledApp originalApplication(const apps::InstalledApp& app) {
+    if (!isSystemAppProxyPath(app.path)) return app;
+    auto record = findSystemProxyRecord(app);
+    if (!record || samePath(record->originalPath, app.path)) return app;
+    return {record->appName, record->originalPath, std::nullopt, std::nullopt};
+}
+
+std::optional<apps::InstalledApp> recordedApplication(const std::string& path) {
+    std::string wanted = platform::droppingTrailingSlash(path);
+    if (somethingExists(wanted)) return std::nullopt;
+    for (const auto& [key, record] : loadSystemProxyRecords()) {
+        if (samePath(record.originalPath, wanted))
+            return apps::InstalledApp{record.appName, record.originalPath, std::nullopt, std::nullopt};
+    }
     return std::nullopt;
 }
 
@@ -430,11 +454,23 @@ bool restoreSystemAppProxy(const apps::InstalledApp& app, const std::string& cac
     platform::InterruptionWindow window;
     // Only a bundle inside the proxy folder is ours to delete; a record naming
     // anything else is treated as naming nothing.
-    if (auto proxy = containedProxyPath(record->proxyPath); proxy && somethingExists(*proxy))
-        platform::removeItem(*proxy);
-    restoreOriginalDockEntry(*record);
-    removeCacheEntries();
-    updateSystemProxyRecords([&](SystemProxyRecords& records) { records.erase(record->originalPath); });
+    bool changed = false;
+    try {
+        if (auto proxy = containedProxyPath(record->proxyPath); proxy && somethingExists(*proxy)) {
+            platform::removeItem(*proxy);
+            changed = true;
+        }
+        restoreOriginalDockEntry(*record);
+        changed = true;
+        removeCacheEntries();
+        updateSystemProxyRecords([&](SystemProxyRecords& records) { records.erase(record->originalPath); });
+    } catch (const std::exception& error) {
+        // The record goes last, so a second run finishes the job.
+        if (!changed) throw;
+        throw core::CLIError::iconSetFailed(
+            record->appName + " was only partly restored to its default icon: " + platform::causeOf(error) +
+            ". Run remove-icon again to finish.");
+    }
     removeEmptySystemAppsFolder();
     return true;
 }

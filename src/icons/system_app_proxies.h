@@ -62,6 +62,16 @@ bool restoreSystemAppProxy(const apps::InstalledApp& app, const std::string& cac
 // The application with its proxy's path when it has a recorded proxy that exists.
 apps::InstalledApp resolveSystemAppProxyTarget(const apps::InstalledApp& app);
 
+// The application that `app` stands for: a proxy bundle's path (the one that
+// listings show) stands for the original application that its record names,
+// with the record's name; anything else for itself.
+apps::InstalledApp originalApplication(const apps::InstalledApp& app);
+
+// An original application that is gone but still has a record, named by its
+// path: what is left of it (its Dock tile, proxy, cache entries and record) can
+// still be undone. Nothing when something exists at the path or no record names it.
+std::optional<apps::InstalledApp> recordedApplication(const std::string& path);
+
 // Whether the path lies inside the proxy folder.
 bool isSystemAppProxyPath(const std::string& path);
 
@@ -70,6 +80,7 @@ bool isSystemAppProxyPath(const std::string& path);
 // (platform::StoreBusyError when another run keeps it too long).
 SystemProxyRecords loadSystemProxyRecords();                    // missing or undecodable: none
 void saveSystemProxyRecords(const SystemProxyRecords& records); // throws on a failed write
+// By the record's key, else its original path, else (for a path in the proxy folder) its proxy path.
 std::optional<SystemProxyRecord> findSystemProxyRecord(const apps::InstalledApp& app);
 // The Dock's "persistent-apps", when it is an array of dictionaries.
 std::optional<platform::Plist> readDockPersistentApps();

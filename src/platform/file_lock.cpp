@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace mivora::platform {
 
@@ -20,37 +21,50 @@ namespace {
 
 constexpr double kDefaultLockWaitSeconds = 30;
 
+using Clock = std::chrono::steady_clock;
+
 std::string secondsText(double seconds) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%g", seconds);
     return buffer;
 }
 
-// Takes the lock on `fd`, polling so that the wait is bounded; closes `fd` and
-// throws when the wait runs out.
-void lockOrThrow(int fd, const std::string& name) {
-    using Clock = std::chrono::steady_clock;
-    const double wait = lockWaitSeconds();
-    const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wait));
+// The answers of a file system that has no locks at all, rather than of a lock
+// that is taken: network homes give ENOLCK or EOPNOTSUPP.
+bool refusesLocks(int error) {
+#if ENOTSUP != EOPNOTSUPP
+    if (error == ENOTSUP) return true;
+#endif
+    return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+}
+
+// Takes the lock on `fd` before `deadline`, polling so that the wait is
+// bounded. False when the file system refuses locks.
+bool lockBefore(int fd, Clock::time_point deadline, const std::string& name) {
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         int error = errno;
         if (error == EINTR) continue;
-        if (error != EWOULDBLOCK) {
-            ::close(fd);
-            throw FileSystemError("Cannot lock " + name + ": " + std::strerror(error));
-        }
+        if (refusesLocks(error)) return false;
+        if (error != EWOULDBLOCK) throw FileSystemError("Cannot lock " + name + ": " + std::strerror(error));
         if (Clock::now() >= deadline) {
-            ::close(fd);
             throw StoreBusyError(name + " is in use by another mivora process and stayed busy for " +
-                                 secondsText(wait) +
-                                 " s; nothing was changed. Try again when it has finished.");
+                                     secondsText(lockWaitSeconds()) + " s",
+                                 "; nothing was changed. Try again when it has finished.");
         }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
+}
+
+// Whether the path names the file that `fd` has open.
+bool namesOpenFile(int fd, const std::string& path, bool followLinks) {
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0) return false;
+    int status = followLinks ? ::stat(path.c_str(), &named) : ::lstat(path.c_str(), &named);
+    return status == 0 && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 } // namespace
@@ -68,30 +82,63 @@ double lockWaitSeconds() {
     return seconds;
 }
 
-FileLock FileLock::folder(const std::string& path, const std::string& storeName) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return FileLock(-1);
-    lockOrThrow(fd, storeName);
-    return FileLock(fd);
+FileLock FileLock::take(const std::string& path, const std::string& storeName, Kind kind) {
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(lockWaitSeconds()));
+    const bool isFolder = kind == Kind::folder;
+    for (;;) {
+        int fd = isFolder ? ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                          : ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return FileLock();
+        bool locked = false;
+        try {
+            locked = lockBefore(fd, deadline, storeName);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        std::string removed = isFolder ? std::string() : path;
+        if (!locked) return FileLock(fd, std::move(removed), false);
+        // Replaced (or, for a lock file, removed by the run before us) while we
+        // waited: what we hold keeps no one out any more.
+        if (namesOpenFile(fd, path, isFolder)) return FileLock(fd, std::move(removed), true);
+        ::close(fd);
+    }
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) {
-    other.fd_ = -1;
+FileLock FileLock::folder(const std::string& path, const std::string& storeName) {
+    return take(path, storeName, Kind::folder);
 }
+
+FileLock FileLock::file(const std::string& path, const std::string& storeName) {
+    return take(path, storeName, Kind::file);
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), removedPath_(std::move(other.removedPath_)),
+      locked_(std::exchange(other.locked_, false)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         release();
-        fd_ = other.fd_;
-        other.fd_ = -1;
+        fd_ = std::exchange(other.fd_, -1);
+        removedPath_ = std::move(other.removedPath_);
+        locked_ = std::exchange(other.locked_, false);
     }
     return *this;
 }
 
 void FileLock::release() noexcept {
-    // Closing the only descriptor releases the lock.
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        // Removed while still held, so that a run waiting on this file finds it
+        // gone and makes a new one; never a file that another run put in its place.
+        if (!removedPath_.empty() && namesOpenFile(fd_, removedPath_, false)) ::unlink(removedPath_.c_str());
+        // Closing the only descriptor releases the lock.
+        ::close(fd_);
+    }
     fd_ = -1;
+    removedPath_.clear();
+    locked_ = false;
 }
 
 FileLock::~FileLock() {

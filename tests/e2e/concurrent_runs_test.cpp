@@ -19,7 +19,9 @@
 #include "support/sandbox.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <future>
@@ -553,6 +555,311 @@ TEST_F(ConcurrentRuns, AnIconCacheWeCannotReadIsNeverReplaced) {
     EXPECT_EQ(sandbox.readFile(file), bytes);
     EXPECT_EQ(namesStartingWith(appSupport(), "icon-cache.json"),
               std::vector<std::string>{"icon-cache.json"});
+}
+
+// helper.sh for the turn tests: does its work (the icon's path in
+// <target>/applied, or removes it), logs "<target> <icon>" to tmp/helper.calls
+// and, when it is the first helper of the test and bin/hold exists, then waits
+// until bin/hold is gone: its run is held between its helper and its writes.
+void installHoldingHelper(const Sandbox& sandbox) {
+    const std::string tmp = sandbox.tmp(), hold = sandbox.bin() + "/hold";
+    sandbox.writeScript(helperIn(sandbox), "target=\"$2\"; icon=\"$3\"\n"
+                                           "if [ \"$icon\" = --remove ]; then rm -f \"$target/applied\"\n"
+                                           "else printf '%s' \"$icon\" > \"$target/applied\"; fi\n"
+                                           "echo \"$target $icon\" >> '" +
+                                               tmp +
+                                               "/helper.calls'\n"
+                                               "if mkdir '" +
+                                               tmp + "/first' 2>/dev/null && [ -e '" + hold +
+                                               "' ]; then\n"
+                                               "  : > '" +
+                                               tmp + "/helper.running'\n  while [ -e '" + hold +
+                                               "' ]; do sleep 0.02; done\nfi\n");
+}
+
+std::future<RunResult> startRun(const Sandbox& sandbox, std::vector<std::string> arguments) {
+    return std::async(std::launch::async, [&sandbox, arguments] { return sandbox.run(arguments); });
+}
+
+bool stillRunning(std::future<RunResult>& run) {
+    return run.wait_for(std::chrono::milliseconds(700)) == std::future_status::timeout;
+}
+
+// The bytes of the icon a bundle shows under the holding helper; nothing when it has none.
+std::optional<std::string> shownIcon(const Sandbox& sandbox, const std::string& bundle) {
+    auto icon = sandbox.readFile(bundle + "/applied");
+    return icon ? sandbox.readFile(*icon) : std::nullopt;
+}
+
+class ApplicationTurns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prepareIconCommands(sandbox, false);
+        installHoldingHelper(sandbox);
+    }
+    // Holds the first helper of the next runs until release().
+    void hold() {
+        platform::removeItemQuietly(sandbox.tmp() + "/first");
+        platform::removeItemQuietly(sandbox.tmp() + "/helper.running");
+        platform::removeItemQuietly(sandbox.tmp() + "/helper.calls");
+        sandbox.writeFile(sandbox.bin() + "/hold", "");
+    }
+    void release() { platform::removeItem(sandbox.bin() + "/hold"); }
+    std::string appSupport() const {
+        return sandbox.homePath("Library/Application Support/com.quartelmisko.Mivora");
+    }
+    std::vector<std::string> helperCalls() const {
+        std::vector<std::string> calls;
+        std::string text = sandbox.readFile(sandbox.tmp() + "/helper.calls").value_or("");
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            calls.push_back(text.substr(start, end - start));
+        return calls;
+    }
+
+    Sandbox sandbox;
+};
+
+TEST_F(ApplicationTurns, RestoreTakesItsTurnWithSetIconAndRemoveIcon) {
+    std::string notes = sandbox.addApp({.name = "Notes"});
+    struct Case {
+        const char* name;
+        bool restoreFirst;
+        bool setIcon; // the other run: set-icon, else remove-icon
+        const char* restoreOutput;
+    } cases[] = {
+        {"set-icon held after its helper, then restore", false, true,
+         "  ✓ Notes\n\n1 restored, 0 failed, 0 skipped\n"},
+        {"remove-icon held after its helper, then restore", false, false,
+         "  ⊘ Notes — no longer cached\n\n0 restored, 0 failed, 1 skipped\n"},
+        {"restore held after its helper, then set-icon", true, true,
+         "  ✓ Notes\n\n1 restored, 0 failed, 0 skipped\n"},
+        {"restore held after its helper, then remove-icon", true, false,
+         "  ✓ Notes\n\n1 restored, 0 failed, 0 skipped\n"},
+    };
+    int serial = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::removeItemQuietly(cachedImagesFolder(sandbox));
+        platform::removeItemQuietly(notes + "/applied");
+        std::vector<FixtureCacheEntry> entries = {
+            {.appPath = notes, .appName = "Notes", .iconFileName = "OLD.png"}};
+        writeIconCache(sandbox, entries);
+        writeCachedImages(sandbox, entries);
+        std::string fresh = distinctIcon(sandbox, "fresh-" + std::to_string(serial), serial);
+        ++serial;
+        std::vector<std::string> other =
+            c.setIcon ? std::vector<std::string>{"set-icon", notes, fresh, "--no-refresh"}
+                      : std::vector<std::string>{"remove-icon", notes, "--no-refresh"};
+        std::vector<std::string> restore = {"restore", "Notes", "--verbose"};
+
+        hold();
+        auto first = startRun(sandbox, c.restoreFirst ? restore : other);
+        ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
+        auto second = startRun(sandbox, c.restoreFirst ? other : restore);
+        // The second run waits for the application's turn: it has not reached its helper.
+        EXPECT_TRUE(stillRunning(second));
+        EXPECT_EQ(helperCalls().size(), 1u);
+        release();
+        RunResult firstResult = first.get(), secondResult = second.get();
+        const RunResult& restored = c.restoreFirst ? firstResult : secondResult;
+        const RunResult& changed = c.restoreFirst ? secondResult : firstResult;
+        ASSERT_EQ(restored.status, 0) << restored.err;
+        ASSERT_EQ(changed.status, 0) << changed.err;
+        EXPECT_EQ(restored.out, c.restoreOutput);
+        EXPECT_EQ(changed.out, c.setIcon ? "✓ Applied light icon to Notes\n"
+                                         : "✓ Default icon restored for Notes\n  Cleared Mivora cache\n");
+
+        // The bundle shows what the cache names, as the run that went last left them.
+        auto cache = iconCacheDocument(sandbox);
+        ASSERT_TRUE(cache);
+        if (c.setIcon) {
+            ASSERT_TRUE(cache->contains(notes));
+            EXPECT_EQ(slotImage(sandbox, cache->at(notes), "iconFileName"), sandbox.readFile(fresh));
+            EXPECT_EQ(shownIcon(sandbox, notes), sandbox.readFile(fresh));
+        } else {
+            EXPECT_FALSE(cache->contains(notes));
+            EXPECT_FALSE(platform::fileExists(notes + "/applied")) << "a custom icon with no entry";
+        }
+    }
+}
+
+TEST_F(ApplicationTurns, EscapeJailWaitsForTheApplicationsTurn) {
+    std::string notes = sandbox.addApp({.name = "Notes", .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
+    sandbox.writeFile(notes + "/Contents/Resources/AppIcon.icns", "icns");
+    hold();
+    auto held = startRun(sandbox, {"set-icon", notes, distinctIcon(sandbox, "set", 1), "--no-refresh"});
+    ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
+    auto escape = startRun(sandbox, {"escape-jail", notes});
+    EXPECT_TRUE(stillRunning(escape));
+    EXPECT_EQ(helperCalls().size(), 1u);
+    release();
+    EXPECT_EQ(held.get().status, 0);
+    auto result = escape.get();
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "✓ Escaped squircle jail for Notes\n");
+    EXPECT_EQ(helperCalls().back(), notes + " " + notes + "/Contents/Resources/AppIcon.icns");
+}
+
+TEST_F(ApplicationTurns, ABundleReplacedWhileItsTurnIsHeldStillKeepsTheNextRunWaiting) {
+    std::string notes = sandbox.addApp({.name = "Notes"});
+    std::string first = distinctIcon(sandbox, "first", 1), second = distinctIcon(sandbox, "second", 2);
+    hold();
+    auto held = startRun(sandbox, {"set-icon", notes, first, "--no-refresh"});
+    ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
+
+    // An update moves a new bundle into place.
+    std::string update = sandbox.addApp({.name = "Notes", .folder = sandbox.dir() + "/update"});
+    ASSERT_EQ(::rename(notes.c_str(), (notes + ".old").c_str()), 0);
+    ASSERT_EQ(::rename(update.c_str(), notes.c_str()), 0);
+
+    auto next = startRun(sandbox, {"set-icon", notes, second, "--no-refresh"});
+    EXPECT_TRUE(stillRunning(next));
+    EXPECT_EQ(helperCalls().size(), 1u);
+    release();
+    for (auto* run : {&held, &next}) {
+        auto result = run->get();
+        ASSERT_EQ(result.status, 0) << result.err;
+    }
+    auto cache = iconCacheDocument(sandbox);
+    ASSERT_TRUE(cache && cache->contains(notes));
+    EXPECT_EQ(slotImage(sandbox, cache->at(notes), "iconFileName"), sandbox.readFile(second));
+    EXPECT_EQ(shownIcon(sandbox, notes), sandbox.readFile(second));
+    // Nothing is left of the turns.
+    EXPECT_EQ(platform::listDirectory(appSupport() + "/locks"), std::vector<std::string>{});
+}
+
+TEST_F(ApplicationTurns, ACollectionFolderReplacedWhileAddWaitsGetsTheEntryAndItsIcon) {
+    writeCollection(
+        sandbox, "naruto",
+        manifestDocument("naruto", "Naruto", {{.key = "kept", .appName = "Kept", .status = "done"}}));
+    const std::string folder = collectionFolder(sandbox, "naruto"), aside = folder + ".old";
+    std::string oldManifest = *sandbox.readFile(folder + "/manifest.json");
+    std::optional<std::future<RunResult>> add;
+    {
+        HeldLock held(folder);
+        add = startRun(sandbox, {"collections", "add", "naruto", "Cool App", distinctIcon(sandbox, "cool", 1),
+                                 "--force", "--json"});
+        EXPECT_TRUE(stillRunning(*add));
+        // Another copy of the collection takes its place, as a sync tool would put it.
+        ASSERT_EQ(::rename(folder.c_str(), aside.c_str()), 0);
+        writeCollection(sandbox, "naruto",
+                        manifestDocument("naruto", "Naruto", {{.key = "synced", .appName = "Synced"}}));
+    }
+    auto result = add->get();
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto icons = readManifest(sandbox, "naruto").at("icons");
+    EXPECT_EQ(keysOf(icons), (std::vector<std::string>{"cool-app", "synced"}));
+    EXPECT_EQ(icons.at("cool-app").at("status"), "done");
+    EXPECT_EQ(core::Json::parse(result.out).at("iconPath"), folder + "/icons/cool-app.png");
+    EXPECT_TRUE(platform::fileExists(folder + "/icons/cool-app.png"));
+    // The copy that was replaced is as it was: no staged file that no entry names.
+    EXPECT_EQ(sandbox.readFile(aside + "/manifest.json"), oldManifest);
+    EXPECT_FALSE(platform::fileExists(aside + "/icons/cool-app.png"));
+}
+
+// A file system that refuses locks (the preloaded library makes every flock
+// fail with the given errno): the commands go on without them, and leave no
+// lock file. Any other failure still stops the run.
+TEST_F(ApplicationTurns, WhereTheFileSystemRefusesLocksCommandsGoOnWithout) {
+    std::string notes = sandbox.addApp({.name = "Notes"});
+    PinnedSystemApp maps = addPinnedSystemApp(sandbox, "Maps", "com.apple.Maps");
+    writeCollection(sandbox, "naruto", manifestDocument("naruto", "Naruto", {}));
+    sandbox.environment["LD_PRELOAD"] = MIVORA_REFUSING_FLOCK;
+    platform::removeItemQuietly(sandbox.bin() + "/hold");
+    struct Case {
+        const char* name;
+        int error;
+    } refusals[] = {{"ENOLCK", ENOLCK}, {"EOPNOTSUPP", EOPNOTSUPP}, {"ENOSYS", ENOSYS}, {"EINVAL", EINVAL}};
+    int serial = 0;
+    for (const auto& c : refusals) {
+        SCOPED_TRACE(c.name);
+        sandbox.environment["MIVORA_TEST_FLOCK_ERRNO"] = std::to_string(c.error);
+        std::string icon = distinctIcon(sandbox, std::string("icon-") + c.name, ++serial);
+        for (const auto& arguments : std::vector<std::vector<std::string>>{
+                 {"set-icon", notes, icon, "--no-refresh"},
+                 {"restore", "Notes"},
+                 {"set-icon", maps.path, icon, "--no-refresh"},
+                 {"collections", "add", "naruto", "Cool App", icon, "--force"},
+                 {"collections", "mark", "naruto", "cool-app", "--status", "rejected"},
+                 {"remove-icon", maps.path, "--no-refresh"},
+                 {"remove-icon", notes, "--no-refresh"}}) {
+            auto result = sandbox.run(arguments);
+            EXPECT_EQ(result.status, 0) << arguments[0] << ": " << result.err;
+        }
+        EXPECT_EQ(iconCacheDocument(sandbox), core::Json::object());
+        EXPECT_FALSE(platform::fileExists(maps.proxy));
+        EXPECT_EQ(systemProxyRecords(sandbox), core::Json::object());
+        EXPECT_EQ(readManifest(sandbox, "naruto").at("icons").at("cool-app").at("status"), "rejected");
+        EXPECT_EQ(platform::listDirectory(appSupport() + "/locks"), std::vector<std::string>{});
+    }
+
+    platform::removeItemQuietly(sandbox.tmp() + "/helper.calls");
+    sandbox.environment["MIVORA_TEST_FLOCK_ERRNO"] = std::to_string(EIO);
+    auto failed = sandbox.run({"set-icon", notes, distinctIcon(sandbox, "eio", ++serial), "--no-refresh"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, "Error: Cannot lock " + notes + ": Input/output error\n");
+    EXPECT_EQ(helperCalls(), std::vector<std::string>{}) << "the bundle was not touched";
+}
+
+// A store kept busy after the helper has changed the bundle: the error says
+// what the helper did and why the store was not changed, never that nothing was.
+TEST_F(ApplicationTurns, AStoreBusyAfterTheHelperRanSaysWhatIsOnTheBundle) {
+    std::string notes = sandbox.addApp({.name = "Notes"});
+    sandbox.environment["MIVORA_LOCK_WAIT_SECONDS"] = "0.3";
+    std::string busy =
+        iconCacheFile(sandbox) + " is in use by another mivora process and stayed busy for 0.3 s";
+    struct Case {
+        const char* name;
+        bool dark;
+        std::vector<std::string> arguments;
+        std::string error;
+        bool showsIcon; // what the bundle shows afterwards: the new light icon, or none
+    } cases[] = {
+        {"set-icon",
+         false,
+         {"set-icon", notes, "ICON", "--no-refresh"},
+         "The light icon is on Notes but could not be cached: " + busy,
+         true},
+        {"remove-icon",
+         false,
+         {"remove-icon", notes, "--no-refresh"},
+         "The default icon is back on Notes, but its cached icons could not be cleared: " + busy +
+             ". Run remove-icon again to clear them.",
+         false},
+        {"remove-dark-icon",
+         true,
+         {"remove-dark-icon", notes},
+         "The light icon is back on Notes, but its dark variant could not be removed from the cache: " +
+             busy + ". Run remove-dark-icon again to remove it.",
+         true},
+    };
+    int serial = 0;
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        setDarkAppearance(sandbox, c.dark);
+        platform::removeItemQuietly(cachedImagesFolder(sandbox));
+        std::vector<FixtureCacheEntry> entries = {
+            {.appPath = notes, .appName = "Notes", .iconFileName = "L.png", .darkIconFileName = "D.png"}};
+        writeIconCache(sandbox, entries);
+        writeCachedImages(sandbox, entries);
+        std::string before = *sandbox.readFile(iconCacheFile(sandbox));
+        std::string light = cachedImage(sandbox, "L.png");
+        if (c.arguments[0] == "set-icon") light = c.arguments[2] = distinctIcon(sandbox, "busy", ++serial);
+
+        hold();
+        auto run = startRun(sandbox, c.arguments);
+        ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
+        {
+            HeldLock cacheLock(appSupport());
+            release();
+            auto result = run.get();
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, "Error: " + c.error + "\n");
+        }
+        EXPECT_EQ(sandbox.readFile(iconCacheFile(sandbox)), before);
+        EXPECT_EQ(shownIcon(sandbox, notes), c.showsIcon ? sandbox.readFile(light) : std::nullopt);
+    }
 }
 
 } // namespace

@@ -250,6 +250,14 @@ TEST(IconEngine, AppleSystemAppGoesThroughItsDockProxy) {
         auto records = systemProxyRecords(sandbox);
         ASSERT_TRUE(records.contains(safari.path)) << records.dump();
         EXPECT_EQ(records.at(safari.path).at("proxyPath"), safari.proxy);
+
+        // The proxy's path, the one list shows, stands for the original application.
+        auto again =
+            sandbox.run({"set-icon", safari.proxy, icon, "--appearance", slot, "--json", "--no-refresh"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(core::Json::parse(again.out).at("app"), reply.at("app"));
+        EXPECT_EQ(iconCacheDocument(sandbox)->size(), 1u);
+        EXPECT_EQ(systemProxyRecords(sandbox), records);
     }
 }
 

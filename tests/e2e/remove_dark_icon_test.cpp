@@ -170,25 +170,30 @@ TEST(RemoveDarkIcon, AMissingLightImageNeverBlocksTheRemoval) {
 }
 
 TEST(RemoveDarkIcon, AppleSystemAppGetsTheLightIconOnItsProxy) {
-    Sandbox sandbox;
-    prepareIconCommands(sandbox, true);
-    auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
-    std::string light = writeIcon(sandbox, sandbox.tmp() + "/light.png");
-    std::string dark = writeIcon(sandbox, sandbox.tmp() + "/dark.png");
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status,
-              0);
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, dark, "--appearance", "dark", "--no-refresh"}).status, 0);
-    std::string lightName = iconCacheDocument(sandbox)->at(safari.proxy).at("iconFileName");
-    platform::removeItem(sandbox.tmp() + "/helper.log");
+    // Named by the original's path, or by the proxy's path that list shows.
+    for (bool byProxyPath : {false, true}) {
+        SCOPED_TRACE(byProxyPath ? "the proxy's path" : "the original's path");
+        Sandbox sandbox;
+        prepareIconCommands(sandbox, true);
+        auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
+        std::string light = writeIcon(sandbox, sandbox.tmp() + "/light.png");
+        std::string dark = writeIcon(sandbox, sandbox.tmp() + "/dark.png");
+        ASSERT_EQ(
+            sandbox.run({"set-icon", safari.path, light, "--appearance", "light", "--no-refresh"}).status, 0);
+        ASSERT_EQ(sandbox.run({"set-icon", safari.path, dark, "--appearance", "dark", "--no-refresh"}).status,
+                  0);
+        std::string lightName = iconCacheDocument(sandbox)->at(safari.proxy).at("iconFileName");
+        platform::removeItem(sandbox.tmp() + "/helper.log");
 
-    auto result = sandbox.run({"remove-dark-icon", safari.path});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "✓ Removed dark icon variant for Safari and reapplied the light icon\n");
-    EXPECT_EQ(sandbox.loggedCalls("helper.log"),
-              Calls{helperCall(sandbox, safari.proxy, cachedImage(sandbox, lightName))});
-    auto stored = *iconCacheDocument(sandbox);
-    EXPECT_FALSE(stored.at(safari.proxy).contains("darkIconFileName"));
-    EXPECT_EQ(cachedImageNames(sandbox), std::vector<std::string>{lightName});
+        auto result = sandbox.run({"remove-dark-icon", byProxyPath ? safari.proxy : safari.path});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "✓ Removed dark icon variant for Safari and reapplied the light icon\n");
+        EXPECT_EQ(sandbox.loggedCalls("helper.log"),
+                  Calls{helperCall(sandbox, safari.proxy, cachedImage(sandbox, lightName))});
+        auto stored = *iconCacheDocument(sandbox);
+        EXPECT_FALSE(stored.at(safari.proxy).contains("darkIconFileName"));
+        EXPECT_EQ(cachedImageNames(sandbox), std::vector<std::string>{lightName});
+    }
 }
 
 } // namespace

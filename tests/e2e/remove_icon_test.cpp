@@ -1,6 +1,7 @@
 // `mivora remove-icon`: the helper's removal line for a bundle or folder, the
 // cache entry forgotten with its images, the refresh, and Apple system
-// applications restored through their proxy instead of the helper.
+// applications restored through their proxy instead of the helper (a proxy's
+// path through its original's record).
 #include "platform/filesystem.h"
 #include "support/dock_fixture.h"
 #include "support/icon_cache_fixture.h"
@@ -102,34 +103,62 @@ TEST(RemoveIcon, TheTargetIsResolvedBeforeTheHelperFilesAreChecked) {
 }
 
 TEST(RemoveIcon, AppleSystemAppsAreRestoredThroughTheirProxy) {
+    // Named by the original's path, or by the proxy's path that list shows; an
+    // original that has gone since is still undone through its record.
+    struct Case {
+        const char* name;
+        bool byProxyPath;
+        bool originalGone;
+    } cases[] = {
+        {"the original's path", false, false},
+        {"the proxy's path", true, false},
+        {"the proxy's path, the original gone", true, true},
+        {"the original's path, the original gone", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox sandbox;
+        prepareIconCommands(sandbox, false);
+        auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
+        std::string dockBefore = dockTilesXML(sandbox);
+        std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
+        ASSERT_EQ(sandbox.run({"set-icon", safari.path, icon, "--no-refresh"}).status, 0);
+        ASSERT_TRUE(platform::fileExists(safari.proxy));
+        if (c.originalGone) platform::removeItem(safari.path);
+        platform::removeItem(sandbox.tmp() + "/helper.log");
+
+        auto result = sandbox.run(
+            {"remove-icon", c.byProxyPath ? safari.proxy : safari.path, "--no-refresh", "--json"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(nlohmann::json::parse(result.out), removeReply("Safari", safari.path, true));
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty()) << "never through the helper";
+        EXPECT_FALSE(platform::fileExists(safari.proxyFolder));
+        EXPECT_EQ(dockTilesXML(sandbox), dockBefore);
+        EXPECT_TRUE(systemProxyRecords(sandbox).empty());
+        EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
+        EXPECT_TRUE(cachedImageNames(sandbox).empty());
+        if (c.originalGone) continue;
+        EXPECT_TRUE(platform::fileExists(safari.path + "/Contents/Info.plist"));
+
+        // Without a proxy or a cache entry there is nothing to clear, and still no helper.
+        auto again = sandbox.run({"remove-icon", safari.path, "--no-refresh"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(again.out, "✓ Default icon restored for Safari\n");
+        EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
+    }
+
+    // Without a record, a gone original is still not found.
     Sandbox sandbox;
     prepareIconCommands(sandbox, false);
-    auto safari = addPinnedSystemApp(sandbox, "Safari", "com.apple.Safari");
-    std::string dockBefore = dockTilesXML(sandbox);
-    std::string icon = writeIcon(sandbox, sandbox.tmp() + "/icon.png");
-    ASSERT_EQ(sandbox.run({"set-icon", safari.path, icon, "--no-refresh"}).status, 0);
-    ASSERT_TRUE(platform::fileExists(safari.proxy));
-    platform::removeItem(sandbox.tmp() + "/helper.log");
-
-    auto result = sandbox.run({"remove-icon", safari.path, "--no-refresh"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "✓ Default icon restored for Safari\n  Cleared Mivora cache\n");
-    EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty()) << "never through the helper";
-    EXPECT_FALSE(platform::fileExists(safari.proxyFolder));
-    EXPECT_EQ(dockTilesXML(sandbox), dockBefore);
-    EXPECT_TRUE(systemProxyRecords(sandbox).empty());
-    EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
-    EXPECT_TRUE(cachedImageNames(sandbox).empty());
-    EXPECT_TRUE(platform::fileExists(safari.path + "/Contents/Info.plist"));
-
-    // Without a proxy or a cache entry there is nothing to clear, and still no helper.
-    auto again = sandbox.run({"remove-icon", safari.path, "--no-refresh", "--json"});
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(nlohmann::json::parse(again.out), removeReply("Safari", safari.path, false));
-    EXPECT_TRUE(sandbox.loggedCalls("helper.log").empty());
+    std::string gone = sandbox.rootPath("/System/Applications/Gone.app");
+    auto result = sandbox.run({"remove-icon", gone, "--no-refresh"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Error: App not found: " + gone + "\n");
 }
 
-TEST(RemoveIcon, PathsInsideTheProxyFolderNeverGoToTheHelper) {
+TEST(RemoveIcon, AProxyFolderBundleWithoutARecordLosesItsIconThroughTheHelper) {
+    // No record names it, so there is no original to act as: the bundle is a
+    // folder of the user's like any other, and its custom icon really goes.
     Sandbox sandbox;
     prepareIconCommands(sandbox, false);
     std::string maps = sandbox.homePath("Applications/Mivora System Apps/Maps.app");
@@ -141,7 +170,7 @@ TEST(RemoveIcon, PathsInsideTheProxyFolderNeverGoToTheHelper) {
     auto result = sandbox.run({"remove-icon", maps, "--no-refresh"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "✓ Default icon restored for Maps\n  Cleared Mivora cache\n");
-    EXPECT_TRUE(sandbox.loggedCalls("sudo.log").empty());
+    EXPECT_EQ(sandbox.loggedCalls("helper.log"), Calls{helperCall(sandbox, maps, "--remove")});
     EXPECT_EQ(*iconCacheDocument(sandbox), core::Json::object());
     EXPECT_TRUE(cachedImageNames(sandbox).empty());
 }

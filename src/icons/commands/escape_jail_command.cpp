@@ -1,13 +1,14 @@
 #include "icons/commands/escape_jail_command.h"
 
+#include "apps/installed_app.h"
 #include "core/containment.h"
 #include "core/errors.h"
-#include "apps/installed_app.h"
 #include "core/locations.h"
 #include "core/output.h"
 #include "core/paths.h"
 #include "core/shell.h"
 #include "core/text.h"
+#include "icons/application_turn.h"
 #include "icons/helper_command.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace mivora::icons {
@@ -35,7 +37,22 @@ void EscapeJailCommand::declare(core::Arguments& arguments) {
     arguments.flag("verbose", verbose, "Show detailed output", {.shortName = 'v'});
 }
 
+namespace {
+
+// The application's turn for a run that changes its bundle; a dry run changes nothing.
+std::optional<platform::FileLock> turnUnlessDryRun(const std::string& appPath, bool dryRun) {
+    if (dryRun) return std::nullopt;
+    return takeApplicationTurn(appPath);
+}
+
+} // namespace
+
 void EscapeJailCommand::escapeJail(const std::string& appPath, bool dryRun, bool verbose) {
+    auto turn = turnUnlessDryRun(appPath, dryRun);
+    escapeBundle(appPath, dryRun, verbose);
+}
+
+void EscapeJailCommand::escapeBundle(const std::string& appPath, bool dryRun, bool verbose) {
     std::string name = platform::deletingPathExtension(platform::lastPathComponent(appPath));
     auto info = apps::readInfoPlist(appPath);
     if (!info) throw core::CLIError::fileNotFound("Cannot read Info.plist for " + name);
@@ -80,13 +97,16 @@ void EscapeJailCommand::run() {
     int escaped = 0, skipped = 0, failed = 0;
     for (const auto& entry : bundles) {
         std::string path = platform::joinPath(applications, entry);
-        if (platform::hasCustomIcon(path)) {
-            if (verbose) core::printLine("  ⊘ " + entry + " — already has custom icon");
-            ++skipped;
-            continue;
-        }
         try {
-            escapeJail(path, dryRun, verbose);
+            // Whether the bundle has a custom icon is decided in its turn, so a
+            // set-icon that went first is not overwritten.
+            auto turn = turnUnlessDryRun(path, dryRun);
+            if (platform::hasCustomIcon(path)) {
+                if (verbose) core::printLine("  ⊘ " + entry + " — already has custom icon");
+                ++skipped;
+                continue;
+            }
+            escapeBundle(path, dryRun, verbose);
             ++escaped;
         } catch (const std::exception& error) {
             if (verbose) core::printLine("  ✗ " + entry + " — " + error.what());

@@ -4,10 +4,10 @@
 // works on every application in /Applications that has no custom icon yet.
 #pragma once
 
+#include "core/command.h"
+
 #include <optional>
 #include <string>
-
-#include "core/command.h"
 
 namespace mivora::icons {
 
@@ -21,6 +21,9 @@ public:
     static void escapeJail(const std::string& appPath, bool dryRun, bool verbose);
 
 private:
+    // escapeJail within the application's turn, which the caller holds.
+    static void escapeBundle(const std::string& appPath, bool dryRun, bool verbose);
+
     std::optional<std::string> appPath;
     bool dryRun = false;
     bool verbose = false;

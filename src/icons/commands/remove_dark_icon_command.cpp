@@ -6,12 +6,14 @@
 #include "core/output.h"
 #include "core/shell.h"
 #include "icons/appearance.h"
+#include "icons/application_turn.h"
 #include "icons/commands/remove_icon_command.h"
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
 #include "platform/file_lock.h"
 #include "platform/filesystem.h"
+#include "platform/store_errors.h"
 
 namespace mivora::icons {
 
@@ -28,9 +30,11 @@ void RemoveDarkIconCommand::declare(core::Arguments& arguments) {
 }
 
 void RemoveDarkIconCommand::run() {
-    apps::InstalledApp app = apps::resolveAppArgument(target);
-    // Takes its turn with set-icon and remove-icon runs for the same application.
-    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
+    // A proxy bundle's path stands for its original application.
+    apps::InstalledApp app = originalApplication(apps::resolveAppArgument(target));
+    // Takes its turn with the other runs that change this application, and
+    // decides from what the stores hold once it has it.
+    platform::FileLock turn = takeApplicationTurn(app.path);
     apps::InstalledApp cacheApp = resolveSystemAppProxyTarget(app);
 
     RemoveIconResult result{true, app, false, false, false, ""};
@@ -61,7 +65,15 @@ void RemoveDarkIconCommand::run() {
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), cacheApp.path, *lightIcon), 15);
     }
-    removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
+    try {
+        removeCachedDarkIcon(cacheApp.path, core::cacheDirectory());
+    } catch (const std::exception& error) {
+        if (!reapply) throw;
+        throw core::CLIError::iconSetFailed(
+            "The light icon is back on " + app.name +
+            ", but its dark variant could not be removed from the cache: " + platform::causeOf(error) +
+            ". Run remove-dark-icon again to remove it.");
+    }
 
     result.removedCache = result.removedDarkVariant = true;
     result.removedFromBundle = reapply;

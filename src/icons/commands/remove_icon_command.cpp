@@ -4,13 +4,16 @@
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
+#include "core/paths.h"
 #include "core/shell.h"
 #include "icons/appearance.h"
+#include "icons/application_turn.h"
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "icons/system_app_proxies.h"
 #include "platform/file_lock.h"
 #include "platform/filesystem.h"
+#include "platform/store_errors.h"
 
 namespace mivora::icons {
 
@@ -40,21 +43,35 @@ void RemoveIconCommand::declare(core::Arguments& arguments) {
 }
 
 void RemoveIconCommand::run() {
-    apps::InstalledApp app = apps::resolveAppArgument(target);
+    // An original application that is gone is still undone through its record;
+    // a proxy bundle's path stands for its original application.
+    apps::InstalledApp app = [&] {
+        if (auto recorded = recordedApplication(core::resolveAppPath(target))) return *recorded;
+        return originalApplication(apps::resolveAppArgument(target));
+    }();
     requireHelperFiles(core::helperScriptPath(), core::fileiconPath());
-    // Takes its turn with set-icon and remove-dark-icon runs for the same application.
-    platform::FileLock applicationLock = platform::FileLock::folder(app.path, app.path);
+    // Takes its turn with the other runs that change this application, and
+    // decides from what the stores hold once it has it.
+    platform::FileLock turn = takeApplicationTurn(app.path);
 
     bool removedCache = false;
-    if (isProtectedSystemApp(app.path) || isSystemAppProxyPath(app.path)) {
+    if (findSystemProxyRecord(app) || isProtectedSystemApp(app.path)) {
         removedCache = restoreSystemAppProxy(app, core::cacheDirectory());
     } else {
-        // An entry that could not be dropped afterwards is refused before the helper runs.
+        // A bundle of any other kind, a proxy without a record included, loses
+        // its custom icon through the helper. An entry that could not be dropped
+        // afterwards is refused before the helper runs.
         IconCache cache = loadIconCache();
         if (findIconCacheEntry(cache, app.path) != cache.end()) platform::checkWritable(iconCacheFilePath());
         core::runShell(
             helperCommandLine(core::helperScriptPath(), core::fileiconPath(), app.path, "--remove"), 15);
-        removedCache = removeCachedIcons(app.path, core::cacheDirectory());
+        try {
+            removedCache = removeCachedIcons(app.path, core::cacheDirectory());
+        } catch (const std::exception& error) {
+            throw core::CLIError::iconSetFailed(
+                "The default icon is back on " + app.name + ", but its cached icons could not be cleared: " +
+                platform::causeOf(error) + ". Run remove-icon again to clear them.");
+        }
     }
 
     RemoveIconResult result{true,         app,          true,

@@ -6,11 +6,13 @@
 #include "core/shell.h"
 #include "core/text.h"
 #include "icons/appearance.h"
+#include "icons/application_turn.h"
 #include "icons/helper_command.h"
 #include "icons/icon_cache.h"
 #include "platform/filesystem.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace mivora::icons {
@@ -69,7 +71,29 @@ void RestoreCommand::run() {
     requireHelperFiles(helperScript, fileicon);
 
     int restored = 0, failed = 0, skipped = 0;
-    for (const auto& entry : chooseEntries(cache, target)) {
+    for (const auto& chosen : chooseEntries(cache, target)) {
+        // Each application in its turn, with its entry as it stands then: a
+        // set-icon or remove-icon that went first is not undone.
+        std::optional<platform::FileLock> turn;
+        std::optional<IconCacheEntry> current = chosen;
+        if (!dryRun) {
+            try {
+                turn.emplace(takeApplicationTurn(chosen.appPath));
+            } catch (const std::exception& error) {
+                if (verbose) core::printLine("  ✗ " + chosen.appName + " — " + error.what());
+                ++failed;
+                continue;
+            }
+            IconCache now = loadIconCache();
+            auto found = findIconCacheEntry(now, chosen.appPath);
+            current = found == now.end() ? std::nullopt : std::optional(found->second);
+        }
+        if (!current) {
+            if (verbose) core::printLine("  ⊘ " + chosen.appName + " — no longer cached");
+            ++skipped;
+            continue;
+        }
+        const IconCacheEntry& entry = *current;
         auto iconFile = cachedImagePath(core::cacheDirectory(), imageNameFor(entry));
         if (!platform::fileExists(entry.appPath)) {
             if (verbose) core::printLine("  ⊘ " + entry.appName + " — app not found at " + entry.appPath);
