@@ -2,6 +2,7 @@
 // application's helper pair (standins/helper.sh and fileicon), behind a
 // pass-through sudo: the icon really lands in <target>/Icon\r with the
 // custom-icon flag in the Finder information, and really goes again.
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "support/icon_cache_fixture.h"
 #include "support/icon_commands_fixture.h"
@@ -35,8 +36,10 @@ void installStandinHelpers(const Sandbox& sandbox) {
     sandbox.installFakeSudo();
     std::string folder = sandbox.rootPath("/usr/local/lib/mivora");
     platform::createDirectories(folder);
-    platform::copyFile(std::string(MIVORA_SOURCE_DIR) + "/standins/helper.sh", folder + "/helper.sh");
-    platform::copyFile(standinsDirectory() + "/fileicon", folder + "/fileicon");
+    platform::copyFile(std::string(MIVORA_SOURCE_DIR) + "/standins/helper.sh", folder + "/helper.sh",
+                       platform::read_limits::executable);
+    platform::copyFile(standinsDirectory() + "/fileicon", folder + "/fileicon",
+                       platform::read_limits::executable);
     ::chmod((folder + "/helper.sh").c_str(), 0755);
     ::chmod((folder + "/fileicon").c_str(), 0755);
 }
@@ -87,7 +90,7 @@ TEST(IconStandins, ATargetThatCannotTakeAnIconFailsTheCommand) {
 
     auto result = sandbox.run({"set-icon", file, icon, "--no-refresh"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Exit code 1: fileicon: not a folder or bundle: " + file + "\n");
+    EXPECT_EQ(result.err, "Error: Exit code 1: helper.sh: not a folder or bundle: " + file + "\n");
     EXPECT_FALSE(iconCacheDocument(sandbox));
 }
 

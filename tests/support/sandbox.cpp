@@ -176,4 +176,10 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments, const std::str
     return runProgram(argv, workingDirectory, timeoutSeconds);
 }
 
+bool isTemporaryFileOf(const std::string& path, const std::string& destination) {
+    std::string prefix =
+        platform::parentPath(destination) + "/." + platform::lastPathComponent(destination) + ".";
+    return path.size() == prefix.size() + 6 && path.rfind(prefix, 0) == 0;
+}
+
 } // namespace mivora::testing

@@ -89,6 +89,10 @@ private:
     std::string dir_, root_, home_, tmp_, bin_;
 };
 
+// Whether `path` is the temporary file that a creating write of `destination`
+// uses: ".<name>.XXXXXX" beside it.
+bool isTemporaryFileOf(const std::string& path, const std::string& destination);
+
 // The path of the built binary and of the stand-ins folder.
 std::string mivoraBinary();
 std::string standinsDirectory();
