@@ -185,12 +185,15 @@ ExtractedIcon extractAppIcon(const apps::InstalledApp& app, const std::string& o
     const std::string source = largestIconsetPNG(iconset).value_or(icns);
     const std::string side = std::to_string(size);
     // Through a temporary file of ours: the output is the whole new image or, on
-    // a failure, whatever was there before.
-    platform::writeFileThrough(outputPath, [&](const std::string& output) {
-        core::runShell("sips -s format png -z " + side + " " + side + " " + core::shellQuote(source) +
-                           " --out " + core::shellQuote(output) + " >/dev/null",
-                       kShellTimeout);
-    });
+    // a failure, whatever was there before. Not flushed, as sips itself writes.
+    platform::writeFileThrough(
+        outputPath,
+        [&](const std::string& output) {
+            core::runShell("sips -s format png -z " + side + " " + side + " " + core::shellQuote(source) +
+                               " --out " + core::shellQuote(output) + " >/dev/null",
+                           kShellTimeout);
+        },
+        std::nullopt, platform::Durability::unflushed);
     auto [width, height] = readPixelSize(outputPath);
     return ExtractedIcon{app, icns, outputPath, width, height};
 }

@@ -20,20 +20,6 @@
 namespace mivora::testing {
 namespace {
 
-// Runs build/mivora in the sandbox after `setup` (a line of sh: a umask, a ulimit).
-RunResult runAfter(const Sandbox& sandbox, const std::string& setup,
-                   const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\"", mivoraBinary()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return sandbox.runProgram(argv, sandbox.tmp());
-}
-
-unsigned modeOf(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return 0;
-    return info.st_mode & 07777;
-}
-
 // Dates a file or folder `hours` back, as a run killed that long ago leaves it.
 void age(const std::string& path, int hours) {
     auto then = std::chrono::system_clock::now() - std::chrono::hours(hours);
@@ -56,12 +42,6 @@ std::string noisePNG(int side) {
     return pngBytes(bitmap);
 }
 
-std::string cachedFileOf(const Sandbox& sandbox, const std::string& appPath) {
-    auto cache = iconCacheDocument(sandbox);
-    if (!cache || !cache->contains(appPath)) return "";
-    return cachedImage(sandbox, (*cache)[appPath]["iconFileName"].get<std::string>());
-}
-
 TEST(CreatingWrites, ACopyCutShortByTheFileSizeLimitLeavesNoPartialImage) {
     Sandbox sandbox;
     prepareIconCommands(sandbox, /*dark=*/false);
@@ -82,45 +62,13 @@ TEST(CreatingWrites, ACopyCutShortByTheFileSizeLimitLeavesNoPartialImage) {
         EXPECT_TRUE(result.err.ends_with(".png: File too large\n")) << result.err;
         EXPECT_EQ(cachedImageNames(sandbox), std::vector<std::string>{})
             << "no partial image, no temporary file";
-        EXPECT_EQ(cachedFileOf(sandbox, notes), "");
+        EXPECT_EQ(lightImageOf(sandbox, notes), "");
     }
     // Without the limit the same copy is whole.
     auto result =
         runAfter(sandbox, "true", {"set-icon", notes, icon, "--appearance", "light", "--no-refresh"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(sandbox.readFile(cachedFileOf(sandbox, notes)), sandbox.readFile(icon));
-}
-
-TEST(CreatingWrites, CachedImagesTakeTheUmasksModeNeverTheSourcesBits) {
-    struct Umask {
-        std::string mask;
-        unsigned mode;
-    };
-    struct Source {
-        std::string name; // a PNG is copied, an ICNS file converted by sips
-        std::string bytes;
-    };
-    for (const Umask& umask : {Umask{"022", 0644}, Umask{"077", 0600}}) {
-        for (unsigned sourceMode : {0666u, 0777u, 04755u}) {
-            for (const Source& source :
-                 {Source{"icon.png", solidPNG(16, 16, kIconRed)}, Source{"icon.icns", typicalIcns()}}) {
-                SCOPED_TRACE("umask " + umask.mask + ", " + source.name + " at " +
-                             std::to_string(sourceMode));
-                Sandbox sandbox;
-                prepareIconCommands(sandbox, /*dark=*/false);
-                std::string notes = sandbox.addApp({.name = "Notes"});
-                std::string icon = sandbox.tmp() + "/" + source.name;
-                sandbox.writeFile(icon, source.bytes);
-                ASSERT_EQ(::chmod(icon.c_str(), sourceMode), 0);
-                auto result = runAfter(sandbox, "umask " + umask.mask,
-                                       {"set-icon", notes, icon, "--appearance", "light", "--no-refresh"});
-                ASSERT_EQ(result.status, 0) << result.err;
-                std::string cached = cachedFileOf(sandbox, notes);
-                ASSERT_NE(cached, "");
-                EXPECT_EQ(modeOf(cached), umask.mode);
-            }
-        }
-    }
+    EXPECT_EQ(sandbox.readFile(lightImageOf(sandbox, notes)), sandbox.readFile(icon));
 }
 
 class Leftovers : public ::testing::Test {
