@@ -1,8 +1,8 @@
 #include "icons/icon_applier.h"
 
-#include "core/errors.h"
 #include "apps/quit_app.h"
 #include "apps/self_drawn_dock_icon.h"
+#include "core/errors.h"
 #include "core/shell.h"
 #include "icons/dock_icon_composition.h"
 #include "icons/helper_command.h"
