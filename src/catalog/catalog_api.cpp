@@ -7,7 +7,6 @@
 #include "core/text.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
-#include "platform/uuid.h"
 
 #include <nlohmann/json.hpp>
 
@@ -119,8 +118,7 @@ std::string CatalogAPI::download(const std::string& address, const std::string& 
     std::string extension = platform::pathExtension(platform::percentDecoded(path).value_or(path));
     // The extension comes from the service's address: it names our file only when it is a plain name.
     if (!core::isSinglePathComponent(extension)) extension = defaultExtension;
-    std::string destination = platform::joinPath(platform::temporaryDirectory(),
-                                                 "mivora-" + platform::newUUIDString() + "." + extension);
+    std::string destination = platform::newTemporaryPath("mivora-", "." + extension);
     platform::writeFileAtomically(destination, response.body);
     return destination;
 }

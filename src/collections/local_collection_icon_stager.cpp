@@ -6,12 +6,10 @@
 #include "icons/icon_extraction.h"
 #include "icons/icon_normalization.h"
 #include "icons/icon_rendering.h"
-#include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/image/jpeg.h"
 #include "platform/image/png.h"
 #include "platform/parallel_work.h"
-#include "platform/uuid.h"
 
 #include <array>
 #include <utility>
@@ -84,8 +82,7 @@ std::optional<std::string> LocalCollectionIconStager::validate(std::string_view 
 }
 
 std::optional<image::Image> LocalCollectionIconStager::referenceImage(const apps::InstalledApp& app) {
-    std::string temporary = platform::joinPath(platform::temporaryDirectory(),
-                                               "mivora-bundled-" + platform::newUUIDString() + ".png");
+    std::string temporary = platform::newTemporaryPath("mivora-bundled-", ".png");
     std::optional<image::Image> reference;
     try {
         icons::extractAppIcon(app, temporary, kRequiredSide);

@@ -55,6 +55,15 @@ std::optional<std::string> containedPath(std::string_view path, const std::strin
     return lexical;
 }
 
+std::optional<std::string> resolvedFileInside(const std::string& path, const std::string& root) {
+    if (path.find('\0') != std::string::npos || root.find('\0') != std::string::npos) return std::nullopt;
+    auto resolved = platform::resolveSymbolicLinks(path);
+    auto resolvedRoot = platform::resolveSymbolicLinks(root);
+    if (!resolved || !resolvedRoot || !isStrictlyBelow(*resolved, *resolvedRoot)) return std::nullopt;
+    if (!platform::isRegularFile(*resolved)) return std::nullopt;
+    return resolved;
+}
+
 std::optional<std::string> containedChild(const std::string& root, std::string_view name) {
     if (!isSinglePathComponent(name)) return std::nullopt;
     return containedPath(platform::joinPath(root, name), root);

@@ -24,6 +24,12 @@ bool isLexicallyInside(std::string_view path, std::string_view root);
 // otherwise. The result is the lexically standardised path.
 std::optional<std::string> containedPath(std::string_view path, const std::string& root);
 
+// The resolved location of `path` when a regular file is there and it lies
+// strictly inside the resolved location of `root`, links anywhere followed;
+// nothing otherwise. For a folder whose owner arranges its files with links of
+// its own (an application bundle's icon file): only where a link leads counts.
+std::optional<std::string> resolvedFileInside(const std::string& path, const std::string& root);
+
 // `root`/`name` under the same rule, for a stored name that must be a single
 // path component; nothing when it is not.
 std::optional<std::string> containedChild(const std::string& root, std::string_view name);

@@ -24,8 +24,9 @@ std::string shellQuote(std::string_view operand) {
     return quoted;
 }
 
-std::string runShell(const std::string& command, double timeoutSeconds) {
-    auto outcome = platform::runCapturing({"/bin/zsh", "-c", command}, timeoutSeconds);
+std::string runShell(const std::string& command, double timeoutSeconds, const std::string& workingDirectory) {
+    auto outcome = platform::runCapturing({"/bin/zsh", "-c", command}, timeoutSeconds,
+                                          {.workingDirectory = workingDirectory});
     if (!outcome.run) throw CLIError::shellFailed("Failed to start process: " + outcome.launchError);
     const auto& run = *outcome.run;
     if (run.timedOut) {

@@ -9,13 +9,26 @@
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/image/image.h"
-#include "platform/uuid.h"
 
 namespace mivora::icons {
 
 namespace {
 constexpr const char* kComposeFolderPrefix = "mivora-compose-";
 constexpr double kShellTimeout = 15;
+
+// The script runs with the user's rights, so only one that no one else could
+// have put in place or changed is run: the script (where a link leads) and the
+// folders of the link and of the file must be the user's and writable by no one
+// else. The folder the script really lives in, or nothing.
+std::optional<std::string> trustedScriptFolder(const std::string& script) {
+    auto resolved = platform::resolveSymbolicLinks(script);
+    if (!resolved || !platform::isRegularFile(*resolved)) return std::nullopt;
+    const std::string folder = platform::parentPath(*resolved);
+    for (const auto& path : {platform::parentPath(script), *resolved, folder}) {
+        if (!platform::isWritableOnlyByUser(path)) return std::nullopt;
+    }
+    return folder;
+}
 } // namespace
 
 const std::string& composeDockIconScriptPath() {
@@ -27,9 +40,10 @@ const std::string& composeDockIconScriptPath() {
 
 std::string composeDockIcon(const std::string& iconPath, const apps::InstalledApp& app) {
     const std::string& script = composeDockIconScriptPath();
-    if (!platform::fileExists(script)) return iconPath;
-    const std::string folder =
-        platform::joinPath(platform::temporaryDirectory(), kComposeFolderPrefix + platform::newUUIDString());
+    // A script that is missing or not to be trusted: no composition, as if there were none.
+    const auto scriptFolder = trustedScriptFolder(script);
+    if (!scriptFolder) return iconPath;
+    const std::string folder = platform::newTemporaryPath(kComposeFolderPrefix);
     platform::createDirectories(folder);
     const std::string source = folder + "/source-1024.png";
     const std::string output = folder + "/dock-ready.png";
@@ -41,7 +55,9 @@ std::string composeDockIcon(const std::string& iconPath, const apps::InstalledAp
     core::runShell("uv run --with pillow python " + core::shellQuote(script) + " --styled " +
                        core::shellQuote(iconPath) + " --source " + core::shellQuote(source) + " --out " +
                        core::shellQuote(output),
-                   kShellTimeout);
+                   // In the script's own folder: a project file of the caller's
+                   // current folder could change what uv installs and runs.
+                   kShellTimeout, *scriptFolder);
     return platform::fileExists(output) ? output : iconPath;
 }
 

@@ -1,7 +1,8 @@
 // Dock-icon composition: before an icon is applied, an optional script of the
 // user's (run through uv with Pillow) can turn a styled icon into a Dock-ready
 // one, using the application's current icon as a reference. Without the script
-// the icon passes through; with it but without an extractable app icon, the
+// (or with one that someone else owns or could change, which is never run) the
+// icon passes through; with it but without an extractable app icon, the
 // icon is normalised by our own rules instead. Each composition works in a
 // fresh "mivora-compose-<UUID>" folder of the temporary folder.
 #pragma once
@@ -17,8 +18,8 @@ namespace mivora::icons {
 const std::string& composeDockIconScriptPath();
 
 // The icon file to use: the composition folder's "dock-ready.png" when one was
-// made, else `iconPath` itself. Throws FileSystemError (folder creation) and
-// the shell runner's CLIError (the script's run).
+// made, else `iconPath` itself. The script runs in its own folder. Throws
+// FileSystemError (folder creation) and the shell runner's CLIError (the script's run).
 std::string composeDockIcon(const std::string& iconPath, const apps::InstalledApp& app);
 
 // `folder`/dock-ready.png made by normalising the icon, or nothing when it

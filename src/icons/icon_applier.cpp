@@ -84,7 +84,10 @@ ApplyIconResult applyIcon(const apps::InstalledApp& given, const std::string& ic
     std::string cachedFile;
     try {
         if (quit) apps::quitApp(target.original, 2.0);
-        icon = composeDockIcon(iconPath, target.cacheApp);
+        // The reference is the application's own icon: for a system application the
+        // original's, since its proxy's Contents only links out to it, and an icon
+        // file reached through a link out of a bundle counts as missing.
+        icon = composeDockIcon(iconPath, target.original);
 
         // Read the way a change reads it: a cache that cannot be read, or that
         // another run keeps busy, stops us before the bundle is touched.

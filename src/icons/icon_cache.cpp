@@ -256,12 +256,16 @@ void convertImageToPNG(const std::string& source, const std::string& destination
     bool png = core::lowercased(platform::pathExtension(source)) == "png";
     if (png && platform::standardizePath(source) == platform::standardizePath(destination)) return;
     if (png) {
-        platform::copyFile(source, destination);
+        platform::copyFile(source, destination, platform::read_limits::image);
         return;
     }
-    core::runShell("sips -s format png " + core::shellQuote(source) + " --out " +
-                       core::shellQuote(destination) + " >/dev/null",
-                   15.0);
+    // sips writes a temporary file of ours, so that a failed or cut-short
+    // conversion leaves no partial image, and the image gets our mode, not sips's.
+    platform::writeFileThrough(destination, [&](const std::string& output) {
+        core::runShell("sips -s format png " + core::shellQuote(source) + " --out " +
+                           core::shellQuote(output) + " >/dev/null",
+                       15.0);
+    });
 }
 
 std::optional<std::string> readBundleVersion(const std::string& appPath) {

@@ -103,7 +103,8 @@ bool removeCachedIcons(const std::string& appPath, const std::string& cacheDirec
 std::optional<std::string> readAppPreferenceData(const std::string& key);
 
 // PNG sources are copied (nothing to do when source and destination are the
-// same file); anything else is converted by `sips`. Throws.
+// same file); anything else is converted by `sips`. Either way the destination
+// is made by the creating write: whole or not at all, at the umask's mode. Throws.
 void convertImageToPNG(const std::string& source, const std::string& destination);
 
 // CFBundleVersion of <appPath>/Contents/Info.plist when it is text.

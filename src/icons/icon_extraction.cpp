@@ -3,9 +3,7 @@
 #include "core/containment.h"
 #include "core/shell.h"
 #include "core/text.h"
-#include "platform/environment.h"
 #include "platform/filesystem.h"
-#include "platform/uuid.h"
 
 #include <algorithm>
 #include <charconv>
@@ -112,19 +110,24 @@ ExtractedIcon ExtractedIcon::fromJson(const core::Json& json) {
     return icon;
 }
 
+std::optional<std::string> bundleIconFile(const std::string& appPath, const std::string& path) {
+    return core::resolvedFileInside(path, appPath);
+}
+
 std::string findAppIcns(const std::string& appPath) {
     auto info = apps::readInfoPlist(appPath);
     if (!info) throw IconExtractionError::iconNotFound("Cannot read Info.plist");
     const std::string resources = platform::joinPath(appPath, "Contents/Resources");
     if (auto name = info->view()["CFBundleIconFile"].string()) {
         std::string fileName = core::endsWith(*name, ".icns") ? *name : *name + ".icns";
-        // The bundle names its icon; a name that reaches out of Resources names nothing.
-        auto candidate = core::containedPath(platform::joinPath(resources, fileName), resources);
-        if (candidate && platform::fileExists(*candidate)) return *candidate;
+        if (auto file = bundleIconFile(appPath, platform::joinPath(resources, fileName))) return *file;
     }
     auto names = entriesWithExtension(resources, "icns");
-    if (names.empty()) throw IconExtractionError::iconNotFound("No .icns file found in app bundle");
-    return platform::joinPath(resources, *std::min_element(names.begin(), names.end()));
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        if (auto file = bundleIconFile(appPath, platform::joinPath(resources, name))) return *file;
+    }
+    throw IconExtractionError::iconNotFound("No .icns file found in app bundle");
 }
 
 int64_t iconSizeFromFileName(const std::string& name) {
@@ -174,17 +177,23 @@ std::pair<int64_t, int64_t> readPixelSize(const std::string& filePath) {
 ExtractedIcon extractAppIcon(const apps::InstalledApp& app, const std::string& outputPath, int64_t size) {
     const std::string icns = findAppIcns(app.path);
     platform::createDirectories(platform::parentPath(outputPath));
-    TemporaryFolder temporary{
-        platform::joinPath(platform::temporaryDirectory(), "mivora-extract-" + platform::newUUIDString())};
+    TemporaryFolder temporary{platform::newTemporaryPath("mivora-extract-")};
     platform::createDirectories(temporary.path);
     const std::string iconset = temporary.path + "/icon.iconset";
     core::runShell("iconutil -c iconset " + core::shellQuote(icns) + " -o " + core::shellQuote(iconset),
                    kShellTimeout);
     const std::string source = largestIconsetPNG(iconset).value_or(icns);
     const std::string side = std::to_string(size);
-    core::runShell("sips -s format png -z " + side + " " + side + " " + core::shellQuote(source) + " --out " +
-                       core::shellQuote(outputPath) + " >/dev/null",
-                   kShellTimeout);
+    // Through a temporary file of ours: the output is the whole new image or, on
+    // a failure, whatever was there before. Not flushed, as sips itself writes.
+    platform::writeFileThrough(
+        outputPath,
+        [&](const std::string& output) {
+            core::runShell("sips -s format png -z " + side + " " + side + " " + core::shellQuote(source) +
+                               " --out " + core::shellQuote(output) + " >/dev/null",
+                           kShellTimeout);
+        },
+        std::nullopt, platform::Durability::unflushed);
     auto [width, height] = readPixelSize(outputPath);
     return ExtractedIcon{app, icns, outputPath, width, height};
 }

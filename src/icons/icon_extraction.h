@@ -3,8 +3,8 @@
 // and sips programs run by the shell runner.
 #pragma once
 
-#include "core/errors.h"
 #include "apps/installed_app.h"
+#include "core/errors.h"
 #include "core/json.h"
 
 #include <cstdint>
@@ -41,9 +41,18 @@ struct ExtractedIcon {
     bool operator==(const ExtractedIcon&) const = default;
 };
 
+// The one rule for a bundle's icon file, for everything that reads or hands
+// one on (extraction, hence the Dock composition and collections add, and
+// escape-jail, whose helper reads it as root): `path`, as the bundle names it,
+// is used when a regular file is there whose resolved location lies inside the
+// bundle's resolved folder. A link within the bundle is fine; a link out, or a
+// Contents that is a link out of the bundle, names nothing. Returns the
+// resolved path, so that what was checked is what is read.
+std::optional<std::string> bundleIconFile(const std::string& appPath, const std::string& path);
+
 // The bundle's icon file: Info.plist's CFBundleIconFile (".icns" added unless
-// present) in Contents/Resources, else the first .icns there by name. Throws
-// IconExtractionError.
+// present) in Contents/Resources, else the first .icns there by name that is a
+// file of the bundle; both under bundleIconFile's rule. Throws IconExtractionError.
 std::string findAppIcns(const std::string& appPath);
 
 // The pixel area a file name announces: "icon_16x16@2x.png" gives 32 x 32 = 1024;

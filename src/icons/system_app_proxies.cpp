@@ -333,6 +333,7 @@ void createSystemAppProxyBundle(const std::string& originalPath, const std::stri
                                             "Remove the link, then set the icon again.");
     }
     platform::createDirectories(folder);
+    platform::removeLeftovers(folder);
     std::string proxyContents = platform::joinPath(proxyPath, "Contents");
     if (!somethingExists(proxyPath)) {
         platform::createDirectories(proxyPath);
@@ -388,6 +389,8 @@ void restoreOriginalDockEntry(const SystemProxyRecord& record) {
 void removeEmptySystemAppsFolder() {
     std::string folder = systemAppsProxyDirectory();
     if (platform::isSymbolicLink(folder)) return; // not ours to list or remove
+    // What a killed removal left must not keep the folder for ever.
+    platform::removeLeftovers(folder);
     auto entries = platform::listDirectory(folder);
     if (entries && entries->empty()) platform::removeItemQuietly(folder);
 }

@@ -25,8 +25,8 @@ namespace {
 
 } // namespace
 
-OpenedFile::OpenedFile(const std::string& path, ReadLimit limit) {
-    open(AT_FDCWD, path, nullptr, limit);
+OpenedFile::OpenedFile(const std::string& path, ReadLimit limit, FinalLink link) {
+    open(AT_FDCWD, path, nullptr, limit, link);
 }
 
 OpenedFile::OpenedFile(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit) {
@@ -34,13 +34,15 @@ OpenedFile::OpenedFile(const OpenedFolder& folder, const std::string& relativePa
     open(folder.fd_, relativePath, &folder.path(), limit);
 }
 
-void OpenedFile::open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit) {
+void OpenedFile::open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit,
+                      FinalLink link) {
     // The whole path is spelled out only for a message.
     auto path = [&] { return folderPath ? joinPath(*folderPath, name) : name; };
     // Non-blocking and without a controlling terminal, so that a FIFO or a device
     // in place of the file cannot stall or take over the process before the check below.
-    fd_ = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd_ < 0) fail(path(), std::strerror(errno));
+    const int noFollow = link == FinalLink::refuse ? O_NOFOLLOW : 0;
+    fd_ = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
+    if (fd_ < 0) fail(path(), noFollow && errno == ELOOP ? "a symbolic link" : std::strerror(errno));
     struct stat info {};
     if (::fstat(fd_, &info) != 0) {
         int error = errno;

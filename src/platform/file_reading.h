@@ -50,6 +50,9 @@ public:
 class OpenedFolder;
 class OpenedFile;
 
+// Whether a symbolic link at the file's own name is followed.
+enum class FinalLink { follow, refuse };
+
 // The whole file. Throws FileSystemError ("Cannot read <path>: <reason>"; "not a
 // regular file" for a FIFO or a device) or FileTooLargeError.
 std::string readFileContents(const std::string& path, ReadLimit limit);
@@ -94,8 +97,9 @@ private:
 // An open regular file within its cap, for readers that map instead of copying.
 class OpenedFile {
 public:
-    // Throws as readFileContents does.
-    OpenedFile(const std::string& path, ReadLimit limit);
+    // Throws as readFileContents does; with FinalLink::refuse a link at `path`
+    // itself is not followed ("Cannot read <path>: a symbolic link").
+    OpenedFile(const std::string& path, ReadLimit limit, FinalLink link = FinalLink::follow);
     // The file at `relativePath` below `folder`; messages name the whole path.
     OpenedFile(const OpenedFolder& folder, const std::string& relativePath, ReadLimit limit);
     ~OpenedFile();
@@ -107,7 +111,8 @@ public:
     size_t size() const { return size_; }
 
 private:
-    void open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit);
+    void open(int folder, const std::string& name, const std::string* folderPath, ReadLimit limit,
+              FinalLink link = FinalLink::follow);
 
     int fd_ = -1;
     size_t size_ = 0;

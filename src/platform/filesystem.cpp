@@ -129,6 +129,11 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool isSymbolicLink(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
@@ -139,6 +144,12 @@ bool itemExists(const std::string& path) {
     if (::stat(path.c_str(), &info) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || path.empty()) return false;
     fail("Cannot access", path, errno);
+}
+
+bool isWritableOnlyByUser(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
@@ -202,49 +213,184 @@ unsigned newFileMode() {
     return mode;
 }
 
+namespace {
+
+bool isUUIDAt(std::string_view text, size_t offset) {
+    if (text.size() < offset + 36) return false;
+    for (size_t i = 0; i < 36; ++i) {
+        char c = text[offset + i];
+        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
+bool carriesUUID(std::string_view text) {
+    for (size_t offset = 0; offset + 36 <= text.size(); ++offset) {
+        if (isUUIDAt(text, offset)) return true;
+    }
+    return false;
+}
+
+bool isAlphanumeric(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// ".<name>.XXXXXX", the six characters as mkstemp makes them; only a <name> we
+// know to be ours counts, so that a user's ".notes.backup" is never touched.
+bool isTemporaryFileName(std::string_view name, std::string_view writtenName) {
+    if (name.size() < 9 || name.front() != '.' || name[name.size() - 7] != '.') return false;
+    if (!std::all_of(name.end() - 6, name.end(), isAlphanumeric)) return false;
+    std::string_view target = name.substr(1, name.size() - 8);
+    return (!writtenName.empty() && target == writtenName) || carriesUUID(target);
+}
+
+// ".<name>.removing-<UUID>", a folder removeItem moved aside.
+bool isAsideName(std::string_view name) {
+    constexpr std::string_view marker = ".removing-";
+    if (name.size() < 1 + 1 + marker.size() + 36 || name.front() != '.') return false;
+    size_t at = name.size() - 36 - marker.size();
+    return name.substr(at, marker.size()) == marker && isUUIDAt(name, at + marker.size());
+}
+
+// "mivora-<UUID>..." or "mivora-<kind>-<UUID>...": our items in the temporary folder.
+bool isTemporaryItemName(std::string_view name) {
+    constexpr std::string_view product = "mivora-";
+    if (!name.starts_with(product)) return false;
+    size_t at = product.size();
+    if (isUUIDAt(name, at)) return true;
+    while (at < name.size() && name[at] >= 'a' && name[at] <= 'z')
+        ++at;
+    return at > product.size() && at < name.size() && name[at] == '-' && isUUIDAt(name, at + 1);
+}
+
+bool sameFolder(const std::string& a, const std::string& b) {
+    return droppingTrailingSlash(standardizePath(a)) == droppingTrailingSlash(standardizePath(b));
+}
+
+// The temporary file of one creating write: made in the destination's folder
+// (so that the rename is atomic), removed unless it became the file.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& path) : target_(path) {
+        std::string folder = parentPath(path);
+        if (folder.empty()) folder = ".";
+        const std::string name = lastPathComponent(path);
+        removeLeftovers(folder, name);
+        path_ = joinPath(folder, "." + name + ".XXXXXX");
+        // Created 0600, so the bytes are never readable by others before the
+        // file gets its final mode.
+        fd_ = ::mkstemp(path_.data());
+        if (fd_ < 0) fail(errno);
+    }
+    ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    [[noreturn]] void fail(int error) const { ::mivora::platform::fail("Cannot write", target_, error); }
+
+    void write(std::string_view bytes) const {
+        const char* data = bytes.data();
+        size_t left = bytes.size();
+        while (left > 0) {
+            ssize_t wrote = ::write(fd_, data, left);
+            if (wrote < 0) {
+                if (errno == EINTR) continue;
+                fail(errno);
+            }
+            data += wrote;
+            left -= static_cast<size_t>(wrote);
+        }
+    }
+
+    // Hands the path to a program that writes it, then takes up what it left
+    // there: a regular file (a link is not followed) with something in it.
+    void produceWith(const std::function<void(const std::string&)>& produce) {
+        ::close(fd_);
+        fd_ = -1;
+        produce(path_);
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0) fail(errno);
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0) fail(errno);
+        if (!S_ISREG(info.st_mode)) fail(EINVAL);
+        if (info.st_size == 0) fail(ENODATA);
+    }
+
+    // Gives the file its mode, flushes it and renames it into place.
+    void commit(std::optional<unsigned> permissions, Durability durability) {
+        const auto mode = static_cast<mode_t>(permissions.value_or(newFileMode()) & 0777);
+        if (::fchmod(fd_, mode) != 0) fail(errno);
+        if (durability == Durability::flushed && ::fsync(fd_) != 0) fail(errno);
+        int closed = ::close(fd_);
+        fd_ = -1;
+        if (closed != 0) fail(errno);
+        if (::rename(path_.c_str(), target_.c_str()) != 0) fail(errno);
+        committed_ = true;
+    }
+
+private:
+    std::string target_;
+    std::string path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+} // namespace
+
 // A replaced file is not kept at its old mode: like the platform's atomic write,
 // the new file is a new file and gets the mode that the umask gives one.
 void writeFileAtomically(const std::string& path, std::string_view bytes, std::optional<unsigned> permissions,
                          Durability durability) {
-    std::string folder = parentPath(path);
-    if (folder.empty()) folder = ".";
-    std::string pattern = joinPath(folder, "." + lastPathComponent(path) + ".XXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) fail("Cannot write", path, errno);
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t wrote = ::write(fd, data, left);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            ::close(fd);
-            ::unlink(name.data());
-            fail("Cannot write", path, error);
+    TemporaryFile file(path);
+    file.write(bytes);
+    file.commit(permissions, durability);
+}
+
+void writeFileThrough(const std::string& path, const std::function<void(const std::string&)>& produce,
+                      std::optional<unsigned> permissions, Durability durability) {
+    TemporaryFile file(path);
+    file.produceWith(produce);
+    file.commit(permissions, durability);
+}
+
+void copyFile(const std::string& from, const std::string& to, const ReadLimit& limit) {
+    writeFileAtomically(to, readFileContents(from, limit));
+}
+
+void removeLeftovers(const std::string& folder, std::string_view writtenName) noexcept {
+    try {
+        const bool temporaryFolder = sameFolder(folder, temporaryDirectory());
+        auto entries = OpenedFolder(folder).entries();
+        if (!entries) return;
+        const auto oldest = std::chrono::system_clock::now() - kLeftoverAge;
+        const uid_t user = ::geteuid();
+        for (const auto& name : *entries) {
+            const bool temporaryFile = isTemporaryFileName(name, writtenName);
+            if (!temporaryFile && !isAsideName(name) && !(temporaryFolder && isTemporaryItemName(name)))
+                continue;
+            const std::string path = joinPath(folder, name);
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) != 0 || info.st_uid != user) continue;
+            if (temporaryFile && !S_ISREG(info.st_mode)) continue;
+            if (std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec) >= oldest) continue;
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
         }
-        data += wrote;
-        left -= static_cast<size_t>(wrote);
+    } catch (...) {
+        // A sweep that cannot run leaves the leftovers for the next one.
     }
-    // The temporary file is created 0600, so the bytes are never readable by
-    // others before the file gets its final permissions.
-    bool written = ::fchmod(fd, static_cast<mode_t>(permissions.value_or(newFileMode()))) == 0 &&
-                   (durability == Durability::unflushed || ::fsync(fd) == 0);
-    int error = written ? 0 : errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(name.data());
-        fail("Cannot write", path, error);
-    }
-    if (::rename(name.data(), path.c_str()) != 0) {
-        error = errno;
-        ::unlink(name.data());
-        fail("Cannot write", path, error);
-    }
+}
+
+std::string newTemporaryPath(std::string_view prefix, std::string_view suffix) {
+    const std::string& folder = temporaryDirectory();
+    removeLeftovers(folder);
+    return joinPath(folder, std::string(prefix) + newUUIDString() + std::string(suffix));
 }
 
 void checkWritable(const std::string& path) {
@@ -273,12 +419,6 @@ void checkWritable(const std::string& path) {
     if (locked) fail("Cannot write", path, EPERM);
 }
 
-void copyFile(const std::string& from, const std::string& to) {
-    std::error_code error;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error);
-    if (error) fail("Cannot copy " + from + " to", to, error.value());
-}
-
 void moveItem(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) fail("Cannot move " + from + " to", to, errno);
 }
@@ -293,12 +433,15 @@ void removeItem(const std::string& path) {
     // A folder is first moved aside in one step, so that a removal refused half-way
     // (a folder that takes no changes) never leaves it half emptied.
     std::string doomed = path;
+    std::string folder = parentPath(path);
+    if (folder.empty()) folder = ".";
+    removeLeftovers(folder);
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::string folder = parentPath(path);
-        doomed = joinPath(folder.empty() ? "." : folder,
-                          "." + lastPathComponent(path) + ".removing-" + newUUIDString());
+        doomed = joinPath(folder, "." + lastPathComponent(path) + ".removing-" + newUUIDString());
         if (::rename(path.c_str(), doomed.c_str()) != 0) fail("Cannot remove", path, errno);
+        // Dated now, so that another run never takes a removal under way for a leftover.
+        ::utimensat(AT_FDCWD, doomed.c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
     }
     std::error_code error;
     std::filesystem::remove_all(doomed, error);

@@ -1,3 +1,4 @@
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "support/icons_driver.h"
@@ -165,7 +166,7 @@ TEST(Appearance, FinderIsRestartedOnlyWhileItRuns) {
         std::string bundle =
             sandbox.addApp({.name = name, .folder = sandbox.rootPath(folder), .bundleId = id});
         std::string executable = bundle + "/Contents/MacOS/" + name;
-        platform::copyFile("/bin/sleep", executable);
+        platform::copyFile("/bin/sleep", executable, platform::read_limits::executable);
         ::chmod(executable.c_str(), 0755);
         return std::make_unique<BackgroundProcess>(sandbox, std::vector<std::string>{executable, "30"});
     };

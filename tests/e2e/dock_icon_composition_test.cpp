@@ -2,10 +2,14 @@
 // script run through a recording fake uv, the normalising fallback, and the
 // clean-up of composition folders.
 #include "platform/filesystem.h"
+#include "support/icon_commands_fixture.h"
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
 
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mivora::testing {
 namespace {
@@ -31,6 +35,9 @@ protected:
                                 "/uv.log\"\n"
                                 "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
                                 "printf '%s\\n' -- >> \"$log\"\n"
+                                "pwd > \"" +
+                                sandbox.tmp() +
+                                "/uv.pwd\"\n"
                                 "cp \"$9\" \"" +
                                 sandbox.dir() +
                                 "/seen-source.png\" 2>/dev/null\n"
@@ -45,6 +52,10 @@ protected:
     }
 
     void installScript() { sandbox.writeFile(script, "# composition script\n"); }
+    void linkScriptTo(const std::string& target) {
+        platform::removeItemQuietly(script);
+        platform::createSymbolicLink(script, target);
+    }
     void uvMode(const std::string& mode) { sandbox.writeFile(sandbox.bin() + "/uv.mode", mode); }
     std::vector<std::string> composeFolders() const {
         return namesStartingWith(sandbox.tmp(), "mivora-compose-");
@@ -172,6 +183,69 @@ TEST_F(Composition, RemovesOnlyCompositionFoldersOfTheTemporaryFolder) {
         EXPECT_EQ(platform::fileExists(c.folderToCheck), !c.removed);
     }
     EXPECT_TRUE(platform::fileExists(icon));
+}
+
+// The script runs with the user's rights, so through set-icon it runs only when
+// it (and where a link leads) and its folder are the user's and no one else may
+// write them; then uv starts in the script's own folder, not the caller's.
+TEST_F(Composition, TheScriptRunsOnlyWhenItIsTheUsersAloneAndInItsOwnFolder) {
+    prepareIconCommands(sandbox, /*dark=*/true);
+    const std::string compose = platform::parentPath(script);
+    const std::string scripts = sandbox.homePath("scripts"); // where a link may lead
+    const std::string elsewhere = scripts + "/compose.py";
+    constexpr uid_t other = 65534;
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string runsIn; // the folder uv starts in, or "" when the script must not run
+    };
+    const std::vector<Case> cases = {
+        {"the user's own script", [] {}, compose},
+        {"a script of another user", [&] { ASSERT_EQ(::chown(script.c_str(), other, other), 0); }, ""},
+        {"a script the group may write", [&] { ASSERT_EQ(::chmod(script.c_str(), 0664), 0); }, ""},
+        {"a script anyone may write", [&] { ASSERT_EQ(::chmod(script.c_str(), 0646), 0); }, ""},
+        {"a folder of another user", [&] { ASSERT_EQ(::chown(compose.c_str(), other, other), 0); }, ""},
+        {"a folder anyone may write", [&] { ASSERT_EQ(::chmod(compose.c_str(), 01777), 0); }, ""},
+        {"a folder the group may write", [&] { ASSERT_EQ(::chmod(compose.c_str(), 0775), 0); }, ""},
+        {"a link to the user's own script", [&] { linkScriptTo(elsewhere); }, scripts},
+        {"a link to another user's script",
+         [&] {
+             linkScriptTo(elsewhere);
+             ASSERT_EQ(::chown(elsewhere.c_str(), other, other), 0);
+         },
+         ""},
+        {"a link into a folder anyone may write",
+         [&] {
+             linkScriptTo(elsewhere);
+             ASSERT_EQ(::chmod(scripts.c_str(), 0777), 0);
+         },
+         ""},
+        {"a link to a folder", [&] { linkScriptTo(scripts); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::removeItemQuietly(compose);
+        platform::removeItemQuietly(scripts);
+        platform::removeItemQuietly(sandbox.tmp() + "/uv.log");
+        platform::removeItemQuietly(sandbox.tmp() + "/helper.log");
+        installScript();
+        sandbox.writeFile(elsewhere, "# composition script\n");
+        c.arrange();
+        if (::testing::Test::HasFatalFailure()) return;
+
+        auto result = sandbox.run({"set-icon", app, icon, "--no-refresh"}, sandbox.tmp());
+        ASSERT_EQ(result.status, 0) << result.err;
+        auto helper = sandbox.loggedCalls("helper.log");
+        ASSERT_EQ(helper.size(), 1u);
+        if (c.runsIn.empty()) {
+            EXPECT_TRUE(sandbox.loggedCalls("uv.log").empty());
+            EXPECT_EQ(helper[0].at(2), icon) << "applied without composition";
+        } else {
+            EXPECT_EQ(sandbox.loggedCalls("uv.log").size(), 1u);
+            EXPECT_EQ(sandbox.readFile(sandbox.tmp() + "/uv.pwd"), c.runsIn + "\n");
+            EXPECT_TRUE(helper[0].at(2).ends_with("/dock-ready.png")) << helper[0].at(2);
+        }
+    }
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // escape-jail: one bundle or every bundle in /Applications, through a recording
 // sudo and helper, with the custom-icon test read from the Finder-info attribute.
+#include "platform/filesystem.h"
+#include "support/icon_fixtures.h"
+#include "support/sandbox.h"
+
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
-
-#include "platform/filesystem.h"
-#include "support/sandbox.h"
 
 namespace mivora::testing {
 namespace {
@@ -282,12 +283,14 @@ TEST(EscapeJailApplications, EscapedBundlesAreSkippedOnTheNextRun) {
     platform::createSymbolicLink(folder + "/helper.sh", standinsDirectory() + "/helper.sh");
     platform::createSymbolicLink(folder + "/fileicon", standinsDirectory() + "/fileicon");
     for (const char* name : {"Arc", "Notes"}) {
-        std::string bundle = sandbox.addApp({.name = name, .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
-        sandbox.writeFile(bundle + "/Contents/Resources/AppIcon.icns", "icns bytes");
+        std::string bundle =
+            sandbox.addApp({.name = name, .extraStrings = {{"CFBundleIconFile", "AppIcon"}}});
+        sandbox.writeFile(bundle + "/Contents/Resources/AppIcon.icns", typicalIcns());
     }
     auto first = sandbox.run({"escape-jail"});
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out.substr(first.out.rfind('\n', first.out.size() - 2) + 1), "2 escaped, 0 skipped, 0 failed\n");
+    EXPECT_EQ(first.out.substr(first.out.rfind('\n', first.out.size() - 2) + 1),
+              "2 escaped, 0 skipped, 0 failed\n");
     auto second = sandbox.run({"escape-jail", "-v"});
     EXPECT_EQ(second.out, "  ⊘ Arc.app — already has custom icon\n"
                           "  ⊘ Notes.app — already has custom icon\n"

@@ -14,13 +14,9 @@
 namespace mivora::testing {
 namespace {
 
-// Runs build/mivora in the sandbox under the given umask.
 RunResult runUnder(const Sandbox& sandbox, const std::string& umask,
                    const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {"/bin/sh", "-c", "umask " + umask + " && exec \"$0\" \"$@\"",
-                                     MIVORA_BINARY};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return sandbox.runProgram(argv, sandbox.tmp());
+    return runAfter(sandbox, "umask " + umask, arguments);
 }
 
 unsigned modeOf(const std::string& path) {
@@ -82,6 +78,40 @@ TEST(FileModes, WrittenFilesFollowTheUmaskAndTheTokenStaysPrivate) {
             EXPECT_EQ(modeOf(path), c.mode) << path;
         }
         EXPECT_EQ(modeOf(collection + "/publish-token"), 0600u);
+    }
+}
+
+// A copied or converted image is a new file: the source's bits, set-uid
+// included, never reach the cache, where the root helper reads it later.
+TEST(FileModes, CachedImagesTakeTheUmasksModeNeverTheSourcesBits) {
+    struct Umask {
+        std::string mask;
+        unsigned mode;
+    };
+    struct Source {
+        std::string name; // a PNG is copied, an ICNS file converted by sips
+        std::string bytes;
+    };
+    for (const Umask& umask : {Umask{"022", 0644}, Umask{"077", 0600}}) {
+        for (unsigned sourceMode : {0666u, 0777u, 04755u}) {
+            for (const Source& source :
+                 {Source{"icon.png", solidPNG(16, 16, kIconRed)}, Source{"icon.icns", typicalIcns()}}) {
+                SCOPED_TRACE("umask " + umask.mask + ", " + source.name + " at " +
+                             std::to_string(sourceMode));
+                Sandbox sandbox;
+                prepareIconCommands(sandbox, /*dark=*/false);
+                std::string notes = sandbox.addApp({.name = "Notes"});
+                std::string icon = sandbox.tmp() + "/" + source.name;
+                sandbox.writeFile(icon, source.bytes);
+                ASSERT_EQ(::chmod(icon.c_str(), sourceMode), 0);
+                auto result = runUnder(sandbox, umask.mask,
+                                       {"set-icon", notes, icon, "--appearance", "light", "--no-refresh"});
+                ASSERT_EQ(result.status, 0) << result.err;
+                std::string cached = lightImageOf(sandbox, notes);
+                ASSERT_NE(cached, "");
+                EXPECT_EQ(modeOf(cached), umask.mode);
+            }
+        }
     }
 }
 

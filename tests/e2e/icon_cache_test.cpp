@@ -1,14 +1,14 @@
-#include <chrono>
-#include <gtest/gtest.h>
-#include <regex>
-#include <sys/stat.h>
-#include <thread>
-
 #include "core/json.h"
 #include "platform/filesystem.h"
 #include "platform/property_list.h"
 #include "support/icons_driver.h"
 #include "support/sandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <thread>
 
 namespace mivora::testing {
 namespace {
@@ -276,8 +276,14 @@ TEST_F(IconCache, PNGIsCopiedAndAnythingElseGoesThroughSips) {
     std::string jpeg = icon("it's a photo.jpg", "jpeg");
     auto cached = cache(jpeg, "dark", app);
     std::string destination = cached.at("file");
-    EXPECT_EQ(sandbox.loggedCalls("sips.log"),
-              (std::vector<std::vector<std::string>>{{"-s", "format", "png", jpeg, "--out", destination}}));
+    // sips writes a temporary file beside the image, which then becomes the image.
+    auto sips = sandbox.loggedCalls("sips.log");
+    ASSERT_EQ(sips.size(), 1u);
+    ASSERT_EQ(sips[0].size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(sips[0].begin(), sips[0].begin() + 5),
+              (std::vector<std::string>{"-s", "format", "png", jpeg, "--out"}));
+    EXPECT_TRUE(isTemporaryFileOf(sips[0][5], destination)) << sips[0][5];
+    EXPECT_FALSE(platform::fileExists(sips[0][5]));
     EXPECT_EQ(sandbox.readFile(destination), "converted");
 
     // A failed conversion is reported and the cache is not touched.

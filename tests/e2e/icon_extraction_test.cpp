@@ -81,8 +81,13 @@ TEST_F(Extraction, WritesTheLargestMemberAtTheRequestedSizeWithTheExactCommandLi
 
     auto sips = sandbox.loggedCalls("sips.log");
     ASSERT_EQ(sips.size(), 2u);
-    EXPECT_EQ(sips[0], (std::vector<std::string>{"-s", "format", "png", "-z", "256", "256",
-                                                 iconset + "/icon_512x512@2x.png", "--out", output}));
+    // sips writes a temporary file beside the output, which then becomes the output.
+    ASSERT_EQ(sips[0].size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(sips[0].begin(), sips[0].begin() + 8),
+              (std::vector<std::string>{"-s", "format", "png", "-z", "256", "256",
+                                        iconset + "/icon_512x512@2x.png", "--out"}));
+    EXPECT_TRUE(isTemporaryFileOf(sips[0][8], output)) << sips[0][8];
+    EXPECT_FALSE(platform::fileExists(sips[0][8]));
     EXPECT_EQ(sips[1], (std::vector<std::string>{"-g", "pixelWidth", "-g", "pixelHeight", output}));
 }
 

@@ -1,11 +1,12 @@
 // restore: cached icons put back through a recording sudo and helper, the
 // image chosen by the appearance of the moment, and a batch that goes on past
 // entries it cannot restore.
-#include <gtest/gtest.h>
-
 #include "platform/filesystem.h"
 #include "support/icon_cache_fixture.h"
+#include "support/icon_fixtures.h"
 #include "support/sandbox.h"
+
+#include <gtest/gtest.h>
 
 namespace mivora::testing {
 namespace {
@@ -264,7 +265,8 @@ TEST_F(Restore, EntriesPointingAtMissingOrUnreadableFilesAreReportedAndTheRestRe
     FixtureCacheEntry noApp{.appPath = real.rootPath("/Applications/Deleted.app"), .appName = "Deleted",
                             .iconFileName = "good.png"};
     writeIconCache(real, {good, folderImage, emptyImage, dangling, outside, noApp});
-    real.writeFile(cachedImage(real, "good.png"), "png bytes");
+    const std::string png = solidPNG(16, 16, kIconRed);
+    real.writeFile(cachedImage(real, "good.png"), png);
     platform::createDirectories(cachedImage(real, "folder.png"));
     real.writeFile(cachedImage(real, "empty.png"), "");
     platform::createSymbolicLink(cachedImage(real, "dangling.png"), real.dir() + "/nowhere.png");
@@ -273,17 +275,20 @@ TEST_F(Restore, EntriesPointingAtMissingOrUnreadableFilesAreReportedAndTheRestRe
     auto result = real.run({"restore", "--verbose"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "  ⊘ Dangling — cached icon file missing\n"
-                          "  ⊘ Deleted — app not found at " + noApp.appPath + "\n"
-                          "  ✗ Empty — Exit code 1: fileicon: cannot read image: " + cachedImage(real, "empty.png") +
-                          "\n"
-                          "  ✗ Folder — Exit code 1: fileicon: cannot read image: " +
-                          cachedImage(real, "folder.png") +
-                          "\n"
-                          "  ✓ Good\n"
-                          "  ⊘ Outside — cached icon file missing\n"
-                          "\n"
-                          "1 restored, 2 failed, 3 skipped\n");
-    EXPECT_EQ(real.readFile(good.appPath + "/Icon\r"), "png bytes");
+                          "  ⊘ Deleted — app not found at " +
+                              noApp.appPath +
+                              "\n"
+                              "  ✗ Empty — Exit code 1: fileicon: not an image: " +
+                              cachedImage(real, "empty.png") +
+                              ": empty file\n"
+                              "  ✗ Folder — Exit code 1: helper.sh: not an icon file: " +
+                              cachedImage(real, "folder.png") +
+                              "\n"
+                              "  ✓ Good\n"
+                              "  ⊘ Outside — cached icon file missing\n"
+                              "\n"
+                              "1 restored, 2 failed, 3 skipped\n");
+    EXPECT_EQ(real.readFile(good.appPath + "/Icon\r"), png);
     EXPECT_FALSE(platform::fileExists(outside.appPath + "/Icon\r"));
     EXPECT_EQ(real.loggedCalls("sudo.log").size(), 3u);
 }

@@ -46,6 +46,12 @@ std::vector<std::string> cachedImageNames(const Sandbox& sandbox) {
     return names;
 }
 
+std::string lightImageOf(const Sandbox& sandbox, const std::string& appPath) {
+    auto cache = iconCacheDocument(sandbox);
+    if (!cache || !cache->contains(appPath)) return "";
+    return cachedImage(sandbox, (*cache)[appPath]["iconFileName"].get<std::string>());
+}
+
 void installNulRecordingHelper(const Sandbox& sandbox, const std::string& logName) {
     sandbox.writeScript(helperIn(sandbox),
                         "log=\"" + sandbox.tmp() + "/" + logName +

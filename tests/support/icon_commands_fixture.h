@@ -33,6 +33,8 @@ std::vector<std::string> helperCall(const Sandbox& sandbox, const std::string& t
 std::optional<core::Json> iconCacheDocument(const Sandbox& sandbox);
 // The names in the cached images folder, sorted (none when it is missing).
 std::vector<std::string> cachedImageNames(const Sandbox& sandbox);
+// The cached image that the light slot of `appPath`'s entry names; "" without one.
+std::string lightImageOf(const Sandbox& sandbox, const std::string& appPath);
 
 // A helper.sh that writes every argument it gets, each ended by a NUL byte, to
 // tmp/<logName> (so that arguments holding line breaks survive), one call after another.

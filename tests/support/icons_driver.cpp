@@ -1,5 +1,8 @@
 #include "support/icons_driver.h"
 
+#include "platform/file_reading.h"
+#include "platform/filesystem.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -8,8 +11,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
-
-#include "platform/filesystem.h"
 
 namespace mivora::testing {
 
@@ -31,7 +32,7 @@ void installSkyLight(const Sandbox& sandbox, const std::string& library) {
     std::string target = sandbox.rootPath("/System/Library/PrivateFrameworks/SkyLight.framework/SkyLight");
     platform::createDirectories(platform::parentPath(target));
     platform::removeItemQuietly(target);
-    platform::copyFile(library, target);
+    platform::copyFile(library, target, platform::read_limits::executable);
 }
 
 void installRecordingProgram(const Sandbox& sandbox, const std::string& absolute, const std::string& logName,

@@ -1,5 +1,8 @@
 #include "support/running_app.h"
 
+#include "platform/file_reading.h"
+#include "platform/filesystem.h"
+
 #include <chrono>
 #include <csignal>
 #include <spawn.h>
@@ -7,8 +10,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-
-#include "platform/filesystem.h"
 
 extern char** environ;
 
@@ -22,7 +23,7 @@ RunningApp::RunningApp(const Sandbox& sandbox, const std::string& name, const st
     bundlePath_ = sandbox.addApp(bundle);
     std::string executable = bundlePath_ + "/Contents/MacOS/sleeper";
     platform::removeItem(executable);
-    platform::copyFile("/bin/sleep", executable);
+    platform::copyFile("/bin/sleep", executable, platform::read_limits::executable);
     ::chmod(executable.c_str(), 0755);
     char* argv[] = {executable.data(), const_cast<char*>("60"), nullptr};
     if (::posix_spawn(&pid_, executable.c_str(), nullptr, nullptr, argv, environ) != 0)

@@ -176,4 +176,17 @@ RunResult Sandbox::run(const std::vector<std::string>& arguments, const std::str
     return runProgram(argv, workingDirectory, timeoutSeconds);
 }
 
+RunResult runAfter(const Sandbox& sandbox, const std::string& setup,
+                   const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", setup + " && exec \"$0\" \"$@\"", mivoraBinary()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return sandbox.runProgram(argv, sandbox.tmp());
+}
+
+bool isTemporaryFileOf(const std::string& path, const std::string& destination) {
+    std::string prefix =
+        platform::parentPath(destination) + "/." + platform::lastPathComponent(destination) + ".";
+    return path.size() == prefix.size() + 6 && path.rfind(prefix, 0) == 0;
+}
+
 } // namespace mivora::testing

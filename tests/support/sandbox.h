@@ -89,6 +89,15 @@ private:
     std::string dir_, root_, home_, tmp_, bin_;
 };
 
+// Runs build/mivora in the sandbox (from its tmp/) after a line of sh such as
+// "umask 077" or "ulimit -f 256".
+RunResult runAfter(const Sandbox& sandbox, const std::string& setup,
+                   const std::vector<std::string>& arguments);
+
+// Whether `path` is the temporary file that a creating write of `destination`
+// uses: ".<name>.XXXXXX" beside it.
+bool isTemporaryFileOf(const std::string& path, const std::string& destination);
+
 // The path of the built binary and of the stand-ins folder.
 std::string mivoraBinary();
 std::string standinsDirectory();

@@ -1,7 +1,6 @@
 #include "icons/commands/escape_jail_command.h"
 
 #include "apps/installed_app.h"
-#include "core/containment.h"
 #include "core/errors.h"
 #include "core/locations.h"
 #include "core/output.h"
@@ -10,6 +9,7 @@
 #include "core/text.h"
 #include "icons/application_turn.h"
 #include "icons/helper_command.h"
+#include "icons/icon_extraction.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/finder_info.h"
@@ -59,18 +59,16 @@ void EscapeJailCommand::escapeBundle(const std::string& appPath, bool dryRun, bo
     auto iconFile = info->view()["CFBundleIconFile"].string();
     if (!iconFile) throw core::CLIError::fileNotFound("No CFBundleIconFile in " + name);
     if (!core::endsWith(*iconFile, ".icns")) *iconFile += ".icns";
-    const std::string resources = platform::joinPath(appPath, "Contents/Resources");
-    std::string icnsPath = platform::joinPath(resources, *iconFile);
-    // The helper reads it as root: only a file inside the bundle's Resources is handed over.
-    auto contained = core::containedPath(icnsPath, resources);
-    if (!contained || !platform::fileExists(*contained))
-        throw core::CLIError::fileNotFound("Icon file not found: " + icnsPath);
-    icnsPath = *contained;
+    const std::string icnsPath =
+        platform::joinPath(platform::joinPath(appPath, "Contents/Resources"), *iconFile);
+    // The helper reads it as root: only a file of the bundle itself is handed over.
+    auto icnsFile = bundleIconFile(appPath, icnsPath);
+    if (!icnsFile) throw core::CLIError::fileNotFound("Icon file not found: " + icnsPath);
     if (dryRun) {
         core::printLine("  → Would escape jail for " + name);
         return;
     }
-    core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), appPath, icnsPath), 15);
+    core::runShell(helperCommandLine(core::helperScriptPath(), core::fileiconPath(), appPath, *icnsFile), 15);
     core::printLine(verbose ? "  ✓ " + name : "✓ Escaped squircle jail for " + name);
 }
 
