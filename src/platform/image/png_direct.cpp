@@ -1,5 +1,6 @@
 #include "platform/image/png_direct.h"
 
+#include "platform/image/deflate_conformance.h"
 #include "platform/image/pixel_format.h"
 
 #include <cstring>
@@ -223,27 +224,32 @@ struct DecompressorOwner {
     ~DecompressorOwner() { libdeflate_free_decompressor(decompressor); }
 };
 
-// Inflates the image data into exactly `size` bytes at `out`: the zlib stream
-// must end with its checksum at the end of the last IDAT chunk and give
-// neither more nor less. A stream that declares a window smaller than 32 KiB
-// is left to libpng: zlib holds its distances to that window, libdeflate does not.
+// The image data as one zlib stream: the data of the only IDAT chunk, or of
+// all of them joined in `joined`.
+std::string_view imageData(const Layout& layout, std::string& joined) {
+    if (layout.data.size() == 1) return layout.data.front();
+    for (std::string_view piece : layout.data)
+        joined.append(piece);
+    return joined;
+}
+
+// A stream whose header declares a window smaller than 32 KiB is left to
+// libpng: zlib holds its distances to that window, libdeflate does not.
+bool declaresWholeWindow(std::string_view stream) {
+    return !stream.empty() && (static_cast<unsigned char>(stream[0]) >> 4) == 7;
+}
+
+// Inflates the zlib stream into exactly `size` bytes at `out`: it must end with
+// its checksum at the end of the image data and give neither more nor less.
 // (libdeflate also reads a few codes that the format reserves and zlib refuses;
 // only a stream made to use them, checksums and all, reads differently.)
-bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
-    std::string joined;
-    std::string_view compressed = layout.data.front();
-    if (layout.data.size() > 1) {
-        for (std::string_view piece : layout.data)
-            joined.append(piece);
-        compressed = joined;
-    }
-    if (compressed.empty() || (static_cast<unsigned char>(compressed[0]) >> 4) != 7) return false;
+bool inflateExactly(std::string_view stream, uint8_t* out, size_t size) {
     DecompressorOwner owner;
     if (owner.decompressor == nullptr) return false;
     size_t consumed = 0, produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
-        owner.decompressor, compressed.data(), compressed.size(), out, size, &consumed, &produced);
-    return result == LIBDEFLATE_SUCCESS && consumed == compressed.size() && produced == size;
+        owner.decompressor, stream.data(), stream.size(), out, size, &consumed, &produced);
+    return result == LIBDEFLATE_SUCCESS && consumed == stream.size() && produced == size;
 }
 
 #if defined(__SSE2__)
@@ -374,7 +380,9 @@ template <size_t kBytesPerPixel> std::optional<Bitmap> decodeRows(const Layout& 
     }
     uint8_t* const base = bitmap.pixels.data();
     uint8_t* const source = base + (bitmap.pixels.size() - filtered);
-    if (!inflateExactly(layout, source, filtered)) return std::nullopt;
+    std::string joined;
+    const std::string_view stream = imageData(layout, joined);
+    if (!declaresWholeWindow(stream) || !inflateExactly(stream, source, filtered)) return std::nullopt;
     std::vector<uint8_t> rows(rowBytes * 2, 0);
     uint8_t* previous = rows.data();
     uint8_t* current = rows.data() + rowBytes;
@@ -401,19 +409,25 @@ template <size_t kBytesPerPixel> std::optional<Bitmap> decodeRows(const Layout& 
 
 } // namespace
 
-bool directlyVerifiedPNG(std::string_view bytes, InflateBuffer& buffer) {
+DirectVerdict directlyCheckedWhole(std::string_view bytes, InflateBuffer& buffer) {
     const std::optional<Layout> layout = readLayout(bytes);
-    if (!layout || layout->colourType == 3) return false;
+    if (!layout || layout->colourType == 3) return DirectVerdict::notMine;
+    std::string joined;
+    const std::string_view stream = imageData(*layout, joined);
+    if (!declaresWholeWindow(stream)) return DirectVerdict::notMine;
     const size_t size = filteredSize(*layout);
     uint8_t* const out = buffer.reserve(size);
-    if (out == nullptr || !inflateExactly(*layout, out, size)) return false;
+    if (out == nullptr) return DirectVerdict::notMine;
+    // What libdeflate refuses, zlib refuses too; what it reads, zlib may still refuse.
+    if (!inflateExactly(stream, out, size)) return DirectVerdict::notWhole;
     bool filtersValid = true;
     size_t offset = 0;
     forEachPass(*layout, [&](uint64_t rows, size_t rowBytes) {
         for (uint64_t row = 0; row < rows; ++row, offset += rowBytes + 1)
             filtersValid = filtersValid && out[offset] <= 4;
     });
-    return filtersValid;
+    return filtersValid && conformingDeflate(stream.substr(2)) ? DirectVerdict::whole
+                                                               : DirectVerdict::notWhole;
 }
 
 std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes) {
