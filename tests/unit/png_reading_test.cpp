@@ -5,8 +5,11 @@
 #include "platform/image/png.h"
 #include "support/icns_writer.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 
 namespace mivora::testing {
@@ -288,6 +291,73 @@ TEST(PNGReading, TheCheckKnowsTheDataSizeOfEveryLayout) {
         std::string badFilter = rows;
         badFilter[0] = 7;
         EXPECT_FALSE(expectReadersAgree(file(badFilter)).accepted);
+    }
+}
+
+TEST(PNGReading, InterlacedFilesOfEveryDepthAndColourTypeGiveTheirTwinsPixels) {
+    struct Kind {
+        int colourType;
+        std::vector<int> depths;
+    };
+    const Kind kinds[] = {{0, {1, 2, 4, 8, 16}}, {2, {8, 16}}, {3, {1, 2, 4, 8}}, {4, {8, 16}}, {6, {8, 16}}};
+    const std::pair<uint32_t, uint32_t> sizes[] = {{13, 11}, {5, 1}, {1, 9}, {33, 17}};
+    for (const Kind& kind : kinds) {
+        for (int depth : kind.depths) {
+            for (const auto& [width, height] : sizes) {
+                for (const std::optional<double> gamma :
+                     {std::optional<double>(), std::optional<double>(1.0)}) {
+                    SCOPED_TRACE("colour type " + std::to_string(kind.colourType) + ", " +
+                                 std::to_string(depth) + " bits, " + std::to_string(width) + " x " +
+                                 std::to_string(height) + (gamma ? ", gamma 1.0" : ""));
+                    PNGPicture picture = patternPNGPicture(width, height, depth, kind.colourType);
+                    picture.fileGamma = gamma;
+                    const std::string plain = libpngFile(picture);
+                    picture.interlaced = true;
+                    const std::string interlaced = libpngFile(picture);
+                    ASSERT_NE(plain, interlaced);
+                    const Bitmap expected = image::decodePNG(plain);
+                    const Bitmap decoded = image::decodePNG(interlaced);
+                    EXPECT_EQ(decoded.width, expected.width);
+                    EXPECT_TRUE(decoded.pixels == expected.pixels) << "pixels out of place";
+                }
+            }
+        }
+    }
+}
+
+TEST(PNGReading, UntaggedSixteenBitSamplesAreTakenAsTheyAre) {
+    // Mid-grey stays mid-grey: 0x8080 is 128, not the 186 of linear light.
+    PNGPicture grey = patternPNGPicture(1, 1, 16, 0);
+    grey.samples = {0x8080};
+    EXPECT_EQ(image::decodePNG(libpngFile(grey)).pixels, (std::vector<uint8_t>{128, 128, 128, 255}));
+    for (int colourType : {0, 2, 4, 6}) {
+        SCOPED_TRACE("colour type " + std::to_string(colourType));
+        PNGPicture wide = patternPNGPicture(21, 13, 16, colourType);
+        const bool alpha = colourType == 4 || colourType == 6;
+        // With alpha, samples that scale exactly, so that premultiplying adds no rounding of its own.
+        if (alpha) {
+            for (uint16_t& sample : wide.samples)
+                sample = static_cast<uint16_t>((sample >> 8) * 257);
+        }
+        PNGPicture narrow = wide;
+        narrow.bitDepth = 8;
+        for (uint16_t& sample : narrow.samples)
+            sample = static_cast<uint16_t>((sample * 255u + 32767) / 65535);
+        const Bitmap sixteen = image::decodePNG(libpngFile(wide));
+        const Bitmap eight = image::decodePNG(libpngFile(narrow));
+        ASSERT_EQ(sixteen.pixels.size(), eight.pixels.size());
+        int worst = 0;
+        for (size_t i = 0; i < eight.pixels.size(); ++i)
+            worst = std::max(worst, std::abs(sixteen.pixels[i] - eight.pixels[i]));
+        EXPECT_LE(worst, alpha ? 0 : 1) << "the 8-bit edition of the same picture";
+        // An sRGB chunk says what untagged samples are taken to be.
+        PNGPicture tagged = wide;
+        tagged.sRGB = true;
+        EXPECT_TRUE(image::decodePNG(libpngFile(tagged)).pixels == sixteen.pixels);
+        // A chunk that says the samples are linear light is still honoured.
+        PNGPicture linear = wide;
+        linear.fileGamma = 1.0;
+        EXPECT_FALSE(image::decodePNG(libpngFile(linear)).pixels == sixteen.pixels);
     }
 }
 
