@@ -103,7 +103,12 @@ TEST(PNGReading, UsualFilesDecodeToLibpngsPixelsWhateverTheirRowFilters) {
         ASSERT_TRUE(reading.accepted) << reading.error;
         // Read directly, not left to libpng.
         image::InflateBuffer buffer;
-        EXPECT_TRUE(image::directlyDecodedPNG(png).has_value());
+        const std::optional<Bitmap> direct = image::directlyDecodedPNG(png);
+        EXPECT_TRUE(direct.has_value());
+        // The plain loops that any machine runs give the same pixels as the SIMD lanes.
+        const std::optional<Bitmap> portable = image::directlyDecodedPNG(png, image::Unfiltering::portable);
+        ASSERT_TRUE(portable.has_value());
+        EXPECT_TRUE(direct && portable->pixels == direct->pixels);
         EXPECT_EQ(image::directlyCheckedWhole(png, buffer), image::DirectVerdict::whole);
         // And both are the source pixels, premultiplied (alpha 255 where the file has none).
         std::vector<uint8_t> expected;

@@ -51,6 +51,10 @@ DirectVerdict directlyCheckedWhole(std::string_view bytes, InflateBuffer& buffer
 // RGB or RGBA file with no chunk that libpng would apply to its pixels (gamma,
 // colour space, transparency, significant bits, background); nothing for any
 // other file.
-std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes);
+// Which code reverses the row filters: SSE2 lanes where the machine has them,
+// or the plain loops that any machine runs (and the tests compare with them).
+enum class Unfiltering { fastest, portable };
+std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes,
+                                         Unfiltering unfiltering = Unfiltering::fastest);
 
 } // namespace mivora::image

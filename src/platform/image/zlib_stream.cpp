@@ -1,5 +1,6 @@
 #include "platform/image/zlib_stream.h"
 
+#include "platform/image/byte_order.h"
 #include "platform/image/image.h"
 #include "platform/parallel_work.h"
 
@@ -70,33 +71,9 @@ inline unsigned distanceCode(unsigned distance) {
     return 2 * n + ((d >> (n - 1)) & 1);
 }
 
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline uint32_t hash4(const uint8_t* p) {
-    return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
-}
-
-// How far the bytes at `a` and `b` agree, up to `limit`.
-inline size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
-    size_t n = 0;
-    while (n + 8 <= limit) {
-        const uint64_t difference = load64(a + n) ^ load64(b + n);
-        if (difference != 0) return n + static_cast<size_t>(std::countr_zero(difference)) / 8;
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n])
-        ++n;
-    return n;
+// The hash of the four bytes at `p`, the same on a machine of either order.
+template <std::endian kOrder> inline uint32_t hash4(const uint8_t* p) {
+    return (littleEndianWord<uint32_t, kOrder>(p) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 // One LZ77 item: a literal byte, or a match (length, distance).
@@ -107,14 +84,14 @@ struct Item {
 
 // Greedy LZ77 over one piece, through hash chains of a few candidates;
 // nothing before the piece is referred to, so pieces are independent.
-void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
+template <std::endian kOrder> void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << kHashBits]());
     // The chain: for each position in the window, how far back the previous
     // one with the same hash lies (0: none within the window).
     std::unique_ptr<uint16_t[]> chain(new uint16_t[kWindow]);
     // Positions are kept one up in the table, so that 0 is no position.
     auto insert = [&](size_t position) {
-        uint32_t& slot = head[hash4(data + position)];
+        uint32_t& slot = head[hash4<kOrder>(data + position)];
         const size_t back = slot == 0 ? 0 : position + 1 - slot;
         chain[position % kWindow] = static_cast<uint16_t>(back < kWindow ? back : 0);
         slot = static_cast<uint32_t>(position + 1);
@@ -125,12 +102,12 @@ void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
         size_t bestLength = 0, bestDistance = 0;
         if (size - p >= kMinMatch) {
             const size_t limit = std::min(kMaxMatch, size - p);
-            uint32_t candidate = head[hash4(data + p)];
+            uint32_t candidate = head[hash4<kOrder>(data + p)];
             for (int depth = 0; candidate != 0 && depth < kSearchDepth; ++depth) {
                 const size_t from = candidate - 1;
                 if (p - from > kWindow) break;
-                if (load32(data + from) == load32(data + p)) {
-                    const size_t length = matchLength(data + from, data + p, limit);
+                if (machineWord<uint32_t, kOrder>(data + from) == machineWord<uint32_t, kOrder>(data + p)) {
+                    const size_t length = commonPrefixLength<kOrder>(data + from, data + p, limit);
                     if (length > bestLength) {
                         bestLength = length;
                         bestDistance = p - from;
@@ -415,11 +392,12 @@ void writeStored(BitWriter& writer, const uint8_t* data, size_t size, bool final
 
 // One piece as deflate blocks ending on a byte boundary: with the final block
 // for the last piece, else with an empty stored block (a sync flush).
+template <std::endian kOrder>
 std::vector<uint8_t> compressPiece(const uint8_t* data, size_t size, bool last) {
     std::vector<uint8_t> out;
     std::vector<Item> items;
     items.reserve(size / 8 + 16);
-    findMatches(data, size, items);
+    findMatches<kOrder>(data, size, items);
     out.reserve(size / 4 + 1024);
     BitWriter writer(out);
     for (size_t from = 0; from < items.size() || from == 0; from += kBlockSymbols) {
@@ -464,15 +442,7 @@ uint32_t adler32Combine(uint32_t first, uint32_t second, size_t secondLength) {
     return sum1 | (sum2 << 16);
 }
 
-} // namespace
-
-std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies, int limit) {
-    std::vector<uint8_t> lengths(frequencies.size());
-    buildLengths(frequencies.data(), static_cast<int>(frequencies.size()), limit, lengths.data());
-    return lengths;
-}
-
-std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
+template <std::endian kOrder> std::string compressPieces(size_t pieces, const ZlibPieceSource& source) {
     pieces = std::max<size_t>(pieces, 1);
     std::vector<std::vector<uint8_t>> compressed(pieces);
     std::vector<uint32_t> checksums(pieces);
@@ -480,7 +450,7 @@ std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
     platform::forEachInParallel(pieces, [&](size_t piece) {
         std::vector<uint8_t> scratch;
         const std::span<const uint8_t> bytes = source(piece, scratch);
-        compressed[piece] = compressPiece(bytes.data(), bytes.size(), piece + 1 == pieces);
+        compressed[piece] = compressPiece<kOrder>(bytes.data(), bytes.size(), piece + 1 == pieces);
         checksums[piece] = libdeflate_adler32(1, bytes.data(), bytes.size());
         sizes[piece] = bytes.size();
     });
@@ -501,12 +471,37 @@ std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
     return stream;
 }
 
-std::string zlibCompress(const uint8_t* data, size_t size) {
+} // namespace
+
+std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies, int limit) {
+    std::vector<uint8_t> lengths(frequencies.size());
+    buildLengths(frequencies.data(), static_cast<int>(frequencies.size()), limit, lengths.data());
+    return lengths;
+}
+
+std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
+    return compressPieces<std::endian::native>(pieces, source);
+}
+
+namespace {
+
+template <std::endian kOrder> std::string compressWhole(const uint8_t* data, size_t size) {
     const size_t pieces = std::max<size_t>(1, (size + kPieceBytes - 1) / kPieceBytes);
-    return zlibCompressPieces(pieces, [&](size_t piece, std::vector<uint8_t>&) {
+    return compressPieces<kOrder>(pieces, [&](size_t piece, std::vector<uint8_t>&) {
         const size_t from = size * piece / pieces, to = size * (piece + 1) / pieces;
         return std::span<const uint8_t>(data + from, to - from);
     });
+}
+
+} // namespace
+
+std::string zlibCompress(const uint8_t* data, size_t size) {
+    return compressWhole<std::endian::native>(data, size);
+}
+
+std::string zlibCompressInByteOrder(std::endian order, const uint8_t* data, size_t size) {
+    return order == std::endian::big ? compressWhole<std::endian::big>(data, size)
+                                     : compressWhole<std::endian::little>(data, size);
 }
 
 } // namespace mivora::image
