@@ -23,13 +23,6 @@ PNGPicture interlaced(PNGPicture picture) {
     return picture;
 }
 
-PNGPicture eightBitEdition(PNGPicture picture) {
-    picture.bitDepth = 8;
-    for (uint16_t& sample : picture.samples)
-        sample = static_cast<uint16_t>((sample * 255u + 32767) / 65535);
-    return picture;
-}
-
 TEST(PNGPixels, TwinFilesGiveTheSamePictureThroughTheBinary) {
     Sandbox sandbox;
     writeCollection(sandbox, "naruto", manifestDocument("naruto", "Naruto"));

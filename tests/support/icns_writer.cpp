@@ -181,6 +181,13 @@ PNGPicture patternPNGPicture(uint32_t width, uint32_t height, int bitDepth, int 
     return picture;
 }
 
+PNGPicture eightBitEdition(PNGPicture picture) {
+    picture.bitDepth = 8;
+    for (uint16_t& sample : picture.samples)
+        sample = static_cast<uint16_t>((sample * 255u + 32767) / 65535);
+    return picture;
+}
+
 std::string solidPNG(int width, int height, RGBA colour) {
     return pngBytes(solidBitmap(width, height, colour));
 }

@@ -76,6 +76,8 @@ std::string libpngFile(const PNGPicture& picture);
 // Samples spread over their whole range in a fixed pattern; for a palette,
 // 2^depth colours, some of them partly transparent.
 PNGPicture patternPNGPicture(uint32_t width, uint32_t height, int bitDepth, int colourType);
+// A 16-bit picture's samples rounded to 8 bits.
+PNGPicture eightBitEdition(PNGPicture picture);
 
 struct IcnsEntry {
     std::string type; // four characters

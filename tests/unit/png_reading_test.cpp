@@ -344,10 +344,7 @@ TEST(PNGReading, UntaggedSixteenBitSamplesAreTakenAsTheyAre) {
             for (uint16_t& sample : wide.samples)
                 sample = static_cast<uint16_t>((sample >> 8) * 257);
         }
-        PNGPicture narrow = wide;
-        narrow.bitDepth = 8;
-        for (uint16_t& sample : narrow.samples)
-            sample = static_cast<uint16_t>((sample * 255u + 32767) / 65535);
+        const PNGPicture narrow = eightBitEdition(wide);
         const Bitmap sixteen = image::decodePNG(libpngFile(wide));
         const Bitmap eight = image::decodePNG(libpngFile(narrow));
         ASSERT_EQ(sixteen.pixels.size(), eight.pixels.size());

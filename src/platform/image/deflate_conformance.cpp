@@ -1,5 +1,7 @@
 #include "platform/image/deflate_conformance.h"
 
+#include "platform/image/deflate_format.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -8,18 +10,13 @@ namespace mivora::image {
 
 namespace {
 
+using namespace deflate;
+
 constexpr int kMaxCodeLength = 15;
 constexpr int kFastBits = 9;
-constexpr int kLiteralLengthSymbols = 288; // as a block of fixed codes has them
-constexpr int kDistanceSymbols = 32;
-constexpr int kEndOfBlock = 256;
-
-constexpr std::array<uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
+// As a block of fixed codes has them, the two reserved ones of each included.
+constexpr int kFixedLiteralLengthSymbols = 288;
+constexpr int kFixedDistanceSymbols = 32;
 
 // Bits from the least significant end of each byte, as deflate packs them.
 class BitReader {
@@ -82,7 +79,7 @@ private:
 // order, and a table for codes of up to kFastBits bits, as they arrive.
 struct Code {
     std::array<uint16_t, kMaxCodeLength + 1> count{};
-    std::array<uint16_t, kLiteralLengthSymbols> symbols{};
+    std::array<uint16_t, kFixedLiteralLengthSymbols> symbols{};
     std::array<uint16_t, 1 << kFastBits> fast{}; // (symbol << 4) | length; 0: look further
 
     enum class Shape { complete, single, empty, invalid };
@@ -155,14 +152,14 @@ struct Code {
 struct FixedCodes {
     Code literalLength, distance;
     FixedCodes() {
-        uint8_t lengths[kLiteralLengthSymbols];
+        uint8_t lengths[kFixedLiteralLengthSymbols];
         std::memset(lengths, 8, 144);
         std::memset(lengths + 144, 9, 112);
         std::memset(lengths + 256, 7, 24);
         std::memset(lengths + 280, 8, 8);
-        literalLength.build(lengths, kLiteralLengthSymbols);
-        std::memset(lengths, 5, kDistanceSymbols);
-        distance.build(lengths, kDistanceSymbols);
+        literalLength.build(lengths, kFixedLiteralLengthSymbols);
+        std::memset(lengths, 5, kFixedDistanceSymbols);
+        distance.build(lengths, kFixedDistanceSymbols);
     }
 };
 
@@ -170,13 +167,13 @@ struct FixedCodes {
 bool readSymbols(BitReader& in, const Code& literalLength, const Code& distance) {
     for (;;) {
         const int symbol = literalLength.decode(in);
-        if (symbol < 0 || symbol > 285) return false; // 286 and 287 are reserved
+        if (symbol < 0 || symbol >= kLiteralLengthSymbols) return false; // 286 and 287 are reserved
         if (symbol < kEndOfBlock) continue;
         if (symbol == kEndOfBlock) return true;
         uint32_t extra = 0;
         if (!in.read(kLengthExtra[symbol - 257], extra)) return false;
         const int code = distance.decode(in);
-        if (code < 0 || code > 29) return false; // 30 and 31 are reserved
+        if (code < 0 || code >= kDistanceSymbols) return false; // 30 and 31 are reserved
         if (!in.read(kDistanceExtra[code], extra)) return false;
     }
 }
@@ -185,15 +182,15 @@ bool readDynamicBlock(BitReader& in, Code& literalLength, Code& distance) {
     uint32_t literals = 0, distances = 0, codeLengths = 0;
     if (!in.read(5, literals) || !in.read(5, distances) || !in.read(4, codeLengths)) return false;
     const int nLiterals = static_cast<int>(literals) + 257, nDistances = static_cast<int>(distances) + 1;
-    if (nLiterals > 286 || nDistances > 30) return false;
-    uint8_t lengths[kLiteralLengthSymbols + kDistanceSymbols] = {};
+    if (nLiterals > kLiteralLengthSymbols || nDistances > kDistanceSymbols) return false;
+    uint8_t lengths[kFixedLiteralLengthSymbols + kFixedDistanceSymbols] = {};
     for (uint32_t i = 0; i < codeLengths + 4; ++i) {
         uint32_t length = 0;
         if (!in.read(3, length)) return false;
         lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(length);
     }
     Code lengthCode;
-    if (lengthCode.build(lengths, 19) != Code::Shape::complete) return false;
+    if (lengthCode.build(lengths, kCodeLengthSymbols) != Code::Shape::complete) return false;
     std::memset(lengths, 0, sizeof lengths);
     const int total = nLiterals + nDistances;
     for (int i = 0; i < total;) {
