@@ -11,9 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     using namespace mivora::image;
-    // Read whole as the iconset stand-in reads it, PNG members only checked:
-    // the same pictures and problems as when every member is decoded.
-    std::optional<IcnsContents> decoded, verified;
+    // Read whole as the iconset stand-in reads it, whole PNG members only
+    // checked: the same pictures and problems as when every member is decoded.
+    std::optional<IcnsContents> decoded, checked;
     try {
         decoded = decodeIcns(bytes);
         for (const auto& [name, picture] : iconsetPictures(*decoded)) {
@@ -22,14 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ImageError&) {
     }
     try {
-        verified = decodeIcns(bytes, IcnsPNGMembers::verify);
+        checked = decodeIcns(bytes, IcnsPNGMembers::keepWhole);
     } catch (const ImageError&) {
     }
-    if (decoded.has_value() != verified.has_value()) __builtin_trap();
-    bool same = !decoded || (decoded->problems == verified->problems &&
-                             decoded->pictures.size() == verified->pictures.size());
-    for (size_t i = 0; same && decoded && i < decoded->pictures.size(); ++i)
-        same = decoded->pictures[i].type == verified->pictures[i].type;
+    if (decoded.has_value() != checked.has_value()) __builtin_trap();
+    bool same = !decoded || (decoded->problems == checked->problems &&
+                             decoded->pictures.size() == checked->pictures.size());
+    for (size_t i = 0; same && decoded && i < decoded->pictures.size(); ++i) {
+        const IcnsPicture& picture = checked->pictures[i];
+        same = picture.type == decoded->pictures[i].type;
+        if (picture.png.empty() ? !picture.bitmap.isValid() : !picture.bitmap.pixels.empty())
+            __builtin_trap();
+    }
     if (!same) {
         // Only a PNG member whose deflate stream libdeflate alone reads may make the difference.
         bool lenient = false;

@@ -1,7 +1,8 @@
 // Stand-in for the system's iconutil, in the one form this tool uses:
 //   iconutil -c iconset <file.icns> [-o <folder>]
 // writes every picture member of the ICNS file as icon_<w>x<h>[@2x].png (a PNG
-// member byte for byte once it has been checked whole, any other member encoded as PNG).
+// member byte for byte when it is whole, any other member, a PNG that is not
+// whole included, encoded as PNG from its pixels).
 #include "platform/file_reading.h"
 #include "platform/filesystem.h"
 #include "platform/image/icns.h"
@@ -52,8 +53,8 @@ int main(int argc, char** argv) {
     if (!bytes) return fail(input + ": cannot read the file");
     image::IcnsContents contents;
     try {
-        // PNG members are written as they are, so they are only checked, not decoded.
-        contents = image::decodeIcns(*bytes, image::IcnsPNGMembers::verify);
+        // Whole PNG members are written as they are, so they are only checked, not decoded.
+        contents = image::decodeIcns(*bytes, image::IcnsPNGMembers::keepWhole);
     } catch (const image::ImageError& error) {
         return fail(input + ": " + error.what());
     }
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     try {
         platform::createDirectories(output);
         for (const auto& [name, picture] : chosen) {
-            // A PNG member is written as it is (it was checked whole above); others are encoded.
+            // A whole PNG member is written as it is; others are encoded.
             std::string encoded;
             std::string_view member = picture->png;
             if (member.empty()) member = encoded = image::encodePNG(picture->bitmap);

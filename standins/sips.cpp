@@ -111,14 +111,13 @@ int main(int argc, char** argv) {
         return 0;
     };
     if (queries.empty() && image::hasPNGSignature(*bytes)) {
-        // A PNG that keeps its size is its own result: it is checked whole, not decoded.
+        // A whole PNG that keeps its size is its own result: it is checked, not
+        // decoded. One that is not whole is encoded again from its pixels below.
         try {
             const image::PixelSize size = image::pngPixelSize(*bytes);
-            if (!resize ||
-                (parseSize(resize->first) == size.height && parseSize(resize->second) == size.width)) {
-                image::verifyPNG(*bytes);
-                return writeResult(*bytes);
-            }
+            const bool sameSize = !resize || (parseSize(resize->first) == size.height &&
+                                              parseSize(resize->second) == size.width);
+            if (sameSize && image::isWholePNG(*bytes)) return writeResult(*bytes);
         } catch (const image::ImageError& error) {
             return fail(input + ": " + error.what());
         }
@@ -150,6 +149,8 @@ int main(int argc, char** argv) {
     }
     std::string encoded;
     try {
+        // At its own size the picture is its own drawing.
+        if (width == best->width && height == best->height) return writeResult(image::encodePNG(*best));
         image::Canvas canvas(static_cast<int>(width), static_cast<int>(height));
         canvas.drawImage(picture, {0, 0, static_cast<double>(width), static_cast<double>(height)});
         encoded = image::encodePNG(canvas.bitmap());

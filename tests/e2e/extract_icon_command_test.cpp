@@ -1,6 +1,7 @@
 // `mivora extract-icon` end to end, against our iconutil and sips stand-ins.
 #include "core/json.h"
 #include "platform/filesystem.h"
+#include "platform/image/png.h"
 #include "support/icon_fixtures.h"
 #include "support/icons_driver.h"
 
@@ -33,29 +34,45 @@ TEST_F(ExtractIconCommand, WritesARelativeOutputInTheCurrentFolderAndPrintsThree
     EXPECT_EQ(written.height, 1024);
 }
 
-TEST(ExtractIconMembers, ASoundLargestMemberIsKeptByteForByteAndADamagedOneIsPassedOver) {
-    // The 1024-pixel member, sound or with its zlib checksum broken, beside a sound 512-pixel one.
+TEST(ExtractIconMembers, OnlyAWholeLargestMemberIsKeptByteForByte) {
+    // The 1024-pixel member beside a sound 512-pixel one: sound; cut inside the
+    // chunk after its image data (no IEND); followed by junk; or with its zlib
+    // checksum broken.
     const std::string large = solidPNG(1024, 1024, kIconRed);
+    const std::string text = pngChunk("tEXt", std::string("Title\0Paint", 11));
+    const std::string withText = large.substr(0, large.size() - 12) + text + large.substr(large.size() - 12);
     std::string damaged = large;
     damaged[damaged.size() - 12 - 4 - 1] ^= 0x01; // the zlib checksum (and so the chunk CRC)
-    for (bool sound : {true, false}) {
-        SCOPED_TRACE(sound ? "sound" : "damaged");
+    enum class Outcome { kept, reencoded, passedOver };
+    struct Case {
+        const char* name;
+        std::string member;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"sound", large, Outcome::kept},
+        {"cut inside the chunk after the image data", withText.substr(0, large.size() - 12 + 10),
+         Outcome::reencoded},
+        {"junk after IEND", large + "junk", Outcome::reencoded},
+        {"a broken zlib checksum", damaged, Outcome::passedOver},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Sandbox sandbox;
-        addAppWithIcon(
-            sandbox, "Paint",
-            icnsFile({{"ic09", solidPNG(512, 512, kIconBlue)}, {"ic10", sound ? large : damaged}}));
+        addAppWithIcon(sandbox, "Paint",
+                       icnsFile({{"ic09", solidPNG(512, 512, kIconBlue)}, {"ic10", c.member}}));
         const std::string output = sandbox.homePath("paint.png");
         auto result = sandbox.run({"extract-icon", "Paint", "--out", output, "--json"});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(core::Json::parse(result.out)["width"], 1024);
-        image::Bitmap written = readPNGFile(output);
-        ASSERT_EQ(written.width, 1024);
-        if (sound) {
-            EXPECT_EQ(platform::readFile(output, kTestReadLimit), large);
-        } else {
-            EXPECT_EQ(pixelOf(written, 512, 512).blue, kIconBlue.blue)
-                << "scaled up from the 512-pixel member";
-        }
+        const std::string written = platform::readFile(output, kTestReadLimit).value_or("");
+        EXPECT_TRUE(image::isWholePNG(written));
+        EXPECT_EQ(written == c.member, c.outcome == Outcome::kept);
+        image::Bitmap pixels = readPNGFile(output);
+        ASSERT_EQ(pixels.width, 1024);
+        EXPECT_EQ(pixelOf(pixels, 512, 512).red,
+                  c.outcome == Outcome::passedOver ? kIconBlue.red : kIconRed.red)
+            << "scaled up from the 512-pixel member when the large one is passed over";
     }
 }
 

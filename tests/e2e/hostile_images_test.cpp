@@ -1,10 +1,13 @@
 // Hostile image files through the real binary: tiny files announcing huge
 // pictures, lying lengths, short masks, ICNS files of several huge members and
-// extreme aspect ratios, read by extract-icon (through the iconset stand-in),
+// extreme aspect ratios, PNG chunks announcing a gigabyte, ICNS files of tens of
+// thousands of members, read by extract-icon (through the iconset stand-in),
 // collections add and set-icon's Dock-ready fallback. Each ends with a clear
 // outcome, in bounded time and within bounded memory (the peak resident size of
 // the children, which includes the stand-ins they ran).
+#include "platform/file_reading.h"
 #include "support/collection_fixture.h"
+#include "support/hostile_inputs.h"
 #include "support/icon_commands_fixture.h"
 #include "support/icon_fixtures.h"
 
@@ -160,6 +163,96 @@ TEST_F(HostileImages, EndClearlyInBoundedTimeAndMemory) {
         }
         EXPECT_LT(seconds, kMaxSeconds);
         EXPECT_LT(childrenPeakKilobytes(), kMaxPeakKilobytes);
+    }
+}
+
+// A run over a few dozen bytes of input costs what a small icon does (a few
+// MiB; the bound leaves room for sanitizers), not the gigabyte announced.
+constexpr long kSmallRunPeakKilobytes = 128 * 1024;
+// A file of tens of thousands of members is read in well under the 15 s that
+// the tool gives a stand-in (each check per member is linear in their number).
+constexpr double kManyMembersSeconds = 8;
+
+// One pixel's header, then a chunk that announces 1 GiB of `type` and ends
+// after a few bytes: 43 bytes in all.
+std::string pngAnnouncingAGigabyte(const std::string& type) {
+    return pngFile({pngHeader(1, 1, 8, 6)}) + bigEndian32(1u << 30) + type + std::string("k\0", 2);
+}
+
+TEST_F(HostileImages, ChunksAnnouncingAGigabyteCostNoMoreThanTheirBytes) {
+    int index = 0;
+    for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
+        SCOPED_TRACE(type);
+        const std::string bomb = pngAnnouncingAGigabyte(type);
+        // As an ICNS member beside a sound one: skipped, and the sound one extracted.
+        const std::string name = "bomb" + std::to_string(index++);
+        addAppWithIcon(sandbox, name, icnsFile({{"ic07", solidPNG(128, 128, kIconBlue)}, {"ic10", bomb}}));
+        const std::string output = sandbox.tmp() + "/" + name + ".png";
+        MeasuredRun extracted = runMeasured(sandbox, {"extract-icon", name, "--out", output});
+        EXPECT_EQ(extracted.result.status, 0) << extracted.result.err;
+        EXPECT_EQ(readPNGFile(output).width, 1024);
+        EXPECT_LT(extracted.seconds, kMaxSeconds);
+        EXPECT_LT(extracted.peakKilobytes, kSmallRunPeakKilobytes);
+        // As a file named .jpg, which set-icon converts through sips.
+        const std::string path = sandbox.homePath("art/" + name + ".jpg");
+        sandbox.writeFile(path, bomb);
+        MeasuredRun set = runMeasured(sandbox, {"set-icon", "Notes", path, "--no-refresh"});
+        EXPECT_EQ(set.result.status, 1);
+        EXPECT_NE(set.result.err.find("damaged PNG: read beyond end of data"), std::string::npos)
+            << set.result.err;
+        EXPECT_LT(set.seconds, kMaxSeconds);
+        EXPECT_LT(set.peakKilobytes, kSmallRunPeakKilobytes);
+    }
+}
+
+// 40,000 distinct PNG members of one pixel each (about 3 MB), and 64,000 old
+// run-length members of 16 x 16 beside one mask (about 1.3 MB).
+std::vector<std::pair<std::string, std::string>> iconFilesOfManyMembers() {
+    static const char* const kModern[] = {"ic04", "ic05", "ic07", "ic08", "ic09",
+                                          "ic10", "ic11", "ic12", "ic13", "ic14"};
+    std::vector<IcnsEntry> pngs, runs;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string pixel = {'\0', static_cast<char>(i), static_cast<char>(i >> 8), '\x07', '\xFF'};
+        pngs.push_back({kModern[i % 10], pngFile({pngHeader(1, 1, 8, 6), pngChunk("IDAT", zlibStream(pixel)),
+                                                  pngChunk("IEND", "")})});
+    }
+    for (int i = 0; i < 64000; ++i) {
+        // Each channel a run of 130 and one of 126 of the same value.
+        const char v = static_cast<char>(i);
+        std::string channels;
+        for (int channel = 0; channel < 3; ++channel)
+            channels += std::string{'\xFF', v, '\xFB', v};
+        runs.push_back({"is32", channels});
+    }
+    runs.push_back({"s8mk", std::string(256, '\xFF')});
+    return {{"40,000 one-pixel PNG members", icnsFile(pngs)}, {"64,000 run-length members", icnsFile(runs)}};
+}
+
+TEST_F(HostileImages, IconFilesOfTensOfThousandsOfMembersReadInLinearTime) {
+    int index = 0;
+    for (const auto& [what, icns] : iconFilesOfManyMembers()) {
+        SCOPED_TRACE(what);
+        const std::string name = "many" + std::to_string(index++);
+        const std::string file = sandbox.tmp() + "/" + name + ".icns";
+        sandbox.writeFile(file, icns);
+        MeasuredRun iconset = runMeasuredProgram(
+            sandbox, {standinsDirectory() + "/iconutil", "-c", "iconset", file, "-o", file + ".iconset"});
+        EXPECT_EQ(iconset.result.status, 0) << iconset.result.err;
+        EXPECT_TRUE(platform::fileExists(file + ".iconset/icon_16x16.png"));
+        EXPECT_LT(iconset.seconds, kManyMembersSeconds);
+
+        addAppWithIcon(sandbox, name, icns);
+        const std::string output = sandbox.tmp() + "/" + name + ".png";
+        MeasuredRun extracted = runMeasured(sandbox, {"extract-icon", name, "--out", output});
+        EXPECT_EQ(extracted.result.status, 0) << extracted.result.err;
+        EXPECT_EQ(readPNGFile(output).width, 1024);
+        EXPECT_LT(extracted.seconds, kManyMembersSeconds);
+
+        // As the styled image (opaque, so staged only with --force).
+        MeasuredRun added =
+            runMeasured(sandbox, {"collections", "add", "naruto", "Cool App " + name, file, "--force"});
+        EXPECT_EQ(added.result.status, 0) << added.result.err;
+        EXPECT_LT(added.seconds, kManyMembersSeconds);
     }
 }
 

@@ -1,5 +1,7 @@
 // The iconutil and sips stand-ins in the forms the tool uses, and their refusals.
+#include "platform/file_reading.h"
 #include "platform/filesystem.h"
+#include "platform/image/png.h"
 #include "support/icon_fixtures.h"
 
 #include <algorithm>
@@ -60,14 +62,21 @@ TEST(IconutilStandin, WritesEveryMemberUnderItsIconsetName) {
     }
 }
 
-// A sound 48 x 48 RGBA PNG of varied pixels, and copies damaged in the ways a
-// PNG reader must notice (or, where libpng reads past the damage, may ignore).
+// What the stand-ins do with a PNG they would keep as it is.
+enum class Outcome {
+    kept,      // whole: byte for byte
+    reencoded, // its pixels read, but it is not whole: encoded again from them
+    refused,   // its pixels do not read
+};
+
 struct PNGVariant {
     const char* name;
     std::string bytes;
-    bool readable;
+    Outcome outcome;
 };
 
+// A sound 48 x 48 RGBA PNG of varied pixels, and copies damaged in the ways a
+// PNG reader must notice (or, where libpng reads past the damage, may ignore).
 std::vector<PNGVariant> pngVariants() {
     const size_t side = 48;
     std::vector<uint8_t> pixels(side * side * 4);
@@ -76,8 +85,10 @@ std::vector<PNGVariant> pngVariants() {
     const std::string rows = filteredRows(pixels, side * 4, 4, {0, 1, 2, 3, 4});
     const std::string stream = zlibStream(rows);
     const std::string header = pngHeader(side, side, 8, 6);
+    const std::string data = pngChunk("IDAT", stream);
     const std::string end = pngChunk("IEND", "");
-    const std::string sound = pngFile({header, pngChunk("IDAT", stream), end});
+    const std::string text = pngChunk("tEXt", std::string("k\0v", 3));
+    const std::string sound = pngFile({header, data, end});
     std::string badChecksum = stream;
     badChecksum.back() ^= 0x10;
     std::string badFilter = rows;
@@ -85,21 +96,47 @@ std::vector<PNGVariant> pngVariants() {
     std::string lyingLength = sound;
     lyingLength[33 + 3] = static_cast<char>(lyingLength[33 + 3] + 16); // the IDAT length
     return {
-        {"sound", sound, true},
+        {"sound", sound, Outcome::kept},
+        {"a text chunk after the image data", pngFile({header, data, text, end}), Outcome::kept},
         {"a bad CRC on a text chunk",
-         pngFile({header, pngChunk("tEXt", std::string("k\0v", 3), 7), pngChunk("IDAT", stream), end}), true},
-        {"bytes after the image data", sound + "tail", true},
-        {"a bad CRC on the image data", pngFile({header, pngChunk("IDAT", stream, 7), end}), false},
-        {"a bad zlib checksum", pngFile({header, pngChunk("IDAT", badChecksum), end}), false},
+         pngFile({header, pngChunk("tEXt", std::string("k\0v", 3), 7), data, end}), Outcome::reencoded},
+        {"bytes after IEND", sound + "tail", Outcome::reencoded},
+        {"no IEND", pngFile({header, data}), Outcome::reencoded},
+        {"cut inside the chunk after the image data",
+         pngFile({header, data, text}).substr(0, 33 + data.size() + 9), Outcome::reencoded},
+        {"a bad CRC on IEND", pngFile({header, data, pngChunk("IEND", "", 7)}), Outcome::reencoded},
+        {"bytes after the zlib stream", pngFile({header, pngChunk("IDAT", stream + "xx"), end}),
+         Outcome::reencoded},
+        {"an unknown critical chunk after the image data",
+         pngFile({header, data, pngChunk("ABCD", "x"), end}), Outcome::reencoded},
+        {"a bad CRC on the image data", pngFile({header, pngChunk("IDAT", stream, 7), end}),
+         Outcome::refused},
+        {"a bad zlib checksum", pngFile({header, pngChunk("IDAT", badChecksum), end}), Outcome::refused},
         {"a row short",
-         pngFile({header, pngChunk("IDAT", zlibStream(rows.substr(0, rows.size() - side))), end}), false},
-        {"an invalid row filter", pngFile({header, pngChunk("IDAT", zlibStream(badFilter)), end}), false},
-        {"a length beyond the file", lyingLength, false},
-        {"cut inside the image data", sound.substr(0, sound.size() - 40), false},
+         pngFile({header, pngChunk("IDAT", zlibStream(rows.substr(0, rows.size() - side))), end}),
+         Outcome::refused},
+        {"an invalid row filter", pngFile({header, pngChunk("IDAT", zlibStream(badFilter)), end}),
+         Outcome::refused},
+        {"a length beyond the file", lyingLength, Outcome::refused},
+        {"cut inside the image data", sound.substr(0, sound.size() - 40), Outcome::refused},
     };
 }
 
-TEST(IconutilStandin, ChecksEveryPNGMemberWholeAndSkipsOnlyTheDamagedOnes) {
+// A PNG written in place of the variant: its own bytes when kept, else a whole
+// file of the same pixels.
+void expectWrittenAsItShould(const PNGVariant& variant, const std::string& path) {
+    const std::optional<std::string> written = platform::readFile(path, kTestReadLimit);
+    ASSERT_TRUE(written.has_value());
+    if (variant.outcome == Outcome::kept) {
+        EXPECT_EQ(*written, variant.bytes);
+        return;
+    }
+    EXPECT_NE(*written, variant.bytes);
+    EXPECT_TRUE(image::isWholePNG(*written));
+    EXPECT_EQ(image::decodePNG(*written).pixels, image::decodePNG(variant.bytes).pixels);
+}
+
+TEST(IconutilStandin, KeepsWholePNGMembersReencodesTheOthersAndSkipsOnlyTheDamagedOnes) {
     Sandbox sandbox;
     const std::string other = solidPNG(16, 16, kIconGreen);
     for (const PNGVariant& variant : pngVariants()) {
@@ -110,13 +147,13 @@ TEST(IconutilStandin, ChecksEveryPNGMemberWholeAndSkipsOnlyTheDamagedOnes) {
         auto result = runStandin(sandbox, "iconutil", {"-c", "iconset", icns, "-o", out});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(platform::readFile(out + "/icon_16x16.png", kTestReadLimit), other);
-        if (variant.readable) {
-            EXPECT_EQ(result.err, "");
-            EXPECT_EQ(platform::readFile(out + "/icon_32x32@2x.png", kTestReadLimit), variant.bytes);
-        } else {
+        if (variant.outcome == Outcome::refused) {
             EXPECT_EQ(result.err.rfind("iconutil: " + icns + ": skipped member 'ic12': damaged PNG: ", 0), 0u)
                 << result.err;
             EXPECT_FALSE(platform::fileExists(out + "/icon_32x32@2x.png"));
+        } else {
+            EXPECT_EQ(result.err, "");
+            expectWrittenAsItShould(variant, out + "/icon_32x32@2x.png");
         }
     }
 }
@@ -246,14 +283,14 @@ TEST(SipsStandin, PNGKeptAtItsSizeIsCheckedWholeFirst) {
         auto result = runStandin(sandbox, "sips",
                                  {"-s", "format", "png", "-z", "48", "48", "in.png", "--out", "out.png"},
                                  sandbox.tmp());
-        if (variant.readable) {
-            ASSERT_EQ(result.status, 0) << result.err;
-            EXPECT_EQ(platform::readFile(sandbox.tmp() + "/out.png", kTestReadLimit), variant.bytes);
-        } else {
+        if (variant.outcome == Outcome::refused) {
             EXPECT_NE(result.status, 0);
             EXPECT_EQ(result.err.rfind("Error: " + sandbox.tmp() + "/in.png: damaged PNG: ", 0), 0u)
                 << result.err;
             EXPECT_FALSE(platform::fileExists(sandbox.tmp() + "/out.png"));
+        } else {
+            ASSERT_EQ(result.status, 0) << result.err;
+            expectWrittenAsItShould(variant, sandbox.tmp() + "/out.png");
         }
     }
 }

@@ -86,6 +86,11 @@ MeasuredRun runMeasured(const Sandbox& sandbox, const std::vector<std::string>& 
                         double timeoutSeconds, std::optional<uint64_t> fileSizeLimit) {
     std::vector<std::string> argv = {mivoraBinary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runMeasuredProgram(sandbox, argv, timeoutSeconds, fileSizeLimit);
+}
+
+MeasuredRun runMeasuredProgram(const Sandbox& sandbox, std::vector<std::string> argv, double timeoutSeconds,
+                               std::optional<uint64_t> fileSizeLimit) {
     std::vector<std::string> environment = sandbox.runEnvironment();
     std::vector<char*> argvPointers, environmentPointers;
     for (auto& item : argv)
@@ -114,7 +119,8 @@ MeasuredRun runMeasured(const Sandbox& sandbox, const std::vector<std::string>& 
         ::execve(argvPointers[0], argvPointers.data(), environmentPointers.data());
         ::_exit(127);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    auto deadline = start + std::chrono::duration<double>(timeoutSeconds);
     int status = 0;
     struct rusage usage {};
     for (;;) {
@@ -132,6 +138,7 @@ MeasuredRun runMeasured(const Sandbox& sandbox, const std::vector<std::string>& 
     run.result.out = platform::readFile(outPath, kTestReadLimit).value_or("");
     run.result.err = platform::readFile(errPath, kTestReadLimit).value_or("");
     run.peakKilobytes = usage.ru_maxrss;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return run;
 }
 

@@ -32,8 +32,13 @@ std::string deeplyNestedPlist(size_t depth, bool binary, const std::string& iden
 struct MeasuredRun {
     RunResult result;
     long peakKilobytes = 0; // the child's own maximum resident set size
+    double seconds = 0;     // from its start to its end
 };
 MeasuredRun runMeasured(const Sandbox& sandbox, const std::vector<std::string>& arguments,
                         double timeoutSeconds = 30, std::optional<uint64_t> fileSizeLimit = std::nullopt);
+// The same for any program (argv[0] its path), such as a stand-in.
+MeasuredRun runMeasuredProgram(const Sandbox& sandbox, std::vector<std::string> argv,
+                               double timeoutSeconds = 30,
+                               std::optional<uint64_t> fileSizeLimit = std::nullopt);
 
 } // namespace mivora::testing

@@ -74,6 +74,120 @@ std::string rgbPNGBytes(const image::Bitmap& bitmap) {
     return bytes;
 }
 
+int pngChannels(int colourType) {
+    switch (colourType) {
+    case 2:
+        return 3;
+    case 4:
+        return 2;
+    case 6:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+namespace {
+
+void appendToString(png_structp png, png_bytep data, size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void noFlush(png_structp) {}
+
+} // namespace
+
+std::string libpngFile(const PNGPicture& picture) {
+    const int channels = pngChannels(picture.colourType);
+    const size_t samplesPerRow = static_cast<size_t>(picture.width) * channels;
+    if (picture.samples.size() != samplesPerRow * picture.height)
+        throw std::runtime_error("samples do not fit");
+    // Rows as the file holds them: 16-bit samples big-endian, those below 8 bits packed from the top bit.
+    std::vector<std::vector<png_byte>> rows(picture.height);
+    for (uint32_t y = 0; y < picture.height; ++y) {
+        std::vector<png_byte>& row = rows[y];
+        row.assign((samplesPerRow * picture.bitDepth + 7) / 8, 0);
+        for (size_t i = 0; i < samplesPerRow; ++i) {
+            const uint16_t value = picture.samples[y * samplesPerRow + i];
+            if (picture.bitDepth == 16) {
+                row[i * 2] = static_cast<png_byte>(value >> 8);
+                row[i * 2 + 1] = static_cast<png_byte>(value);
+            } else {
+                const size_t bit = i * picture.bitDepth;
+                row[bit / 8] =
+                    static_cast<png_byte>(row[bit / 8] | (value << (8 - picture.bitDepth - bit % 8)));
+            }
+        }
+    }
+    std::string out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("libpng could not write the picture");
+    }
+    png_set_write_fn(png, &out, appendToString, noFlush);
+    png_set_IHDR(png, info, picture.width, picture.height, picture.bitDepth, picture.colourType,
+                 picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> colours;
+    std::vector<png_byte> alphas;
+    for (const RGBA& entry : picture.palette) {
+        colours.push_back({entry.red, entry.green, entry.blue});
+        alphas.push_back(entry.alpha);
+    }
+    if (!colours.empty()) png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+    if (std::any_of(alphas.begin(), alphas.end(), [](png_byte a) { return a < 255; }))
+        png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+    if (picture.sRGB) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    if (picture.fileGamma) png_set_gAMA(png, info, *picture.fileGamma);
+    png_write_info(png, info);
+    png_set_interlace_handling(png);
+    std::vector<png_bytep> pointers;
+    for (auto& row : rows)
+        pointers.push_back(row.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// Samples of every kind spread over their whole range, the same for a picture
+// and its twin; a palette of 2^depth colours, some partly transparent.
+PNGPicture patternPNGPicture(uint32_t width, uint32_t height, int bitDepth, int colourType) {
+    PNGPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bitDepth = bitDepth;
+    picture.colourType = colourType;
+    const uint32_t levels = 1u << bitDepth;
+    const int channels = pngChannels(colourType);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                const uint32_t mixed =
+                    (x * 37 + y * 91 + static_cast<uint32_t>(c) * 53 + x * y * 7) * 2654435761u;
+                picture.samples.push_back(static_cast<uint16_t>((mixed >> 8) % levels));
+            }
+        }
+    }
+    if (colourType == 3) {
+        for (uint32_t i = 0; i < levels; ++i) {
+            picture.palette.push_back({static_cast<uint8_t>(i * 67), static_cast<uint8_t>(255 - i * 29),
+                                       static_cast<uint8_t>(i * 13 + 40),
+                                       static_cast<uint8_t>(i % 3 ? 255 : i * 9)});
+        }
+    }
+    return picture;
+}
+
+PNGPicture eightBitEdition(PNGPicture picture) {
+    picture.bitDepth = 8;
+    for (uint16_t& sample : picture.samples)
+        sample = static_cast<uint16_t>((sample * 255u + 32767) / 65535);
+    return picture;
+}
+
 std::string solidPNG(int width, int height, RGBA colour) {
     return pngBytes(solidBitmap(width, height, colour));
 }

@@ -59,6 +59,26 @@ std::string zlibStream(const std::string& raw);
 std::string filteredRows(const std::vector<uint8_t>& pixels, size_t rowBytes, size_t bytesPerPixel,
                          const std::vector<uint8_t>& filters);
 
+// Samples as a PNG holds them, written by libpng's own writer: any bit depth
+// and colour type, interlaced or not, with the colour chunks asked for.
+struct PNGPicture {
+    uint32_t width = 0, height = 0;
+    int bitDepth = 8;              // 1, 2, 4, 8 or 16
+    int colourType = 6;            // 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA
+    std::vector<uint16_t> samples; // width x height x channels, rows top to bottom (palette indices for 3)
+    std::vector<RGBA> palette;     // for colour type 3; an alpha below 255 goes into a tRNS chunk
+    bool interlaced = false;
+    bool sRGB = false;               // an sRGB chunk
+    std::optional<double> fileGamma; // a gAMA chunk
+};
+int pngChannels(int colourType);
+std::string libpngFile(const PNGPicture& picture);
+// Samples spread over their whole range in a fixed pattern; for a palette,
+// 2^depth colours, some of them partly transparent.
+PNGPicture patternPNGPicture(uint32_t width, uint32_t height, int bitDepth, int colourType);
+// A 16-bit picture's samples rounded to 8 bits.
+PNGPicture eightBitEdition(PNGPicture picture);
+
 struct IcnsEntry {
     std::string type; // four characters
     std::string data; // without the 8-byte header

@@ -182,30 +182,44 @@ TEST(ImageICNS, ReportsMembersThatDoNotDecodeAndKeepsTheRest) {
 
 TEST(ImageICNS, CheckingPNGMembersFindsWhatDecodingThemFinds) {
     // Members that repeat each other's bytes (checked once), a damaged one twice,
-    // the largest damaged (checked on the second thread), and a non-PNG member.
+    // the largest damaged (checked on the second thread), a non-PNG member, and
+    // one that decodes but is not whole (cut after its image data), which is
+    // decoded instead of kept.
     std::string cut = solidPNG(64, 64, {9, 9, 9, 255});
     cut[cut.size() - 20] ^= 0x40;
     const std::string same = solidPNG(32, 32, {1, 2, 3, 255});
+    const std::string noEnd = same.substr(0, same.size() - 12);
     const std::vector<std::vector<IcnsEntry>> files = {
         {{"ic09", same}, {"ic14", same}, {"ic12", cut}, {"ic07", cut}, {"ic04", "ARGB\x05"}},
         {{"ic10", cut}, {"ic08", same}, {"ic13", same}},
-        {{"ic08", same}},
+        {{"ic08", same}, {"ic13", noEnd}},
     };
     for (const auto& members : files) {
         const std::string file = icnsFile(members);
         const image::IcnsContents decoded = image::decodeIcns(file);
-        const image::IcnsContents checked = image::decodeIcns(file, image::IcnsPNGMembers::verify);
+        const image::IcnsContents checked = image::decodeIcns(file, image::IcnsPNGMembers::keepWhole);
         EXPECT_EQ(checked.problems, decoded.problems);
         ASSERT_EQ(checked.pictures.size(), decoded.pictures.size());
         for (size_t i = 0; i < checked.pictures.size(); ++i) {
-            EXPECT_EQ(checked.pictures[i].type, decoded.pictures[i].type);
-            EXPECT_EQ(checked.pictures[i].png, decoded.pictures[i].png);
-            EXPECT_TRUE(checked.pictures[i].bitmap.pixels.empty());
+            const image::IcnsPicture& picture = checked.pictures[i];
+            EXPECT_EQ(picture.type, decoded.pictures[i].type);
+            if (picture.png == same) {
+                EXPECT_TRUE(picture.bitmap.pixels.empty());
+            } else {
+                EXPECT_TRUE(picture.png.empty()) << picture.type;
+                EXPECT_EQ(picture.bitmap.pixels, decoded.pictures[i].bitmap.pixels) << picture.type;
+            }
         }
     }
-    const image::IcnsContents checked = image::decodeIcns(icnsFile(files[0]), image::IcnsPNGMembers::verify);
+    const image::IcnsContents checked =
+        image::decodeIcns(icnsFile(files[0]), image::IcnsPNGMembers::keepWhole);
     EXPECT_EQ(checked.pictures.size(), 2u);
     EXPECT_EQ(checked.problems.size(), 3u);
+    const image::IcnsContents third = image::decodeIcns(icnsFile(files[2]), image::IcnsPNGMembers::keepWhole);
+    ASSERT_EQ(third.pictures.size(), 2u);
+    EXPECT_EQ(third.pictures[0].png, same);
+    EXPECT_TRUE(third.pictures[1].png.empty());
+    EXPECT_EQ(third.pictures[1].bitmap.width, 32);
 }
 
 TEST(ImageICNS, OldMembersAreCheckedBeforeTheirDecoderSeesThem) {

@@ -1,8 +1,11 @@
 // The zlib stream of the PNGs we write: whatever the input, two independent
 // decoders must give back every byte, and the Huffman codes stay within the
 // format's limits.
+#include "platform/image/byte_order.h"
 #include "platform/image/zlib_stream.h"
 
+#include <algorithm>
+#include <bit>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 #include <random>
@@ -84,7 +87,33 @@ TEST(ZlibStream, EveryByteComesBackThroughTwoDecoders) {
         const std::string stream = zlibCompress(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(inflatedByZlib(stream, c.bytes.size()), c.bytes);
         EXPECT_EQ(inflatedByLibdeflate(stream, c.bytes.size()), c.bytes);
+        // A machine of either byte order makes the very same stream.
+        for (const std::endian order : {std::endian::little, std::endian::big}) {
+            SCOPED_TRACE(order == std::endian::big ? "big-endian" : "little-endian");
+            EXPECT_TRUE(zlibCompressInByteOrder(order, c.bytes.data(), c.bytes.size()) == stream);
+        }
     }
+}
+
+TEST(ZlibStream, MatchLengthsAreFoundAlikeInEitherByteOrder) {
+    // Two runs that agree up to each place in turn (within and across words),
+    // up to limits short of, at and past that place.
+    const std::vector<uint8_t> a = noise(64, 7);
+    for (size_t differ = 0; differ <= 40; ++differ) {
+        std::vector<uint8_t> b = a;
+        if (differ < b.size()) b[differ] ^= 0x01;
+        for (const size_t limit :
+             {size_t{0}, size_t{3}, differ, differ + 1, size_t{8}, size_t{17}, size_t{48}}) {
+            const size_t expected = std::min(differ, limit);
+            EXPECT_EQ(commonPrefixLength<std::endian::little>(a.data(), b.data(), limit), expected)
+                << differ << " " << limit;
+            EXPECT_EQ(commonPrefixLength<std::endian::big>(a.data(), b.data(), limit), expected)
+                << differ << " " << limit;
+        }
+    }
+    const uint8_t bytes[4] = {0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ((littleEndianWord<uint32_t, std::endian::little>(bytes)), 0x44332211u);
+    EXPECT_EQ((littleEndianWord<uint32_t, std::endian::big>(bytes)), 0x44332211u);
 }
 
 TEST(ZlibStream, CompressesWhatRepeatsAndBoundsWhatDoesNot) {

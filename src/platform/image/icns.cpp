@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <optional>
+#include <unordered_map>
 // libicns declares its C functions without extern "C".
 extern "C" {
 #include <icns.h>
@@ -211,12 +213,50 @@ struct Candidate {
     PixelSize size;
 };
 
+// The mask members, the last of each type: the old run-length members take
+// theirs from here, looked up once per type rather than once per member.
+class Masks {
+public:
+    explicit Masks(const std::vector<IcnsMember>& members) {
+        for (const IcnsMember& member : members) {
+            for (size_t i = 0; i < std::size(kMaskTypes); ++i) {
+                if (member.type == kMaskTypes[i]) last_[i] = &member;
+            }
+        }
+    }
+    const IcnsMember* of(const char* type) const {
+        for (size_t i = 0; i < std::size(kMaskTypes); ++i) {
+            if (type != nullptr && std::string_view(type) == kMaskTypes[i]) return last_[i];
+        }
+        return nullptr;
+    }
+
+private:
+    static constexpr const char* kMaskTypes[] = {"s8mk", "l8mk", "h8mk", "t8mk"};
+    const IcnsMember* last_[std::size(kMaskTypes)] = {};
+};
+
+// The size a picture member announces, read without any decoder: from its
+// type for the run-length forms, from the header at its place for a PNG (0
+// where there is none to read, for one beyond the caps on its own, and for
+// JPEG 2000, whose header takes a decoder).
+long long announcedPixels(const IcnsMember& member, const PictureType& kind) {
+    const long long side = kind.pointSide * kind.scale;
+    const std::string_view data = member.data;
+    if (kind.encoding == Encoding::rle24 || data.substr(0, 4) == "ARGB") return side * side;
+    if (hasPNGSignature(data) && data.size() >= 24 && data.substr(12, 4) == "IHDR") {
+        const long long width = readBigEndian32(data.data() + 16), height = readBigEndian32(data.data() + 20);
+        // One beyond the caps on its own is refused by itself, not counted.
+        return imageSizeProblem(width, height) ? 0 : width * height;
+    }
+    return 0;
+}
+
 // Checks a picture member without decoding it: the embedded picture's header
 // and size caps, the run-length data of the "ARGB" and old members (it must
 // unpack to exactly the member's side), and the old members' mask length.
 // Throws ImageError.
-Candidate examine(size_t index, const IcnsMember& member, const PictureType& kind,
-                  const std::vector<IcnsMember>& members) {
+Candidate examine(size_t index, const IcnsMember& member, const PictureType& kind, const Masks& masks) {
     Candidate candidate{index, &member, &kind, nullptr, {}};
     const int side = kind.pointSide * kind.scale;
     const size_t count = static_cast<size_t>(side) * side;
@@ -240,9 +280,7 @@ Candidate examine(size_t index, const IcnsMember& member, const PictureType& kin
         data.remove_prefix(4);
     }
     unpackRunLength(data, 3, count, nullptr);
-    for (const IcnsMember& other : members) {
-        if (other.type == kind.maskType) candidate.mask = &other;
-    }
+    candidate.mask = masks.of(kind.maskType);
     if (candidate.mask && candidate.mask->data.size() != count) {
         throw ImageError("its mask '" + candidate.mask->type + "' holds " +
                          std::to_string(candidate.mask->data.size()) + " bytes, not the " +
@@ -258,17 +296,35 @@ struct Examined {
     std::vector<std::pair<size_t, std::string>> problems;
 };
 
-Examined examineMembers(const std::vector<IcnsMember>& members) {
+// With `wholeFile`, the pictures announced together must fit the pixel
+// budget before any member is examined (a file of a million tiny members is
+// refused at once), and so must the sizes the examination finds.
+Examined examineMembers(const std::vector<IcnsMember>& members, bool wholeFile) {
+    if (wholeFile) {
+        long long announced = 0;
+        for (const IcnsMember& member : members) {
+            if (const PictureType* kind = pictureType(member.type))
+                announced += announcedPixels(member, *kind);
+        }
+        checkPixelBudget(announced);
+    }
+    const Masks masks(members);
     Examined examined;
     for (size_t i = 0; i < members.size(); ++i) {
         const PictureType* kind = pictureType(members[i].type);
         if (kind == nullptr) continue;
         try {
-            examined.candidates.push_back(examine(i, members[i], *kind, members));
+            examined.candidates.push_back(examine(i, members[i], *kind, masks));
         } catch (const ImageError& error) {
             examined.problems.emplace_back(i, "member '" + printableType(members[i].type) +
                                                   "': " + error.what());
         }
+    }
+    if (wholeFile) {
+        long long pixels = 0;
+        for (const Candidate& candidate : examined.candidates)
+            pixels += candidate.size.area();
+        checkPixelBudget(pixels);
     }
     return examined;
 }
@@ -285,12 +341,12 @@ std::string_view pngData(const Candidate& candidate) {
     return candidate.kind->encoding == Encoding::modern && hasPNGSignature(data) ? data : std::string_view();
 }
 
-// Checks every PNG member whole: the largest on a thread of its own, the others
-// meanwhile on this one, one after another in one reused buffer (a check is
-// mostly one inflate, and the largest member holds about as much as all the
-// others together). One verdict per candidate, none where it is sound or no PNG.
-std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& candidates) {
-    std::vector<std::exception_ptr> verdicts(candidates.size());
+// Which PNG members may be kept as their bytes (isWholePNG): the largest
+// checked on a thread of its own, the others meanwhile on this one, one after
+// another in one reused buffer (a check is mostly one inflate, and the largest
+// member holds about as much as all the others together). One verdict per
+// candidate; false where it holds no PNG.
+std::vector<bool> wholePNGMembers(const std::vector<Candidate>& candidates) {
     // Largest first, so that the shared buffer is the right size from the start.
     std::vector<size_t> order;
     for (size_t i = 0; i < candidates.size(); ++i) {
@@ -301,32 +357,30 @@ std::vector<std::exception_ptr> verifyPNGMembers(const std::vector<Candidate>& c
     });
     // A member that holds the very bytes of an earlier one (icon files often
     // repeat the 512-pixel picture as the 256-pixel one at double density) is
-    // checked once and shares its verdict.
+    // checked once and shares its verdict; repeats are found by hashing.
     std::vector<size_t> sameAs(candidates.size());
     std::vector<size_t> distinct;
-    for (size_t k = 0; k < order.size(); ++k) {
-        const size_t i = order[k];
-        sameAs[i] = i;
-        for (size_t j : distinct) {
-            if (pngData(candidates[j]) == pngData(candidates[i])) sameAs[i] = j;
-        }
-        if (sameAs[i] == i) distinct.push_back(i);
+    std::unordered_map<std::string_view, size_t> firstWithBytes;
+    firstWithBytes.reserve(order.size());
+    for (size_t i : order) {
+        const auto [first, inserted] = firstWithBytes.try_emplace(pngData(candidates[i]), i);
+        sameAs[i] = first->second;
+        if (inserted) distinct.push_back(i);
     }
-    auto verify = [&](size_t i, InflateBuffer& buffer) {
-        try {
-            verifyPNG(pngData(candidates[i]), buffer);
-        } catch (...) {
-            verdicts[i] = std::current_exception();
-        }
-    };
+    std::vector<char> whole(candidates.size(), 0);
     InflateBuffer largestBuffer, buffer;
     std::optional<platform::BackgroundWork> helper;
-    if (!distinct.empty()) helper.emplace([&] { verify(distinct.front(), largestBuffer); });
+    if (!distinct.empty()) {
+        helper.emplace([&] {
+            whole[distinct.front()] = isWholePNG(pngData(candidates[distinct.front()]), largestBuffer);
+        });
+    }
     for (size_t k = 1; k < distinct.size(); ++k)
-        verify(distinct[k], buffer);
+        whole[distinct[k]] = isWholePNG(pngData(candidates[distinct[k]]), buffer);
     if (helper) helper->wait();
+    std::vector<bool> verdicts(candidates.size(), false);
     for (size_t i : order)
-        verdicts[i] = verdicts[sameAs[i]];
+        verdicts[i] = whole[sameAs[i]] != 0;
     return verdicts;
 }
 
@@ -378,26 +432,19 @@ std::vector<IcnsMember> readIcnsMembers(std::string_view file) {
 
 IcnsContents decodeIcns(std::string_view file, IcnsPNGMembers pngMembers) {
     const std::vector<IcnsMember> members = readIcnsMembers(file);
-    Examined examined = examineMembers(members);
     // Every picture is decoded: their sizes together must fit before the first is.
-    long long pixels = 0;
-    for (const Candidate& candidate : examined.candidates)
-        pixels += candidate.size.area();
-    checkPixelBudget(pixels);
-    const std::vector<std::exception_ptr> verdicts = pngMembers == IcnsPNGMembers::verify
-                                                         ? verifyPNGMembers(examined.candidates)
-                                                         : std::vector<std::exception_ptr>();
+    Examined examined = examineMembers(members, true);
+    const std::vector<bool> whole = pngMembers == IcnsPNGMembers::keepWhole
+                                        ? wholePNGMembers(examined.candidates)
+                                        : std::vector<bool>(examined.candidates.size(), false);
     IcnsContents contents;
     for (size_t i = 0; i < examined.candidates.size(); ++i) {
         const Candidate& candidate = examined.candidates[i];
         try {
-            const std::string_view png = pngData(candidate);
+            // A PNG member that is whole is kept as its bytes; any other is decoded.
+            const std::string_view png = whole[i] ? pngData(candidate) : std::string_view();
             Bitmap bitmap;
-            if (png.empty() || pngMembers == IcnsPNGMembers::decode) {
-                bitmap = decodeCandidate(candidate);
-            } else if (verdicts[i]) {
-                std::rethrow_exception(verdicts[i]);
-            }
+            if (png.empty()) bitmap = decodeCandidate(candidate);
             contents.pictures.push_back({candidate.member->type,
                                          {candidate.kind->pointSide, candidate.kind->scale},
                                          std::move(bitmap),
@@ -428,7 +475,7 @@ std::map<std::string, const IcnsPicture*> iconsetPictures(const IcnsContents& co
 
 Image decodeIcnsImage(std::string_view file) {
     const std::vector<IcnsMember> members = readIcnsMembers(file);
-    Examined examined = examineMembers(members);
+    Examined examined = examineMembers(members, false);
     // Drawing uses the picture with the most pixels, so only that one is
     // decoded; the next largest only when it fails.
     std::vector<Candidate>& candidates = examined.candidates;

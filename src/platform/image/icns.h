@@ -36,9 +36,9 @@ struct IcnsSlot {
 struct IcnsPicture {
     std::string type;
     IcnsSlot slot;
-    Bitmap bitmap; // empty for a PNG member that was only verified
-    // The member's own bytes when it holds a PNG (a view into the file), so that
-    // they can be written out as they are instead of encoded again.
+    Bitmap bitmap; // empty for a PNG member kept as its bytes
+    // The member's own bytes when it holds a whole PNG (a view into the file),
+    // so that they can be written out as they are instead of encoded again.
     std::string_view png;
 };
 
@@ -49,16 +49,18 @@ struct IcnsContents {
 
 // What decodeIcns does with a member that holds a PNG.
 enum class IcnsPNGMembers {
-    decode, // into the picture's bitmap
-    verify, // checked whole (verifyPNG; the largest on a second thread) and kept
-            // only as bytes: the bitmap stays empty (for the iconset stand-in)
+    decode,    // into the picture's bitmap
+    keepWhole, // kept as its bytes, with an empty bitmap, when it is whole (isWholePNG;
+               // the largest checked on a second thread, repeated bytes once); decoded
+               // like any other member when it is not (for the iconset stand-in)
 };
 
 // Decodes every picture member (masks and members that hold no picture are skipped).
-// Each member is checked before any decoder sees it (its picture's header, its
-// run-length data, its mask's length), and the sizes of all of them together
-// must fit kMaxImagePixels. Throws ImageError when the container itself is bad
-// or the pictures are too large together.
+// The sizes the members announce must fit kMaxImagePixels together before any
+// member is examined; each is then checked before any decoder sees it (its
+// picture's header, its run-length data, its mask's length), and the sizes
+// found must fit too. Every step is linear in the number of members. Throws
+// ImageError when the container itself is bad or the pictures are too large together.
 IcnsContents decodeIcns(std::string_view file, IcnsPNGMembers pngMembers = IcnsPNGMembers::decode);
 
 // One picture per iconset file name; where several members share a name (an

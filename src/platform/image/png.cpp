@@ -4,6 +4,8 @@
 #include "platform/image/zlib_stream.h"
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <libdeflate.h>
@@ -19,42 +21,205 @@ bool hasPNGSignature(std::string_view bytes) {
 
 namespace {
 
-// Frees libpng's reader however we leave.
-struct PNGReader {
-    png_image image;
-    PNGReader() {
-        std::memset(&image, 0, sizeof image);
-        image.version = PNG_IMAGE_VERSION;
-    }
-    ~PNGReader() { png_image_free(&image); }
-    PNGReader(const PNGReader&) = delete;
-    PNGReader& operator=(const PNGReader&) = delete;
-};
+// Chunks whose data libpng may allocate (a colour profile, decompressed) get
+// at most this much beyond twice the file's size: enough for any real profile,
+// and no file of a few dozen bytes costs more than that.
+constexpr size_t kChunkMemoryAllowance = size_t{4} << 20;
 
-// Reads the header and refuses, before anything is allocated, a size that is
-// out of range or that the file is far too small to hold.
-void beginPNG(PNGReader& reader, std::string_view bytes) {
-    png_image& png = reader.image;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
-        throw ImageError(std::string("damaged PNG: ") + png.message);
-    }
-    if (png.width < 1 || png.height < 1) throw ImageError("PNG of zero size");
-    checkImageSize(png.width, png.height);
-    // Deflate packs at most about 1032 bytes into one, and a PNG row holds at
-    // least one bit per pixel: a file far smaller than that bound cannot hold
-    // the pixels it announces, so its buffer is never allocated.
-    if (bytes.size() < static_cast<unsigned long long>(png.width) * png.height / 16384) {
-        throw ImageError("damaged PNG: " + std::to_string(bytes.size()) + " bytes cannot hold " +
-                         std::to_string(png.width) + " x " + std::to_string(png.height) + " pixels");
+// The chunks that bear on the pixels; libpng skips every other one unread
+// (text, suggested palettes, calibration, scale, ...), so that none of them can
+// make it allocate what its length field announces.
+constexpr png_byte kPixelChunks[] = {'b', 'K', 'G', 'D', '\0', 'c', 'H', 'R', 'M', '\0',
+                                     'g', 'A', 'M', 'A', '\0', 'i', 'C', 'C', 'P', '\0',
+                                     's', 'B', 'I', 'T', '\0', 's', 'R', 'G', 'B', '\0'};
+
+// A size out of range, or one that the file is far too small to hold, is
+// refused before its buffer is allocated. Deflate packs at most about 1032
+// bytes into one, and a PNG row holds at least one bit per pixel.
+void checkHeaderSize(uint32_t width, uint32_t height, size_t fileSize) {
+    if (width < 1 || height < 1) throw ImageError("PNG of zero size");
+    checkImageSize(width, height);
+    if (fileSize < static_cast<unsigned long long>(width) * height / 16384) {
+        throw ImageError("damaged PNG: " + std::to_string(fileSize) + " bytes cannot hold " +
+                         std::to_string(width) + " x " + std::to_string(height) + " pixels");
     }
 }
+
+uint32_t bigEndian32(std::string_view bytes, size_t at) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+}
+
+// The header at its place, checked before libpng sees anything.
+void checkHeaderAtItsPlace(std::string_view bytes) {
+    if (bytes.size() >= 8 + 8 + 13 && bigEndian32(bytes, 8) == 13 && bytes.substr(12, 4) == "IHDR")
+        checkHeaderSize(bigEndian32(bytes, 16), bigEndian32(bytes, 20), bytes.size());
+}
+
+enum class Reading {
+    lenient, // as the platform reads: damage after the rows, and in chunks that only
+             // describe the picture, is passed over
+    strict,  // every checksum, every chunk up to an IEND that ends the file, and
+             // libpng's "benign" errors as errors
+};
+
+// libpng's row interface over bytes in memory, with its limits set before the
+// first chunk is read. Its errors end in a longjmp back into `run`, and
+// `guarded` turns them into ImageError; nothing between the two owns a C++ object.
+class LibpngReader {
+public:
+    LibpngReader(std::string_view bytes, Reading reading) : bytes_(bytes) {
+        checkHeaderAtItsPlace(bytes);
+        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, onError, onWarning);
+        if (png_ != nullptr) info_ = png_create_info_struct(png_);
+        if (info_ == nullptr) {
+            png_destroy_read_struct(&png_, nullptr, nullptr);
+            throw ImageError("cannot read PNG: out of memory");
+        }
+        png_set_read_fn(png_, this, onRead);
+        png_set_user_limits(png_, kMaxImageSide, kMaxImageSide);
+        png_set_chunk_cache_max(png_, 16);
+        png_set_chunk_malloc_max(png_, kChunkMemoryAllowance + 2 * bytes.size());
+        png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT, kPixelChunks,
+                                    static_cast<int>(sizeof kPixelChunks / 5));
+        if (reading == Reading::strict) {
+            png_set_benign_errors(png_, 0);
+            png_set_crc_action(png_, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+        } else {
+            png_set_benign_errors(png_, 1);
+        }
+        guarded([&] { png_read_info(png_, info_); });
+        width_ = png_get_image_width(png_, info_);
+        height_ = png_get_image_height(png_, info_);
+        checkHeaderSize(width_, height_, bytes.size());
+    }
+    ~LibpngReader() { png_destroy_read_struct(&png_, &info_, nullptr); }
+    LibpngReader(const LibpngReader&) = delete;
+    LibpngReader& operator=(const LibpngReader&) = delete;
+
+    PixelSize size() const { return {static_cast<int>(width_), static_cast<int>(height_)}; }
+    // An alpha colour type, or a transparency chunk.
+    bool hasAlpha() const {
+        return (png_get_color_type(png_, info_) & PNG_COLOR_MASK_ALPHA) != 0 ||
+               png_get_valid(png_, info_, PNG_INFO_tRNS) != 0;
+    }
+
+    // The pixels as 8-bit RGBA, premultiplied, with the colour chunks applied
+    // as libpng's simplified reader applies them, but for two of its faults:
+    // untagged 16-bit samples are taken as they are (it takes them as linear
+    // light), and interlaced rows are put in place here, pass by pass, after
+    // every per-pixel step (it misplaces them at 16 bits), so that they come
+    // out exactly as the same samples written without interlacing.
+    Bitmap decode() {
+        const bool interlaced = png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE;
+        guarded([&] {
+            png_set_expand(png_);
+            if ((png_get_color_type(png_, info_) & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png_);
+            // The first call sets the gamma of a file that names none, the second the output's.
+            png_set_alpha_mode_fixed(png_, PNG_ALPHA_PNG, PNG_DEFAULT_sRGB);
+            png_set_alpha_mode_fixed(png_, PNG_ALPHA_PNG, PNG_DEFAULT_sRGB);
+            if (png_get_bit_depth(png_, info_) == 16) png_set_scale_16(png_);
+            if (!hasAlpha()) png_set_add_alpha(png_, 0xFF, PNG_FILLER_AFTER);
+            png_read_update_info(png_, info_);
+        });
+        const size_t rowBytes = static_cast<size_t>(width_) * 4;
+        if (png_get_rowbytes(png_, info_) != rowBytes) throw ImageError("damaged PNG: unexpected row layout");
+        Bitmap bitmap;
+        bitmap.width = static_cast<int>(width_);
+        bitmap.height = static_cast<int>(height_);
+        if (interlaced) {
+            bitmap.pixels.resize(rowBytes * height_);
+            std::vector<uint8_t> row(rowBytes);
+            uint8_t* const pixels = bitmap.pixels.data();
+            uint8_t* const passRow = row.data();
+            for (int pass = 0; pass < 7; ++pass) {
+                const uint32_t columns = PNG_PASS_COLS(width_, pass), rows = PNG_PASS_ROWS(height_, pass);
+                if (columns == 0 || rows == 0) continue; // libpng skips an empty pass too
+                guarded([&] {
+                    for (uint32_t r = 0; r < rows; ++r) {
+                        png_read_row(png_, passRow, nullptr);
+                        uint8_t* out = pixels + size_t{PNG_ROW_FROM_PASS_ROW(r, pass)} * rowBytes;
+                        for (uint32_t c = 0; c < columns; ++c)
+                            std::memcpy(out + size_t{PNG_COL_FROM_PASS_COL(c, pass)} * 4, passRow + c * 4, 4);
+                    }
+                });
+            }
+        } else {
+            // Rows are added as they are read, so that the pages of rows that a
+            // damaged file never reaches are never touched.
+            bitmap.pixels.reserve(rowBytes * height_);
+            for (uint32_t y = 0; y < height_; ++y) {
+                bitmap.pixels.resize(bitmap.pixels.size() + rowBytes);
+                uint8_t* const out = bitmap.pixels.data() + y * rowBytes;
+                guarded([&] { png_read_row(png_, out, nullptr); });
+            }
+        }
+        premultiplyRGBA(bitmap.pixels.data(), static_cast<size_t>(width_) * height_);
+        return bitmap;
+    }
+
+    // Every row as the file holds it, then every chunk up to IEND, which must end the file.
+    void readWhole() {
+        const bool interlaced = png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE;
+        guarded([&] { png_read_update_info(png_, info_); });
+        std::vector<uint8_t> row(png_get_rowbytes(png_, info_));
+        uint8_t* const out = row.data();
+        for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+            const uint32_t columns = interlaced ? PNG_PASS_COLS(width_, pass) : width_;
+            const uint32_t rows = interlaced ? PNG_PASS_ROWS(height_, pass) : height_;
+            if (columns == 0 || rows == 0) continue;
+            guarded([&] {
+                for (uint32_t r = 0; r < rows; ++r)
+                    png_read_row(png_, out, nullptr);
+            });
+        }
+        guarded([&] { png_read_end(png_, nullptr); });
+        if (position_ != bytes_.size()) throw ImageError("damaged PNG: bytes after IEND");
+        // libpng passes over a critical chunk it does not know after the image
+        // data; a reader that keeps to the format refuses the file.
+        for (size_t at = 8; at + 12 <= bytes_.size(); at += 12 + size_t{bigEndian32(bytes_, at)}) {
+            const std::string_view type = bytes_.substr(at + 4, 4);
+            if ((type[0] & 0x20) == 0 && type != "IHDR" && type != "PLTE" && type != "IDAT" && type != "IEND")
+                throw ImageError("damaged PNG: unknown critical chunk");
+        }
+    }
+
+private:
+    template <typename Step> void guarded(Step&& step) {
+        if (!run(step)) throw ImageError(std::string("damaged PNG: ") + message_);
+    }
+    template <typename Step> bool run(Step& step) {
+        if (setjmp(png_jmpbuf(png_))) return false;
+        step();
+        return true;
+    }
+
+    static void onError(png_structp png, png_const_charp message) {
+        auto* self = static_cast<LibpngReader*>(png_get_error_ptr(png));
+        std::snprintf(self->message_, sizeof self->message_, "%s", message);
+        png_longjmp(png, 1);
+    }
+    static void onWarning(png_structp, png_const_charp) {}
+    static void onRead(png_structp png, png_bytep out, size_t length) {
+        auto* self = static_cast<LibpngReader*>(png_get_io_ptr(png));
+        if (length > self->bytes_.size() - self->position_) png_error(png, "read beyond end of data");
+        std::memcpy(out, self->bytes_.data() + self->position_, length);
+        self->position_ += length;
+    }
+
+    std::string_view bytes_;
+    size_t position_ = 0;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    uint32_t width_ = 0, height_ = 0;
+    char message_[200] = {};
+};
 
 } // namespace
 
 PixelSize pngPixelSize(std::string_view bytes) {
-    PNGReader reader;
-    beginPNG(reader, bytes);
-    return {static_cast<int>(reader.image.width), static_cast<int>(reader.image.height)};
+    return LibpngReader(bytes, Reading::lenient).size();
 }
 
 Bitmap decodePNG(std::string_view bytes) {
@@ -65,46 +230,44 @@ Bitmap decodePNG(std::string_view bytes) {
     return decodePNGThroughLibpng(bytes);
 }
 
-void verifyPNG(std::string_view bytes, InflateBuffer& buffer) {
-    if (directlyVerifiedPNG(bytes, buffer)) return;
-    decodePNGThroughLibpng(bytes);
+bool isWholePNG(std::string_view bytes, InflateBuffer& buffer) {
+    switch (directlyCheckedWhole(bytes, buffer)) {
+    case DirectVerdict::whole:
+        return true;
+    case DirectVerdict::notWhole:
+        return false;
+    case DirectVerdict::notMine:
+        break;
+    }
+    try {
+        LibpngReader(bytes, Reading::strict).readWhole();
+        return true;
+    } catch (const ImageError&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
-void verifyPNG(std::string_view bytes) {
+bool isWholePNG(std::string_view bytes) {
     InflateBuffer buffer;
-    verifyPNG(bytes, buffer);
+    return isWholePNG(bytes, buffer);
 }
 
 Bitmap decodePNGThroughLibpng(std::string_view bytes) {
-    PNGReader reader;
-    beginPNG(reader, bytes);
-    png_image& png = reader.image;
-    png.format = PNG_FORMAT_RGBA;
-    // Left uninitialised: libpng fills it row by row, and the pages of rows that
-    // a damaged file never reaches are never touched.
-    const size_t size = PNG_IMAGE_SIZE(png);
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
-    if (!png_image_finish_read(&png, nullptr, buffer.get(), 0, nullptr)) {
-        throw ImageError(std::string("damaged PNG: ") + png.message);
+    try {
+        return LibpngReader(bytes, Reading::lenient).decode();
+    } catch (const std::bad_alloc&) {
+        throw ImageError("cannot read PNG: out of memory");
     }
-    Bitmap bitmap;
-    bitmap.width = static_cast<int>(png.width);
-    bitmap.height = static_cast<int>(png.height);
-    bitmap.pixels.assign(buffer.get(), buffer.get() + size);
-    buffer.reset();
-    premultiplyRGBA(bitmap.pixels.data(), static_cast<size_t>(bitmap.width) * bitmap.height);
-    return bitmap;
 }
 
 bool pngHasAlpha(std::string_view bytes) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) return false;
-    // The header's colour type, or a transparency chunk, gives the image an alpha channel.
-    bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
-    png_image_free(&png);
-    return alpha;
+    try {
+        return LibpngReader(bytes, Reading::lenient).hasAlpha();
+    } catch (const ImageError&) {
+        return false;
+    }
 }
 
 namespace {

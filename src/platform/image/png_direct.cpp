@@ -1,7 +1,9 @@
 #include "platform/image/png_direct.h"
 
+#include "platform/image/deflate_conformance.h"
 #include "platform/image/pixel_format.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <libdeflate.h>
 #include <new>
@@ -223,27 +225,32 @@ struct DecompressorOwner {
     ~DecompressorOwner() { libdeflate_free_decompressor(decompressor); }
 };
 
-// Inflates the image data into exactly `size` bytes at `out`: the zlib stream
-// must end with its checksum at the end of the last IDAT chunk and give
-// neither more nor less. A stream that declares a window smaller than 32 KiB
-// is left to libpng: zlib holds its distances to that window, libdeflate does not.
+// The image data as one zlib stream: the data of the only IDAT chunk, or of
+// all of them joined in `joined`.
+std::string_view imageData(const Layout& layout, std::string& joined) {
+    if (layout.data.size() == 1) return layout.data.front();
+    for (std::string_view piece : layout.data)
+        joined.append(piece);
+    return joined;
+}
+
+// A stream whose header declares a window smaller than 32 KiB is left to
+// libpng: zlib holds its distances to that window, libdeflate does not.
+bool declaresWholeWindow(std::string_view stream) {
+    return !stream.empty() && (static_cast<unsigned char>(stream[0]) >> 4) == 7;
+}
+
+// Inflates the zlib stream into exactly `size` bytes at `out`: it must end with
+// its checksum at the end of the image data and give neither more nor less.
 // (libdeflate also reads a few codes that the format reserves and zlib refuses;
 // only a stream made to use them, checksums and all, reads differently.)
-bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
-    std::string joined;
-    std::string_view compressed = layout.data.front();
-    if (layout.data.size() > 1) {
-        for (std::string_view piece : layout.data)
-            joined.append(piece);
-        compressed = joined;
-    }
-    if (compressed.empty() || (static_cast<unsigned char>(compressed[0]) >> 4) != 7) return false;
+bool inflateExactly(std::string_view stream, uint8_t* out, size_t size) {
     DecompressorOwner owner;
     if (owner.decompressor == nullptr) return false;
     size_t consumed = 0, produced = 0;
     const libdeflate_result result = libdeflate_zlib_decompress_ex(
-        owner.decompressor, compressed.data(), compressed.size(), out, size, &consumed, &produced);
-    return result == LIBDEFLATE_SUCCESS && consumed == compressed.size() && produced == size;
+        owner.decompressor, stream.data(), stream.size(), out, size, &consumed, &produced);
+    return result == LIBDEFLATE_SUCCESS && consumed == stream.size() && produced == size;
 }
 
 #if defined(__SSE2__)
@@ -251,16 +258,20 @@ bool inflateExactly(const Layout& layout, uint8_t* out, size_t size) {
 // time, its bytes side by side in 16-bit lanes: four bytes of work for the
 // latency of one.
 template <size_t kBytesPerPixel> struct PixelLanes {
+    // The pixel's first byte in the lowest lane: assembled byte by byte, so
+    // that it holds on a machine of either order.
     static __m128i load(const uint8_t* bytes) {
         uint32_t value = 0;
-        std::memcpy(&value, bytes, kBytesPerPixel);
+        for (size_t i = 0; i < kBytesPerPixel; ++i)
+            value |= uint32_t{bytes[i]} << (8 * i);
         return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(value)), _mm_setzero_si128());
     }
     // Keeps the low byte of each lane (the sums wrap, as the filters define).
     static void store(uint8_t* bytes, __m128i lanes) {
         const __m128i low = _mm_and_si128(lanes, _mm_set1_epi16(0xFF));
         const auto value = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(low, low)));
-        std::memcpy(bytes, &value, kBytesPerPixel);
+        for (size_t i = 0; i < kBytesPerPixel; ++i)
+            bytes[i] = static_cast<uint8_t>(value >> (8 * i));
     }
 };
 
@@ -295,47 +306,33 @@ void unfilterWithLeft(uint8_t type, const uint8_t* in, const uint8_t* previous, 
         Lanes::store(out + i, a);
     }
 }
-#else
+#endif
+
 inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
     const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
-#endif
 
-// Reverses one row's filter into `out`; `previous` is the row above, already
-// reversed (zeros above the first row). False for an unknown filter type.
+// Reverses one row's filter into `out` byte by byte, as any machine can;
+// `previous` is the row above, already reversed (zeros above the first row).
+// False for an unknown filter type.
 template <size_t kBytesPerPixel>
-bool unfilterRow(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8_t* out, size_t length) {
+bool unfilterRowPortably(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8_t* out,
+                         size_t length) {
     constexpr size_t bpp = kBytesPerPixel;
     switch (type) {
     case 0:
         std::memcpy(out, in, length);
         return true;
-    case 2: {
-        size_t i = 0;
-#if defined(__SSE2__)
-        for (; i + 16 <= length; i += 16) {
-            const __m128i sum = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)),
-                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), sum);
-        }
-#endif
-        for (; i < length; ++i)
-            out[i] = static_cast<uint8_t>(in[i] + previous[i]);
-        return true;
-    }
-#if defined(__SSE2__)
-    case 1:
-    case 3:
-    case 4:
-        unfilterWithLeft<bpp>(type, in, previous, out, length);
-        return true;
-#else
     case 1:
         for (size_t i = 0; i < bpp; ++i)
             out[i] = in[i];
         for (size_t i = bpp; i < length; ++i)
             out[i] = static_cast<uint8_t>(in[i] + out[i - bpp]);
+        return true;
+    case 2:
+        for (size_t i = 0; i < length; ++i)
+            out[i] = static_cast<uint8_t>(in[i] + previous[i]);
         return true;
     case 3:
         for (size_t i = 0; i < bpp; ++i)
@@ -349,17 +346,51 @@ bool unfilterRow(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8
         for (size_t i = bpp; i < length; ++i)
             out[i] = static_cast<uint8_t>(in[i] + paeth(out[i - bpp], previous[i], previous[i - bpp]));
         return true;
-#endif
     default:
         return false;
     }
+}
+
+// The same in SSE2 lanes where the machine has them, unless told otherwise.
+template <size_t kBytesPerPixel>
+bool unfilterRow(uint8_t type, const uint8_t* in, const uint8_t* previous, uint8_t* out, size_t length,
+                 Unfiltering unfiltering) {
+#if defined(__SSE2__)
+    if (unfiltering == Unfiltering::fastest) {
+        switch (type) {
+        case 2: {
+            size_t i = 0;
+            for (; i + 16 <= length; i += 16) {
+                const __m128i sum =
+                    _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), sum);
+            }
+            for (; i < length; ++i)
+                out[i] = static_cast<uint8_t>(in[i] + previous[i]);
+            return true;
+        }
+        case 1:
+        case 3:
+        case 4:
+            unfilterWithLeft<kBytesPerPixel>(type, in, previous, out, length);
+            return true;
+        default:
+            break;
+        }
+    }
+#else
+    (void)unfiltering;
+#endif
+    return unfilterRowPortably<kBytesPerPixel>(type, in, previous, out, length);
 }
 
 // Unfilters the rows straight into the bitmap's own memory: the filtered data
 // is inflated into the tail of the pixel buffer, and each row is reversed into
 // a small row buffer before its bitmap row (which never reaches the filtered
 // rows still to come) is written.
-template <size_t kBytesPerPixel> std::optional<Bitmap> decodeRows(const Layout& layout) {
+template <size_t kBytesPerPixel>
+std::optional<Bitmap> decodeRows(const Layout& layout, Unfiltering unfiltering) {
     const size_t width = layout.width, height = layout.height;
     const size_t rowBytes = width * kBytesPerPixel;
     const size_t filtered = height * (rowBytes + 1);
@@ -374,13 +405,16 @@ template <size_t kBytesPerPixel> std::optional<Bitmap> decodeRows(const Layout& 
     }
     uint8_t* const base = bitmap.pixels.data();
     uint8_t* const source = base + (bitmap.pixels.size() - filtered);
-    if (!inflateExactly(layout, source, filtered)) return std::nullopt;
+    std::string joined;
+    const std::string_view stream = imageData(layout, joined);
+    if (!declaresWholeWindow(stream) || !inflateExactly(stream, source, filtered)) return std::nullopt;
     std::vector<uint8_t> rows(rowBytes * 2, 0);
     uint8_t* previous = rows.data();
     uint8_t* current = rows.data() + rowBytes;
     for (size_t y = 0; y < height; ++y) {
         const uint8_t* in = source + y * (rowBytes + 1);
-        if (!unfilterRow<kBytesPerPixel>(in[0], in + 1, previous, current, rowBytes)) return std::nullopt;
+        if (!unfilterRow<kBytesPerPixel>(in[0], in + 1, previous, current, rowBytes, unfiltering))
+            return std::nullopt;
         uint8_t* out = base + y * width * 4;
         if constexpr (kBytesPerPixel == 4) {
             std::memcpy(out, current, rowBytes);
@@ -401,27 +435,33 @@ template <size_t kBytesPerPixel> std::optional<Bitmap> decodeRows(const Layout& 
 
 } // namespace
 
-bool directlyVerifiedPNG(std::string_view bytes, InflateBuffer& buffer) {
+DirectVerdict directlyCheckedWhole(std::string_view bytes, InflateBuffer& buffer) {
     const std::optional<Layout> layout = readLayout(bytes);
-    if (!layout || layout->colourType == 3) return false;
+    if (!layout || layout->colourType == 3) return DirectVerdict::notMine;
+    std::string joined;
+    const std::string_view stream = imageData(*layout, joined);
+    if (!declaresWholeWindow(stream)) return DirectVerdict::notMine;
     const size_t size = filteredSize(*layout);
     uint8_t* const out = buffer.reserve(size);
-    if (out == nullptr || !inflateExactly(*layout, out, size)) return false;
+    if (out == nullptr) return DirectVerdict::notMine;
+    // What libdeflate refuses, zlib refuses too; what it reads, zlib may still refuse.
+    if (!inflateExactly(stream, out, size)) return DirectVerdict::notWhole;
     bool filtersValid = true;
     size_t offset = 0;
     forEachPass(*layout, [&](uint64_t rows, size_t rowBytes) {
         for (uint64_t row = 0; row < rows; ++row, offset += rowBytes + 1)
             filtersValid = filtersValid && out[offset] <= 4;
     });
-    return filtersValid;
+    return filtersValid && conformingDeflate(stream.substr(2)) ? DirectVerdict::whole
+                                                               : DirectVerdict::notWhole;
 }
 
-std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes) {
+std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes, Unfiltering unfiltering) {
     const std::optional<Layout> layout = readLayout(bytes);
     if (!layout || layout->interlace != 0 || layout->bitDepth != 8 || layout->changesPixels)
         return std::nullopt;
-    if (layout->colourType == 6) return decodeRows<4>(*layout);
-    if (layout->colourType == 2) return decodeRows<3>(*layout);
+    if (layout->colourType == 6) return decodeRows<4>(*layout, unfiltering);
+    if (layout->colourType == 2) return decodeRows<3>(*layout, unfiltering);
     return std::nullopt;
 }
 

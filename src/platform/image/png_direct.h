@@ -34,18 +34,27 @@ private:
     size_t mapped_ = 0; // the length mapped, when the bytes are a mapping of their own
 };
 
-// True when the whole file is sound: the signature, a valid header within the
-// size caps, every chunk complete with its CRC and of a kind this reader knows,
-// one run of image data that inflates (checksum included) to exactly the size
-// the header implies, for any bit depth, colour type but palette, and
-// interlacing, every row's filter type valid, and an IEND chunk that ends the
-// file. False means only that this reader does not vouch for it.
-bool directlyVerifiedPNG(std::string_view bytes, InflateBuffer& buffer);
+// What the direct check makes of a file kept as its bytes.
+enum class DirectVerdict {
+    whole,    // the signature, a valid header within the size caps, every chunk
+              // complete with its CRC and of a kind this reader knows, one run of
+              // image data that inflates (checksum included) to exactly the size
+              // the header implies, for any bit depth, colour type but palette,
+              // and interlacing, through deflate codes zlib reads too, every
+              // row's filter type valid, and an IEND chunk that ends the file
+    notWhole, // its image data does not read so in every reader
+    notMine,  // anything else: libpng, reading strictly, decides
+};
+DirectVerdict directlyCheckedWhole(std::string_view bytes, InflateBuffer& buffer);
 
 // The pixels (premultiplied, as every bitmap) of a sound, non-interlaced 8-bit
 // RGB or RGBA file with no chunk that libpng would apply to its pixels (gamma,
 // colour space, transparency, significant bits, background); nothing for any
 // other file.
-std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes);
+// Which code reverses the row filters: SSE2 lanes where the machine has them,
+// or the plain loops that any machine runs (and the tests compare with them).
+enum class Unfiltering { fastest, portable };
+std::optional<Bitmap> directlyDecodedPNG(std::string_view bytes,
+                                         Unfiltering unfiltering = Unfiltering::fastest);
 
 } // namespace mivora::image

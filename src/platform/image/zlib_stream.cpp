@@ -1,5 +1,7 @@
 #include "platform/image/zlib_stream.h"
 
+#include "platform/image/byte_order.h"
+#include "platform/image/deflate_format.h"
 #include "platform/image/image.h"
 #include "platform/parallel_work.h"
 
@@ -15,6 +17,8 @@
 namespace mivora::image {
 
 namespace {
+
+using namespace deflate;
 
 // Pieces of this many input bytes are compressed side by side. Each starts
 // with an empty window: at this size that costs well under a percent.
@@ -35,24 +39,6 @@ constexpr int kHashBits = 15;
 constexpr int kSearchDepth = 8;
 constexpr size_t kNiceLength = kMaxMatch;
 
-constexpr int kLiteralLengthSymbols = 286;
-constexpr int kDistanceSymbols = 30;
-constexpr int kCodeLengthSymbols = 19;
-constexpr int kEndOfBlock = 256;
-
-constexpr std::array<uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                  15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                  67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<uint16_t, 30> kDistanceBase = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
-
 // A length's code (0 to 28, for symbols 257 to 285).
 inline unsigned lengthCode(unsigned length) {
     if (length == kMaxMatch) return 28;
@@ -70,33 +56,9 @@ inline unsigned distanceCode(unsigned distance) {
     return 2 * n + ((d >> (n - 1)) & 1);
 }
 
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline uint32_t hash4(const uint8_t* p) {
-    return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
-}
-
-// How far the bytes at `a` and `b` agree, up to `limit`.
-inline size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
-    size_t n = 0;
-    while (n + 8 <= limit) {
-        const uint64_t difference = load64(a + n) ^ load64(b + n);
-        if (difference != 0) return n + static_cast<size_t>(std::countr_zero(difference)) / 8;
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n])
-        ++n;
-    return n;
+// The hash of the four bytes at `p`, the same on a machine of either order.
+template <std::endian kOrder> inline uint32_t hash4(const uint8_t* p) {
+    return (littleEndianWord<uint32_t, kOrder>(p) * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 // One LZ77 item: a literal byte, or a match (length, distance).
@@ -107,14 +69,14 @@ struct Item {
 
 // Greedy LZ77 over one piece, through hash chains of a few candidates;
 // nothing before the piece is referred to, so pieces are independent.
-void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
+template <std::endian kOrder> void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
     std::unique_ptr<uint32_t[]> head(new uint32_t[size_t{1} << kHashBits]());
     // The chain: for each position in the window, how far back the previous
     // one with the same hash lies (0: none within the window).
     std::unique_ptr<uint16_t[]> chain(new uint16_t[kWindow]);
     // Positions are kept one up in the table, so that 0 is no position.
     auto insert = [&](size_t position) {
-        uint32_t& slot = head[hash4(data + position)];
+        uint32_t& slot = head[hash4<kOrder>(data + position)];
         const size_t back = slot == 0 ? 0 : position + 1 - slot;
         chain[position % kWindow] = static_cast<uint16_t>(back < kWindow ? back : 0);
         slot = static_cast<uint32_t>(position + 1);
@@ -125,12 +87,12 @@ void findMatches(const uint8_t* data, size_t size, std::vector<Item>& items) {
         size_t bestLength = 0, bestDistance = 0;
         if (size - p >= kMinMatch) {
             const size_t limit = std::min(kMaxMatch, size - p);
-            uint32_t candidate = head[hash4(data + p)];
+            uint32_t candidate = head[hash4<kOrder>(data + p)];
             for (int depth = 0; candidate != 0 && depth < kSearchDepth; ++depth) {
                 const size_t from = candidate - 1;
                 if (p - from > kWindow) break;
-                if (load32(data + from) == load32(data + p)) {
-                    const size_t length = matchLength(data + from, data + p, limit);
+                if (machineWord<uint32_t, kOrder>(data + from) == machineWord<uint32_t, kOrder>(data + p)) {
+                    const size_t length = commonPrefixLength<kOrder>(data + from, data + p, limit);
                     if (length > bestLength) {
                         bestLength = length;
                         bestDistance = p - from;
@@ -415,11 +377,12 @@ void writeStored(BitWriter& writer, const uint8_t* data, size_t size, bool final
 
 // One piece as deflate blocks ending on a byte boundary: with the final block
 // for the last piece, else with an empty stored block (a sync flush).
+template <std::endian kOrder>
 std::vector<uint8_t> compressPiece(const uint8_t* data, size_t size, bool last) {
     std::vector<uint8_t> out;
     std::vector<Item> items;
     items.reserve(size / 8 + 16);
-    findMatches(data, size, items);
+    findMatches<kOrder>(data, size, items);
     out.reserve(size / 4 + 1024);
     BitWriter writer(out);
     for (size_t from = 0; from < items.size() || from == 0; from += kBlockSymbols) {
@@ -464,15 +427,7 @@ uint32_t adler32Combine(uint32_t first, uint32_t second, size_t secondLength) {
     return sum1 | (sum2 << 16);
 }
 
-} // namespace
-
-std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies, int limit) {
-    std::vector<uint8_t> lengths(frequencies.size());
-    buildLengths(frequencies.data(), static_cast<int>(frequencies.size()), limit, lengths.data());
-    return lengths;
-}
-
-std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
+template <std::endian kOrder> std::string compressPieces(size_t pieces, const ZlibPieceSource& source) {
     pieces = std::max<size_t>(pieces, 1);
     std::vector<std::vector<uint8_t>> compressed(pieces);
     std::vector<uint32_t> checksums(pieces);
@@ -480,7 +435,7 @@ std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
     platform::forEachInParallel(pieces, [&](size_t piece) {
         std::vector<uint8_t> scratch;
         const std::span<const uint8_t> bytes = source(piece, scratch);
-        compressed[piece] = compressPiece(bytes.data(), bytes.size(), piece + 1 == pieces);
+        compressed[piece] = compressPiece<kOrder>(bytes.data(), bytes.size(), piece + 1 == pieces);
         checksums[piece] = libdeflate_adler32(1, bytes.data(), bytes.size());
         sizes[piece] = bytes.size();
     });
@@ -501,12 +456,37 @@ std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
     return stream;
 }
 
-std::string zlibCompress(const uint8_t* data, size_t size) {
+} // namespace
+
+std::vector<uint8_t> huffmanCodeLengths(const std::vector<uint32_t>& frequencies, int limit) {
+    std::vector<uint8_t> lengths(frequencies.size());
+    buildLengths(frequencies.data(), static_cast<int>(frequencies.size()), limit, lengths.data());
+    return lengths;
+}
+
+std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source) {
+    return compressPieces<std::endian::native>(pieces, source);
+}
+
+namespace {
+
+template <std::endian kOrder> std::string compressWhole(const uint8_t* data, size_t size) {
     const size_t pieces = std::max<size_t>(1, (size + kPieceBytes - 1) / kPieceBytes);
-    return zlibCompressPieces(pieces, [&](size_t piece, std::vector<uint8_t>&) {
+    return compressPieces<kOrder>(pieces, [&](size_t piece, std::vector<uint8_t>&) {
         const size_t from = size * piece / pieces, to = size * (piece + 1) / pieces;
         return std::span<const uint8_t>(data + from, to - from);
     });
+}
+
+} // namespace
+
+std::string zlibCompress(const uint8_t* data, size_t size) {
+    return compressWhole<std::endian::native>(data, size);
+}
+
+std::string zlibCompressInByteOrder(std::endian order, const uint8_t* data, size_t size) {
+    return order == std::endian::big ? compressWhole<std::endian::big>(data, size)
+                                     : compressWhole<std::endian::little>(data, size);
 }
 
 } // namespace mivora::image

@@ -3,6 +3,7 @@
 // threads and joined the way parallel compressors join theirs.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,9 @@ namespace mivora::image {
 // block (a sync flush) so that the pieces read as one stream; a piece that does
 // not shrink is stored as it is.
 std::string zlibCompress(const uint8_t* data, size_t size);
+// zlibCompress as a machine of the given byte order runs it (byte_order.h):
+// the very same stream on either, which the tests check on this machine.
+std::string zlibCompressInByteOrder(std::endian order, const uint8_t* data, size_t size);
 
 // Gives the bytes of one piece of the input: a view of them, either of bytes
 // held elsewhere or of `scratch`, which it may fill. Called once per piece, on
