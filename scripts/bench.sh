@@ -2,6 +2,7 @@
 # Whole-process benchmarks: each job as a user waits for it (start-up, children, page faults), run
 # alternately with what the user would otherwise run (A B A B ..., one warm-up pair first), and a table
 # of the medians, their ratio against the target, and the peak resident memory of mivora's process tree.
+# Most rows compare wall times; the CPU-time row compares the user + system time of the whole tree.
 # Not part of CI.
 #
 #   scripts/bench.sh [<reference folder>]
@@ -29,6 +30,21 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mivora-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 timer=$work/process_timer
 cc -O2 -o "$timer" bench/whole_process/process_timer.c
+# at_once <count> <command...>: the command <count> times side by side, "{}" in its arguments replaced
+# by the run's number; fails when any of them fails.
+at_once=$work/at_once.sh
+cat >"$at_once" <<'SCRIPT'
+count=$1
+shift
+pids=()
+for ((i = 1; i <= count; i++)); do
+  "${@//\{\}/$i}" &
+  pids+=($!)
+done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+exit $status
+SCRIPT
 
 # Inputs, made by the reference scripts' own makers.
 "$python" "$peers/make_bundles.py" "$work/apps"
@@ -54,7 +70,7 @@ in_apps() { HOME=$work/apps/home MIVORA_SYSTEM_ROOT=$work/apps/root TMPDIR=$work
 in_icons() { HOME=$icons/home MIVORA_SYSTEM_ROOT=$icons/root TMPDIR=$icons/tmp "$@"; }
 in_icons "$mivora" collections create bench >/dev/null
 
-# One run under the timer: "<microseconds> <peak KiB> <exit status>".
+# One run under the timer: "<wall microseconds> <peak KiB> <CPU microseconds>".
 run() {
   local result
   result=$("$@")
@@ -63,24 +79,26 @@ run() {
     echo "bench.sh: a run ended with status $3" >&2
     exit 1
   fi
-  echo "$1 $2"
+  echo "$1 $2 $4"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 rows=()
-# measure <job> <reference> <ratio target> <peak target MiB or -> <function A> <function B>
+# measure <job> <reference> <ratio target> <peak target MiB or -> <function A> <function B> [cpu]
+# Compares wall times, or with "cpu" the CPU times of the two process trees.
 measure() {
-  local job=$1 reference=$2 target=$3 peak_target=$4 a=$5 b=$6
+  local job=$1 reference=$2 target=$3 peak_target=$4 a=$5 b=$6 field=1
+  [ "${7:-}" = cpu ] && field=3
   local a_times=() b_times=() peak=0 i line
   "$a" >/dev/null
   "$b" >/dev/null
   for ((i = 0; i < rounds; i++)); do
     line=$("$a")
-    a_times+=("${line% *}")
-    [ "${line#* }" -gt "$peak" ] && peak=${line#* }
+    a_times+=("$(echo "$line" | cut -d' ' -f$field)")
+    [ "$(echo "$line" | cut -d' ' -f2)" -gt "$peak" ] && peak=$(echo "$line" | cut -d' ' -f2)
     line=$("$b")
-    b_times+=("${line% *}")
+    b_times+=("$(echo "$line" | cut -d' ' -f$field)")
   done
   local a_median b_median
   a_median=$(printf '%s\n' "${a_times[@]}" | median)
@@ -101,12 +119,21 @@ apps_a() { in_apps run "$timer" "$mivora" apps --json; }
 apps_b() { in_apps run "$timer" "$python" "$peers/list_apps.py"; }
 add_a() { in_icons run "$timer" "$mivora" collections add bench "Flat Icon" "$work/flat.png"; }
 add_b() { in_icons run "$timer" "$python" "$peers/normalise_icon.py" "$work/flat.png" "$icons/tmp/normalised.png"; }
+# Pinned to one processor there is no thread to be had; the single-threaded CPU time is that of a pinned run.
+pinned_add_a() { in_icons run "$timer" taskset -c 0 "$mivora" collections add bench "Flat Icon" "$work/flat.png"; }
+pinned_add_b() { in_icons run "$timer" taskset -c 0 "$python" "$peers/normalise_icon.py" "$work/flat.png" "$icons/tmp/normalised.png"; }
+# Eight at once, as an agent restyling a Dock runs them: eight icons into one collection.
+eight_add_a() { in_icons run "$timer" bash "$at_once" 8 "$mivora" collections add bench "Flat Icon {}" "$work/flat.png"; }
+eight_add_b() { in_icons run "$timer" bash "$at_once" 8 "$python" "$peers/normalise_icon.py" "$work/flat.png" "$icons/tmp/normalised-{}.png"; }
 extract_a() { in_icons run "$timer" "$mivora" extract-icon Iconic --out "$icons/tmp/extracted.png" --size 1024; }
 extract_b() { run "$timer" zsh -c true; }
 
 measure '`mivora --version`' '`/bin/true`' 2.0 - version_a version_b
 measure '`apps --json` over 1,000 bundles' 'Python plistlib script' 0.15 16 apps_a apps_b
 measure '`collections add` of a 1024² flat-background icon' 'Pillow + SciPy script' 0.10 32 add_a add_b
+measure '`collections add` pinned to one core (`taskset -c 0`)' 'the script pinned the same way' 0.10 32 pinned_add_a pinned_add_b
+measure 'CPU time (user + system) of `collections add`' 'the same pinned to one core' 1.2 32 add_a pinned_add_a cpu
+measure 'eight `collections add` at once' 'eight scripts at once' 0.10 32 eight_add_a eight_add_b
 measure '`extract-icon` to 1024 px from an eight-PNG ICNS' '`zsh -c true`' 10 - extract_a extract_b
 
 echo "Medians of $rounds alternating rounds after a warm-up; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)."

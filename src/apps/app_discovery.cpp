@@ -46,7 +46,8 @@ struct Candidates {
 
 // How many threads read the bundles: one per this many (a bundle costs a few
 // system calls; a thread repays its start only over a hundred or so), and at
-// most so many, past which the file system's own locks gain nothing more.
+// most so many, past which the file system's own locks gain nothing more; never
+// more than the processors the process may use (forEachInParallel sees to that).
 constexpr size_t kBundlesPerThread = 128;
 constexpr size_t kMaxReadingThreads = 6;
 

@@ -38,6 +38,9 @@ inline constexpr ReadLimit image{"an image", 128'000'000};
 inline constexpr ReadLimit configurationDocument{"a configuration document", 1'000'000'000};
 // Searched in place (mapped), never copied; main executables are rarely above 100 MB.
 inline constexpr ReadLimit executable{"an application executable", 512'000'000};
+// The kernel's own tables (/proc/self/mountinfo, cgroup files): a few KB, a
+// host with thousands of mounts about 1 MB.
+inline constexpr ReadLimit kernelTable{"a kernel table", 16'000'000};
 } // namespace read_limits
 
 // A regular file whose size is over its kind's cap; what() names the file and the cap:

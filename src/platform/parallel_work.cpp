@@ -5,6 +5,7 @@
 #include <csignal>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <sched.h>
 #include <system_error>
@@ -15,8 +16,15 @@ namespace mivora::platform {
 
 namespace {
 
+// Both compilers' ways of saying that ThreadSanitizer instruments this build.
 #if defined(__SANITIZE_THREAD__)
 constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 #else
 constexpr bool kThreadSanitizer = false;
 #endif
@@ -38,11 +46,14 @@ std::thread startWithSignalsBlocked(std::function<void()> body) {
     return thread;
 }
 
-// Asked once: the C library reads it from /sys on every call.
-size_t processorCount() {
-    static const size_t count = std::max(1u, std::thread::hardware_concurrency());
-    return count;
-}
+// Joins the threads it holds when it goes, on every path out of the call.
+struct JoinedThreads {
+    std::vector<std::thread> threads;
+    ~JoinedThreads() {
+        for (auto& thread : threads)
+            if (thread.joinable()) thread.join();
+    }
+};
 
 } // namespace
 
@@ -54,6 +65,10 @@ BackgroundWork::BackgroundWork(std::function<void()> work) : work_(std::move(wor
             error_ = std::current_exception();
         }
     };
+    if (usableProcessorCount() < 2) {
+        run();
+        return;
+    }
     try {
         thread_ = startWithSignalsBlocked(run);
     } catch (const std::system_error&) {
@@ -77,51 +92,50 @@ void BackgroundWork::wait() {
 void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads,
                        HelperFiles files) {
     if (count == 0) return;
-    if (maxThreads == 0) maxThreads = processorCount();
-    const size_t threads = std::min(count, maxThreads);
+    const size_t usable = usableProcessorCount();
+    const size_t threads = std::min({count, maxThreads == 0 ? usable : maxThreads, usable});
     // Calls are handed out one at a time, in order, so that a slow one does not
-    // hold up the calls queued behind it on the same thread, and every index
-    // below a failed one has begun (and is finished) before the failure is reported.
+    // hold up the calls queued behind it on the same thread. An index is taken
+    // before the failure of a lower one may be known, so what decides whether it
+    // runs is its place against the lowest failure so far: every index below it
+    // runs to its end, none above it begins.
     std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
+    std::atomic<size_t> lowestFailure{count};
     std::mutex failureLock;
-    size_t failedAt = count;
     std::exception_ptr failure;
     auto drain = [&] {
-        for (size_t index = next++; index < count && !failed; index = next++) {
+        for (size_t index = next++; index < count && index < lowestFailure; index = next++) {
             try {
                 body(index);
             } catch (...) {
-                failed = true;
                 std::lock_guard lock(failureLock);
-                if (index < failedAt) {
-                    failedAt = index;
+                if (index < lowestFailure) {
+                    lowestFailure = index;
                     failure = std::current_exception();
                 }
             }
         }
     };
-    auto helper = [&] {
-        // Should the copy fail, the shared table serves as well, only slower.
-        // ThreadSanitizer keeps one table per process and would take two threads'
-        // equal numbers in tables of their own for one descriptor, so it gets the shared one.
-        if (files == HelperFiles::ownTable && !kThreadSanitizer) ::unshare(CLONE_FILES);
+    {
+        JoinedThreads helpers;
+        try {
+            helpers.threads.reserve(threads - 1);
+            for (size_t i = 1; i < threads; ++i) {
+                helpers.threads.push_back(startWithSignalsBlocked([&] {
+                    // Should the copy fail, the shared table serves as well, only slower.
+                    // ThreadSanitizer keeps one table per process and would take two threads'
+                    // equal numbers in tables of their own for one descriptor, so it gets the shared one.
+                    if (files == HelperFiles::ownTable && !kThreadSanitizer) ::unshare(CLONE_FILES);
+                    drain();
+                }));
+            }
+        } catch (const std::system_error&) {
+            // No more threads to be had: those started, and the caller's, do the work.
+        } catch (const std::bad_alloc&) {
+        }
         drain();
-    };
-    std::vector<std::unique_ptr<BackgroundWork>> helpers;
-    helpers.reserve(threads - 1);
-    std::exception_ptr error;
-    try {
-        for (size_t i = 1; i < threads; ++i)
-            helpers.push_back(std::make_unique<BackgroundWork>(helper));
-    } catch (...) {
-        error = std::current_exception(); // only running out of memory: the ones started finish the work
     }
-    drain();
-    for (auto& started : helpers)
-        started->wait();
     if (failure) std::rethrow_exception(failure);
-    if (error) std::rethrow_exception(error);
 }
 
 } // namespace mivora::platform

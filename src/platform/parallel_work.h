@@ -4,6 +4,8 @@
 // exactly as they would without it.
 #pragma once
 
+#include "platform/parallel_work_capacity.h"
+
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -12,8 +14,10 @@
 namespace mivora::platform {
 
 // One piece of work on a thread of its own, from construction until wait() or
-// destruction. When no thread can be started, the work runs at once on the
-// caller's thread instead.
+// destruction. When the process may use only one processor
+// (usableProcessorCount()), or no thread can be started, the work runs at once
+// on the caller's thread instead: a second thread on one processor only adds
+// its start and a share of the caches.
 class BackgroundWork {
 public:
     explicit BackgroundWork(std::function<void()> work);
@@ -42,10 +46,12 @@ enum class HelperFiles {
 };
 
 // Calls body(0) ... body(count - 1), spread over at most `maxThreads` threads
-// (the caller's among them; 0: one per processor), and returns when every call
-// has ended. After a call throws, no further call begins; the exception
-// rethrown is that of the lowest index that threw, the one a plain loop would
-// have met first.
+// (the caller's among them; 0: as many as usableProcessorCount(), which also
+// bounds any other figure), and returns when every call has ended. After a call
+// throws, no call of a higher index begins, while every lower one still runs;
+// the exception rethrown is that of the lowest index that threw, the one a
+// plain loop would have met first. Helper set-up (such as a descriptor table of
+// their own) happens only on threads started here, never on the caller's.
 void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads = 0,
                        HelperFiles files = HelperFiles::shared);
 

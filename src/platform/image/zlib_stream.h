@@ -29,7 +29,9 @@ using ZlibPieceSource = std::function<std::span<const uint8_t>(size_t piece, std
 
 // The input made of pieces 0 .. pieces - 1, in that order, as one zlib stream:
 // each piece is made and compressed on one of the threads, so that a caller
-// that builds its input piece by piece never holds the whole of it.
+// that builds its input piece by piece never holds the whole of it. Pieces are
+// expected to be about 256 KiB each: more threads are used only for inputs of
+// several MiB, where they pay for their start.
 std::string zlibCompressPieces(size_t pieces, const ZlibPieceSource& source);
 
 // Huffman code lengths for symbols of these frequencies (0 for a symbol that
