@@ -298,6 +298,11 @@ std::optional<PlistStrings> scanTopLevelStrings(std::string bytes) {
 }
 
 std::optional<PlistStrings> topLevelStrings(std::string bytes) {
+    std::string decoded;
+    std::string_view readable = propertyListText(bytes, decoded);
+    // Rare (a byte-order mark, UTF-16): the views must point into the text itself.
+    if (readable.data() != bytes.data())
+        bytes = readable.data() == decoded.data() ? std::move(decoded) : std::string(readable);
     PlistStringsBuilder builder(std::move(bytes));
     if (XMLPlistScanner(builder).scan()) return builder.finish();
 
