@@ -146,6 +146,7 @@ TEST(TopLevelStrings, ReadsEveryTextFormAsUTF8) {
         {"an odd last byte", utf16 + "<"},
         {"a byte-order mark and nothing else", "\xFF\xFE"},
         {"a UTF-8 byte-order mark and nothing else", "\xEF\xBB\xBF"},
+        {"two byte-order marks", "\xEF\xBB\xBF\xEF\xBB\xBF" + document(body)},
     };
     for (const auto& c : broken) {
         SCOPED_TRACE(c.title);
