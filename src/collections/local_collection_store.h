@@ -157,7 +157,10 @@ struct LocalCollectionManifest {
 
     // The trimmed content of publish-token, or nothing when missing, unreadable or blank.
     static std::optional<std::string> readPublishToken(const std::string& slug);
-    // Writes publish-token atomically, readable by the owner only (0600).
+    // A token as readPublishToken gives it back from a file holding `text`.
+    static std::optional<std::string> publishTokenAsRead(std::string_view text);
+    // Writes publish-token atomically, readable by the owner only (0600), with
+    // the token exactly as the service gave it.
     static void savePublishToken(const std::string& token, const std::string& slug);
     // Deletes publish-token, ignoring every failure.
     static void removePublishToken(const std::string& slug);
