@@ -209,7 +209,7 @@ LocalCollectionError LocalCollectionError::publishFailed(const std::string& mess
 std::vector<std::string> LocalCollectionManifest::doneAppSlugs() const {
     std::vector<std::string> keys;
     for (const auto& [key, entry] : icons) {
-        if (entry.status == LocalCollectionIconStatus::done && isUsableIconKey(key)) keys.push_back(key);
+        if (entry.status == LocalCollectionIconStatus::done) keys.push_back(key);
     }
     return keys; // std::map keeps keys in plain string order
 }
