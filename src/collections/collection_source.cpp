@@ -21,6 +21,9 @@ catalog::IconCollectionDetail localCollectionDetail(const LocalCollectionManifes
     detail.description = manifest.description;
     detail.accent = manifest.accent;
     for (const std::string& appSlug : manifest.doneAppSlugs()) {
+        // An icon address is a file in the collection's folder: a key that names
+        // none (empty, or a path) has no icon to show or apply.
+        if (!LocalCollectionManifest::isUsableIconKey(appSlug)) continue;
         detail.icons.push_back({appSlug, manifest.icons.at(appSlug).appName,
                                 LocalCollectionManifest::iconFileURL(folderSlug, appSlug)});
     }

@@ -106,7 +106,10 @@ void CollectionsPublishCommand::run() {
                 core::printLine("  (slug was taken — published as " + created.slug + ")");
         }
         remote = created.slug;
-        token = created.publishToken;
+        // This run sends the token as every later run reads it back from the file:
+        // trimmed, so that a line break the service sent never ends up in a header.
+        token =
+            LocalCollectionManifest::publishTokenAsRead(created.publishToken).value_or(created.publishToken);
     }
     collectionLock.release();
 

@@ -1,7 +1,7 @@
 #include "collections/collections_status_command.h"
 
-#include "collections/local_collection_store.h"
 #include "apps/app_discovery.h"
+#include "collections/local_collection_store.h"
 #include "core/output.h"
 #include "core/text.h"
 
@@ -78,7 +78,6 @@ void CollectionsStatusCommand::run() {
     reply.name = manifest.name;
     reply.directory = LocalCollectionManifest::collectionDirectory(slug);
     for (const auto& [key, entry] : manifest.icons) {
-        if (!LocalCollectionManifest::isUsableIconKey(key)) continue;
         reply.icons.push_back(CollectionStatusItem::of(key, entry));
         switch (entry.status) {
         case LocalCollectionIconStatus::done:

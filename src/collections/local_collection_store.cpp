@@ -209,7 +209,7 @@ LocalCollectionError LocalCollectionError::publishFailed(const std::string& mess
 std::vector<std::string> LocalCollectionManifest::doneAppSlugs() const {
     std::vector<std::string> keys;
     for (const auto& [key, entry] : icons) {
-        if (entry.status == LocalCollectionIconStatus::done && isUsableIconKey(key)) keys.push_back(key);
+        if (entry.status == LocalCollectionIconStatus::done) keys.push_back(key);
     }
     return keys; // std::map keeps keys in plain string order
 }
@@ -394,20 +394,19 @@ std::optional<std::string> LocalCollectionManifest::readPublishToken(const std::
                                          : std::nullopt;
     if (!path) return std::nullopt;
     auto bytes = platform::readFile(*path, platform::read_limits::token);
-    if (!bytes || !core::isValidUTF8(*bytes)) return std::nullopt;
-    std::string token = core::trimWhitespace(*bytes);
+    if (!bytes) return std::nullopt;
+    return publishTokenAsRead(*bytes);
+}
+
+std::optional<std::string> LocalCollectionManifest::publishTokenAsRead(std::string_view text) {
+    if (!core::isValidUTF8(text)) return std::nullopt;
+    std::string token = core::trimWhitespace(text);
     if (token.empty()) return std::nullopt;
     return token;
 }
 
 void LocalCollectionManifest::savePublishToken(const std::string& token, const std::string& slug) {
     writableCollectionDirectory(slug);
-    // The reader trims the file and takes blank text for no token; a token it
-    // would read back differently is refused rather than stored.
-    if (token.empty() || !core::isValidUTF8(token) || core::trimWhitespace(token) != token) {
-        throw LocalCollectionError::publishFailed(
-            "The publish token cannot be stored: it is empty or has white space at either end.");
-    }
     platform::writeFileAtomically(publishTokenPath(slug), token, 0600);
 }
 

@@ -88,8 +88,9 @@ struct LocalCollectionManifest {
 
     bool operator==(const LocalCollectionManifest&) const = default;
 
-    // The keys of the entries with status done, in plain string order; a key
-    // that is not a usable file name is left out.
+    // The keys of the entries with status done, in plain string order, every
+    // one of them: a key that is no usable file name has no staged icon, but it
+    // is still an entry.
     std::vector<std::string> doneAppSlugs() const;
 
     // --- encoding ------------------------------------------------------------
@@ -116,7 +117,8 @@ struct LocalCollectionManifest {
     // nothing otherwise (a hand-edited or copied manifest, a planted link).
     static std::optional<std::string> stagedIconFile(const std::string& slug, const std::string& appSlug,
                                                      bool dark = false);
-    // Whether an icons key can name a file: one path component. Other keys are skipped everywhere.
+    // Whether an icons key can name a file: one path component. Other keys name
+    // no staged icon: they are counted as entries, but never turned into a path.
     static bool isUsableIconKey(std::string_view key);
     // The same as a file URL ("file:///.../Application%20Support/...").
     static std::string iconFileURL(const std::string& slug, const std::string& appSlug);
@@ -157,7 +159,10 @@ struct LocalCollectionManifest {
 
     // The trimmed content of publish-token, or nothing when missing, unreadable or blank.
     static std::optional<std::string> readPublishToken(const std::string& slug);
-    // Writes publish-token atomically, readable by the owner only (0600).
+    // A token as readPublishToken gives it back from a file holding `text`.
+    static std::optional<std::string> publishTokenAsRead(std::string_view text);
+    // Writes publish-token atomically, readable by the owner only (0600), with
+    // the token exactly as the service gave it.
     static void savePublishToken(const std::string& token, const std::string& slug);
     // Deletes publish-token, ignoring every failure.
     static void removePublishToken(const std::string& slug);

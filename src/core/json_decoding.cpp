@@ -1,5 +1,7 @@
 #include "core/json_decoding.h"
 
+#include "platform/utf8.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -99,60 +101,22 @@ std::pair<Encoding, size_t> detectEncoding(std::string_view bytes) {
     return {Encoding::utf8, 0};
 }
 
-void appendUTF8(std::string& text, uint32_t scalar) {
-    if (scalar < 0x80) {
-        text += static_cast<char>(scalar);
-    } else if (scalar < 0x800) {
-        text += static_cast<char>(0xC0 | scalar >> 6);
-        text += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else if (scalar < 0x10000) {
-        text += static_cast<char>(0xE0 | scalar >> 12);
-        text += static_cast<char>(0x80 | (scalar >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | scalar >> 18);
-        text += static_cast<char>(0x80 | (scalar >> 12 & 0x3F));
-        text += static_cast<char>(0x80 | (scalar >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (scalar & 0x3F));
-    }
-}
-
 // UTF-16 or UTF-32 text (mark already dropped) as UTF-8; a malformed unit is refused.
 std::string transcodeToUTF8(std::string_view bytes, Encoding encoding) {
-    const bool wide = encoding == Encoding::utf32BE || encoding == Encoding::utf32LE;
-    const bool big = encoding == Encoding::utf16BE || encoding == Encoding::utf32BE;
-    const size_t width = wide ? 4 : 2;
-    const char* name = wide ? "UTF-32" : "UTF-16";
-    if (bytes.size() % width != 0)
+    using platform::UnicodeForm;
+    const UnicodeForm form = encoding == Encoding::utf16BE   ? UnicodeForm::utf16BigEndian
+                             : encoding == Encoding::utf16LE ? UnicodeForm::utf16LittleEndian
+                             : encoding == Encoding::utf32BE ? UnicodeForm::utf32BigEndian
+                                                             : UnicodeForm::utf32LittleEndian;
+    const char* name = platform::unitWidth(form) == 4 ? "UTF-32" : "UTF-16";
+    if (bytes.size() % platform::unitWidth(form) != 0)
         refuse(std::string("Not valid JSON: the ") + name + " text ends in a partial character");
-    auto unit = [&](size_t at) {
-        uint32_t value = 0;
-        for (size_t i = 0; i < width; ++i) {
-            auto b = static_cast<unsigned char>(bytes[at + (big ? i : width - 1 - i)]);
-            value = value << 8 | b;
-        }
-        return value;
-    };
-    auto malformed = [&](size_t at) {
+    size_t faultAt = 0;
+    auto text = platform::utf8FromWideText(bytes, form, &faultAt);
+    if (!text)
         refuse(std::string("Not valid JSON: the ") + name + " text is malformed at byte " +
-               std::to_string(at));
-    };
-    std::string text;
-    text.reserve(bytes.size() / width);
-    for (size_t at = 0; at < bytes.size(); at += width) {
-        uint32_t scalar = unit(at);
-        if (!wide && scalar >= 0xD800 && scalar <= 0xDBFF) {
-            if (at + 2 * width > bytes.size()) malformed(at);
-            uint32_t low = unit(at + width);
-            if (low < 0xDC00 || low > 0xDFFF) malformed(at);
-            scalar = 0x10000 + ((scalar - 0xD800) << 10) + (low - 0xDC00);
-            at += width;
-        } else if ((scalar >= 0xD800 && scalar <= 0xDFFF) || scalar > 0x10FFFF) {
-            malformed(at);
-        }
-        appendUTF8(text, scalar);
-    }
-    return text;
+               std::to_string(faultAt));
+    return std::move(*text);
 }
 
 // `parse(text)` over the text as UTF-8, after the checks every parse shares;

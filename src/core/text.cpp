@@ -1,6 +1,7 @@
 #include "core/text.h"
 
 #include "platform/environment.h"
+#include "platform/locale_names.h"
 #include "platform/utf8.h"
 
 #include <algorithm>
@@ -225,13 +226,13 @@ std::string joinStrings(const std::vector<std::string>& parts, std::string_view 
 namespace {
 icu::Collator* caseInsensitiveCollator() {
     static const std::unique_ptr<icu::Collator> collator = [] {
-        const std::string& name = platform::userLocaleName(platform::LocaleCategory::collation);
+        auto locale = platform::usableLocale(platform::userLocaleName(platform::LocaleCategory::collation));
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::Collator> made;
-        // No locale named ("C", "POSIX", unset): the root collation, never the
-        // POSIX tailoring, which puts every capital before every small letter.
-        if (!name.empty()) made.reset(icu::Collator::createInstance(icu::Locale(name.c_str()), status));
-        if (name.empty() || U_FAILURE(status) || !made) {
+        // No usable locale named ("C", "POSIX", unset, unknown): the root collation,
+        // never the POSIX tailoring, which puts every capital before every small letter.
+        if (locale) made.reset(icu::Collator::createInstance(*locale, status));
+        if (!locale || U_FAILURE(status) || !made) {
             status = U_ZERO_ERROR;
             made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
         }

@@ -142,12 +142,7 @@ std::string localeNameFromVariables(const char* categoryVariable) {
     for (const char* name : {"LC_ALL", categoryVariable, "LANG"}) {
         auto value = environmentValue(name);
         if (!value || value->empty()) continue;
-        std::string text = *value;
-        // "en_US.UTF-8@euro" -> "en_US"
-        auto cut = text.find_first_of(".@");
-        if (cut != std::string::npos) text.resize(cut);
-        if (text == "C" || text == "POSIX") return {};
-        return text;
+        return *value;
     }
     return {};
 }

@@ -46,10 +46,11 @@ const std::vector<std::string>& childEnvironment();
 // The locale categories the tool honours, each with its own variable.
 enum class LocaleCategory { collation, time, numeric };
 
-// The user's locale name for ICU ("en_US") for one category, in the POSIX order:
-// LC_ALL, then the category's variable (LC_COLLATE, LC_TIME, LC_NUMERIC), then
-// LANG; the first that is set and not empty decides. Empty when that value names
-// no locale ("C", "POSIX", "C.UTF-8") or when none is set.
+// The user's locale name for one category as the variables give it
+// ("de_DE.UTF-8"), in the POSIX order: LC_ALL, then the category's variable
+// (LC_COLLATE, LC_TIME, LC_NUMERIC), then LANG; the first that is set and not
+// empty decides. Empty when none is set. `usableLocale` (locale_names.h) turns
+// it into the locale the formatters and the collation use.
 const std::string& userLocaleName(LocaleCategory category);
 
 // The current working folder.

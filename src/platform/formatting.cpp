@@ -1,6 +1,7 @@
 #include "platform/formatting.h"
 
 #include "platform/environment.h"
+#include "platform/locale_names.h"
 
 #include <array>
 #include <memory>
@@ -18,8 +19,9 @@ constexpr double kReferenceDateUnixSeconds = 978307200.0;
 // Wide enough for a byte count times 200 without overflow.
 __extension__ typedef unsigned __int128 Wide;
 
+// A name that gives no usable locale shows the POSIX English forms, as no locale does.
 icu::Locale formattingLocale(const std::string& localeName) {
-    return icu::Locale(localeName.empty() ? "en_US_POSIX" : localeName.c_str());
+    return usableLocale(localeName).value_or(icu::Locale("en_US_POSIX"));
 }
 
 std::string formatDate(double secondsSinceReferenceDate, icu::DateFormat::EStyle style,

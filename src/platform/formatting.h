@@ -1,7 +1,8 @@
 // Locale-dependent presentation of dates and byte counts, as the platform
 // formatters show them: in the user's locale for the category (LC_TIME for dates,
 // LC_NUMERIC for figures) unless another is given, dates in the process's time
-// zone. An empty locale name (no locale set, or "C") means the POSIX English form.
+// zone. A name that gives no usable locale (none set, "C", one ICU has no data
+// for: see usableLocale) means the POSIX English form.
 #pragma once
 
 #include "platform/environment.h"

@@ -112,6 +112,11 @@ std::string transportErrorDescription(CURLcode code, const char* detail, const C
 
 using Clock = std::chrono::steady_clock;
 
+// Methods that only read, which a client may send again without asking.
+bool isSafeMethod(const std::string& method) {
+    return method == "GET" || method == "HEAD";
+}
+
 long milliseconds(double seconds) {
     if (!(seconds > 0)) return 1; // 0 would mean "no limit" to libcurl
     return static_cast<long>(std::min(std::ceil(seconds * 1000), 2.0e9));
@@ -223,6 +228,11 @@ HttpResponse HttpSession::send(const HttpRequest& request) {
     } else {
         c.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
+    // libcurl sends a request again, on a new connection, when a reused one closes
+    // before any answer: the server may have acted on the first. A request that may
+    // change something goes out once, on a connection of its own, where that never
+    // happens; a GET may be repeated, as nothing changes by it.
+    if (!isSafeMethod(request.method)) c.easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
     if (request.body) {
         c.easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
         c.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));

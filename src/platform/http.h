@@ -60,7 +60,10 @@ public:
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
-    // Throws HttpTransportError.
+    // Throws HttpTransportError. A request other than GET or HEAD (POST, PUT,
+    // DELETE) is sent at most once: a connection lost before its answer is a
+    // transport failure, never a second sending; a GET may be sent again on a
+    // fresh connection when a reused one turns out to be closed.
     HttpResponse send(const HttpRequest& request);
 
 private:

@@ -297,7 +297,29 @@ bool hasOnlyValidText(plist_t root) {
 
 } // namespace
 
+std::string_view propertyListText(std::string_view bytes, std::string& decoded) {
+    using namespace std::string_view_literals;
+    std::optional<UnicodeForm> form;
+    size_t mark = 0;
+    if (bytes.starts_with("\xEF\xBB\xBF"sv)) return bytes.substr(3);
+    if (bytes.starts_with("\xFE\xFF"sv)) {
+        form = UnicodeForm::utf16BigEndian, mark = 2;
+    } else if (bytes.starts_with("\xFF\xFE"sv)) {
+        form = UnicodeForm::utf16LittleEndian, mark = 2;
+    } else if (bytes.starts_with("\0<\0?"sv)) {
+        form = UnicodeForm::utf16BigEndian;
+    } else if (bytes.starts_with("<\0?\0"sv)) {
+        form = UnicodeForm::utf16LittleEndian;
+    }
+    if (!form) return bytes;
+    auto text = utf8FromWideText(bytes.substr(mark), *form);
+    decoded = text ? std::move(*text) : std::string();
+    return decoded;
+}
+
 std::optional<Plist> parsePropertyList(std::string_view bytes) {
+    std::string decoded;
+    bytes = propertyListText(bytes, decoded);
     if (bytes.empty() || bytes.size() > UINT32_MAX || !hasParsableShape(bytes)) return std::nullopt;
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
@@ -311,7 +333,7 @@ std::optional<Plist> parsePropertyList(std::string_view bytes) {
         }
     } else {
         // libplist's XML reader expects text; refuse bytes that cannot be XML at all.
-        size_t start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+        size_t start = bytes.find_first_not_of(" \t\r\n");
         if (start == std::string_view::npos || bytes[start] != '<') return std::nullopt;
         // An XML property list that is not valid UTF-8 does not parse.
         if (!isValidUTF8(bytes)) return std::nullopt;

@@ -87,8 +87,17 @@ private:
     void* node_ = nullptr;
 };
 
-// Parses XML or binary property-list bytes; nothing for bytes that do not parse or
-// whose shape (nesting, binary references) is beyond what the parser can take safely.
+// The bytes of a property list as its readers take them, read as the platform
+// reads them: a leading UTF-8 byte-order mark dropped, and UTF-16 of either byte
+// order (told by its byte-order mark, or without one by the "<?" that begins its
+// declaration) decoded into `decoded`, which the result then views. Other bytes,
+// binary property lists among them, are given back as they are; UTF-16 that does
+// not decode gives an empty view, which no reader takes.
+std::string_view propertyListText(std::string_view bytes, std::string& decoded);
+
+// Parses XML or binary property-list bytes (in the text forms of propertyListText);
+// nothing for bytes that do not parse or whose shape (nesting, binary references)
+// is beyond what the parser can take safely.
 std::optional<Plist> parsePropertyList(std::string_view bytes);
 // Nothing, too, for a file that cannot be read within `limit`.
 std::optional<Plist> readPropertyListFile(const std::string& path, ReadLimit limit);

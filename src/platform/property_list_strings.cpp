@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 namespace mivora::platform {
 
@@ -298,11 +299,21 @@ std::optional<PlistStrings> scanTopLevelStrings(std::string bytes) {
 }
 
 std::optional<PlistStrings> topLevelStrings(std::string bytes) {
+    std::string decoded;
+    std::string_view readable = propertyListText(bytes, decoded);
+    // Rare (a byte-order mark, UTF-16): the scanner's views must point into the
+    // text it reads, and the full parse is given the file's own bytes, so that
+    // nothing is taken off twice.
+    std::optional<std::string> original;
+    if (readable.data() != bytes.data()) {
+        std::string text = readable.data() == decoded.data() ? std::move(decoded) : std::string(readable);
+        original = std::exchange(bytes, std::move(text));
+    }
     PlistStringsBuilder builder(std::move(bytes));
     if (XMLPlistScanner(builder).scan()) return builder.finish();
 
     builder.clear();
-    auto plist = parsePropertyList(builder.document());
+    auto plist = parsePropertyList(original ? std::string_view(*original) : builder.document());
     if (!plist || !plist->view().isDictionary()) return std::nullopt;
     auto view = plist->view();
     for (const auto& key : view.keys()) {

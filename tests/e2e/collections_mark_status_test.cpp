@@ -212,6 +212,35 @@ TEST_F(CollectionsStatus, DockComparisonAndNoAppsAtAll) {
     EXPECT_EQ(core::Json::parse(json.out)["installedAppsWithoutEntry"], core::Json::parse(R"(["Notion"])"));
 }
 
+// A name that slugs to nothing makes an entry with an empty key: it names no
+// staged icon, but it is an entry like any other, in the list and every count.
+TEST_F(CollectionsStatus, AnEntryWithAnEmptyKeyIsCountedAndListed) {
+    sandbox.addApp({.name = "Notion"});
+    sandbox.addApp({.name = "+++"}); // slugs to the empty key, which has an entry
+    auto created = sandbox.run({"collections", "create", "sea", "--apps", "---,Notion", "--json"});
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(core::Json::parse(created.out)["seededApps"], 2);
+
+    auto status = sandbox.run({"collections", "status", "sea", "--json"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    core::Json reply = core::Json::parse(status.out);
+    EXPECT_EQ(reply["total"], 2);
+    EXPECT_EQ(reply["pending"], 2);
+    EXPECT_EQ(reply["icons"], core::Json::parse(R"([
+        {"appName": "---", "appSlug": "", "dark": false, "status": "pending"},
+        {"appName": "Notion", "appSlug": "notion", "dark": false, "status": "pending"}])"));
+    EXPECT_EQ(reply["installedAppsWithoutEntry"], core::Json::array());
+
+    auto marked =
+        sandbox.run({"collections", "mark", "sea", "!!!", "--status", "rejected", "--reason", "no name"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    auto text = sandbox.run({"collections", "status", "sea"});
+    EXPECT_EQ(text.out, "Sea (sea) — local collection\n"
+                        "  0 done · 1 pending · 1 rejected · 0 skipped\n"
+                        "  ✗ --- — no name\n"
+                        "  … Notion\n");
+}
+
 TEST_F(CollectionsStatus, AMissingCollectionIsAnError) {
     auto result = sandbox.run({"collections", "status", "nowhere", "--json"});
     EXPECT_EQ(result.status, 1);

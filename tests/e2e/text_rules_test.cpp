@@ -7,6 +7,7 @@
 #include "support/catalog_fixture.h"
 #include "support/catalog_server.h"
 #include "support/collection_fixture.h"
+#include "support/config_document_fixture.h"
 #include "support/icon_cache_fixture.h"
 #include "support/sandbox.h"
 
@@ -264,6 +265,69 @@ TEST(Locale, DatesFollowLCTimeNotLCMessages) {
         auto result = sandbox.run({"list", "--icons"});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_NE(result.out.find(c.expected), std::string::npos) << result.out;
+    }
+}
+
+// A locale name that gives no locale ICU holds data for shows the forms of no
+// locale at all, in every formatter and in the order of names, whichever
+// variable carries it; a name that does give one keeps its own forms.
+TEST(Locale, NamesWithoutAUsableLocaleShowTheFormsOfNone) {
+    struct Forms {
+        std::string cached, exportDate, iconData;
+        std::vector<std::string> order;
+    };
+    const std::vector<std::string> root = {"arc", "\xC3\x96stra", "Xcode", "zoom"};
+    const Forms none = {"    Cached: 1/3/24, 6:40\u202FPM\n", "  Export date: Jan 3, 2024, 6:40:00\u202FPM\n",
+                        "  Icon data:   1.2 MB\n", root};
+    const Forms german = {"    Cached: 03.01.24, 18:40\n", "  Export date: 03.01.2024, 18:40:00\n",
+                          "  Icon data:   1,2 MB\n", root};
+    const Forms serbianLatin = {"    Cached: 3.1.24. 18:40\n", "  Export date: 3. 1. 2024. 18:40:00\n",
+                                "  Icon data:   1,2 MB\n", root};
+    struct Case {
+        std::string variable, value;
+        const Forms& expected;
+    };
+    const std::vector<Case> cases = {
+        {"LANG", "abcdefghijkl_US.UTF-8", none}, // a language field longer than ICU takes
+        {"LC_ALL", "abcdefghijkl", none},
+        {"LANG", "Chinese (Simplified)_China.936", none}, // Windows-style
+        {"LC_ALL", "English_United States.1252", none},
+        {"LANG", "en_Zzzz_US.UTF-8", none}, // a script without data
+        {"LC_ALL", "de_Qaaa_DE", none},
+        {"LANG", "xx_YY.UTF-8", none}, // a language without data
+        {"LANG", "C.UTF-8", none},
+        {"LANG", "POSIX", none},
+        {"LANG", "", none},
+        {"LANG", "de_DE.UTF-8", german},
+        {"LC_ALL", "de_XX", german}, // an unknown region keeps its language
+        {"LANG", "sr_Latn_RS.UTF-8", serbianLatin},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.variable + "=" + c.value);
+        Sandbox sandbox;
+        sandbox.environment["TZ"] = "UTC";
+        sandbox.environment[c.variable] = c.value;
+        for (const auto& name : {"zoom", "Xcode", "\xC3\x96stra", "arc"})
+            sandbox.addApp({.name = name});
+        writeIconCache(sandbox, {{.appPath = "/nowhere/Arc.app", .appName = "Arc", .iconFileName = "A.png"}});
+        ConfigDocument document;
+        document.icons.push_back({.appPath = "/nowhere/Arc.app",
+                                  .appName = "Arc",
+                                  .iconFileName = "A.png",
+                                  .imageBytes = std::string(1'234'567, 'x')});
+        const std::string config = sandbox.tmp() + "/config.json";
+        sandbox.writeFile(config, document.text());
+
+        auto list = sandbox.run({"list"});
+        ASSERT_EQ(list.status, 0) << list.err;
+        EXPECT_NE(list.out.find(c.expected.cached), std::string::npos) << list.out;
+        auto validate = sandbox.run({"validate", config});
+        ASSERT_EQ(validate.status, 0) << validate.err;
+        EXPECT_NE(validate.out.find(c.expected.exportDate), std::string::npos) << validate.out;
+        EXPECT_NE(validate.out.find(c.expected.iconData), std::string::npos) << validate.out;
+        auto apps = sandbox.run({"apps", "--json"});
+        ASSERT_EQ(apps.status, 0) << apps.err;
+        EXPECT_EQ(appNames(apps), c.expected.order);
     }
 }
 

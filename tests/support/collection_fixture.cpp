@@ -45,25 +45,32 @@ core::Json readManifest(const Sandbox& sandbox, const std::string& slug) {
     return bytes ? core::Json::parse(*bytes) : core::Json();
 }
 
+std::vector<PublishRoute> firstPublishRoutes(const std::string& remoteSlug, const std::string& appSlug,
+                                             const std::string& token) {
+    return {
+        {"POST", "/api/collections",
+         ScriptedResponse{
+             201, core::Json{{"slug", remoteSlug}, {"name", "Published"}, {"publishToken", token}}.dump()}},
+        {"PUT", "/api/collections/" + remoteSlug + "/icons/" + appSlug,
+         ScriptedResponse{200, core::Json{{"ok", true},
+                                          {"slug", remoteSlug},
+                                          {"appSlug", appSlug},
+                                          {"iconUrl", "https://x/" + appSlug + ".png"}}
+                                   .dump()}},
+        {"POST", "/api/collections/" + remoteSlug + "/finalize",
+         ScriptedResponse{200, core::Json{{"ok", true},
+                                          {"slug", remoteSlug},
+                                          {"iconCount", 1},
+                                          {"listed", false},
+                                          {"shareUrl", "https://x/c/" + remoteSlug}}
+                                   .dump()}},
+    };
+}
+
 void serveFirstPublish(CatalogServer& server, const std::string& remoteSlug, const std::string& appSlug,
                        const std::string& token) {
-    server.route(
-        "POST", "/api/collections",
-        ScriptedResponse{
-            201, core::Json{{"slug", remoteSlug}, {"name", "Published"}, {"publishToken", token}}.dump()});
-    server.route("PUT", "/api/collections/" + remoteSlug + "/icons/" + appSlug,
-                 ScriptedResponse{200, core::Json{{"ok", true},
-                                                  {"slug", remoteSlug},
-                                                  {"appSlug", appSlug},
-                                                  {"iconUrl", "https://x/" + appSlug + ".png"}}
-                                           .dump()});
-    server.route("POST", "/api/collections/" + remoteSlug + "/finalize",
-                 ScriptedResponse{200, core::Json{{"ok", true},
-                                                  {"slug", remoteSlug},
-                                                  {"iconCount", 1},
-                                                  {"listed", false},
-                                                  {"shareUrl", "https://x/c/" + remoteSlug}}
-                                           .dump()});
+    for (auto& route : firstPublishRoutes(remoteSlug, appSlug, token))
+        server.route(route.method, route.path, std::move(route.response));
 }
 
 void expectRefusals(const Sandbox& sandbox, const std::vector<Refusal>& refusals) {

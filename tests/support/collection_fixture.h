@@ -34,8 +34,16 @@ core::Json manifestDocument(const std::string& slug, const std::string& name,
 void writeCollection(const Sandbox& sandbox, const std::string& slug, const core::Json& manifest);
 core::Json readManifest(const Sandbox& sandbox, const std::string& slug);
 
-// Answers the first publish of a collection with one done icon: the collection
-// created as `remoteSlug` with `token`, the upload of `appSlug`, the finalisation.
+// The answers to the first publish of a collection with one done icon: the
+// collection created as `remoteSlug` with `token`, the upload of `appSlug`, the
+// finalisation.
+struct PublishRoute {
+    std::string method, path;
+    ScriptedResponse response;
+};
+std::vector<PublishRoute> firstPublishRoutes(const std::string& remoteSlug, const std::string& appSlug,
+                                             const std::string& token);
+// Serves them.
 void serveFirstPublish(CatalogServer& server, const std::string& remoteSlug, const std::string& appSlug,
                        const std::string& token);
 

@@ -1,10 +1,11 @@
 // The quick reader of top-level text values must always agree with a full
 // parse: the same values for the documents it reads itself, the same verdict
 // for those it leaves to libplist.
+#include "platform/property_list.h"
+#include "support/property_list_forms.h"
+
 #include <gtest/gtest.h>
 #include <map>
-
-#include "platform/property_list.h"
 
 namespace mivora::platform {
 namespace {
@@ -89,8 +90,6 @@ TEST(TopLevelStrings, AgreesWithFullParse) {
         {"no plist element", "<dict><key>K</key><string>v</string></dict>", libplist, std::nullopt, false},
         {"trailing bytes", document("<key>K</key><string>v</string>") + "junk", libplist, std::nullopt,
          false},
-        {"byte-order mark", "\xEF\xBB\xBF" + document("<key>K</key><string>v</string>"), libplist,
-         std::nullopt, false},
         {"invalid UTF-8 in a text", document("<key>K</key><string>\xff\xfe</string>"), libplist, std::nullopt,
          false},
         // Not property lists, or not dictionaries:
@@ -120,6 +119,39 @@ TEST(TopLevelStrings, AgreesWithFullParse) {
         } else {
             EXPECT_FALSE(scanned);
         }
+    }
+}
+
+// A byte-order mark and UTF-16 are read as the platform reads them, by both
+// readers alike; UTF-16 that does not decode is no property list.
+TEST(TopLevelStrings, ReadsEveryTextFormAsUTF8) {
+    const std::string body = "<key>Name</key><string>Caf\xC3\xA9 \xF0\x9F\x98\x80</string>"
+                             "<key>Count</key><integer>3</integer>";
+    const Strings expected = {{"Name", "Caf\xC3\xA9 \xF0\x9F\x98\x80"}};
+    for (const auto& [name, form] : testing::plistTextForms()) {
+        SCOPED_TRACE(name);
+        const std::string bytes = testing::plistText(document(body), form);
+        EXPECT_EQ(asMap(topLevelStrings(bytes)), expected);
+        EXPECT_EQ(full(bytes), expected);
+    }
+    const std::string utf16 = testing::plistText(document(body), testing::PlistTextForm::utf16LittleEndian);
+    const std::string loneSurrogate = "\x3D\xD8"; // a high surrogate with no low one after it
+    const size_t name = utf16.find(std::string("C\0a\0f\0", 6));
+    ASSERT_NE(name, std::string::npos);
+    struct Case {
+        const char* title;
+        std::string bytes;
+    } broken[] = {
+        {"a lone surrogate", utf16.substr(0, name) + loneSurrogate + utf16.substr(name)},
+        {"an odd last byte", utf16 + "<"},
+        {"a byte-order mark and nothing else", "\xFF\xFE"},
+        {"a UTF-8 byte-order mark and nothing else", "\xEF\xBB\xBF"},
+        {"two byte-order marks", "\xEF\xBB\xBF\xEF\xBB\xBF" + document(body)},
+    };
+    for (const auto& c : broken) {
+        SCOPED_TRACE(c.title);
+        EXPECT_EQ(asMap(topLevelStrings(c.bytes)), std::nullopt);
+        EXPECT_EQ(full(c.bytes), std::nullopt);
     }
 }
 
