@@ -217,7 +217,7 @@ TEST_F(CollectionsStatus, DockComparisonAndNoAppsAtAll) {
 TEST_F(CollectionsStatus, AnEntryWithAnEmptyKeyIsCountedAndListed) {
     sandbox.addApp({.name = "Notion"});
     sandbox.addApp({.name = "+++"}); // slugs to the empty key, which has an entry
-    auto created = sandbox.run({"collections", "create", "sea", "--apps", "---,Notion", "--json"});
+    auto created = sandbox.run({"collections", "create", "sea", "--apps=---,Notion", "--json"});
     ASSERT_EQ(created.status, 0) << created.err;
     EXPECT_EQ(core::Json::parse(created.out)["seededApps"], 2);
 
