@@ -76,23 +76,29 @@ public:
             png_destroy_read_struct(&png_, nullptr, nullptr);
             throw ImageError("cannot read PNG: out of memory");
         }
-        png_set_read_fn(png_, this, onRead);
-        png_set_user_limits(png_, kMaxImageSide, kMaxImageSide);
-        png_set_chunk_cache_max(png_, 16);
-        png_set_chunk_malloc_max(png_, kChunkMemoryAllowance + 2 * bytes.size());
-        png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-        png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT, kPixelChunks,
-                                    static_cast<int>(sizeof kPixelChunks / 5));
-        if (reading == Reading::strict) {
-            png_set_benign_errors(png_, 0);
-            png_set_crc_action(png_, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
-        } else {
-            png_set_benign_errors(png_, 1);
+        // A constructor that throws runs no destructor: the structures are freed here then.
+        try {
+            png_set_read_fn(png_, this, onRead);
+            png_set_user_limits(png_, kMaxImageSide, kMaxImageSide);
+            png_set_chunk_cache_max(png_, 16);
+            png_set_chunk_malloc_max(png_, kChunkMemoryAllowance + 2 * bytes.size());
+            png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+            png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT, kPixelChunks,
+                                        static_cast<int>(sizeof kPixelChunks / 5));
+            if (reading == Reading::strict) {
+                png_set_benign_errors(png_, 0);
+                png_set_crc_action(png_, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+            } else {
+                png_set_benign_errors(png_, 1);
+            }
+            guarded([&] { png_read_info(png_, info_); });
+            width_ = png_get_image_width(png_, info_);
+            height_ = png_get_image_height(png_, info_);
+            checkHeaderSize(width_, height_, bytes.size());
+        } catch (...) {
+            png_destroy_read_struct(&png_, &info_, nullptr);
+            throw;
         }
-        guarded([&] { png_read_info(png_, info_); });
-        width_ = png_get_image_width(png_, info_);
-        height_ = png_get_image_height(png_, info_);
-        checkHeaderSize(width_, height_, bytes.size());
     }
     ~LibpngReader() { png_destroy_read_struct(&png_, &info_, nullptr); }
     LibpngReader(const LibpngReader&) = delete;
