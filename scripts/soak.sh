@@ -88,12 +88,13 @@ unset LC_ALL LANG
 maps=$root/System/Applications/Maps.app
 proxy="$home/Applications/Mivora System Apps/Maps.app"
 
-# One run: its end time, loop, number, status, how it was ended, then the command; its output beside.
+# One run: its end and start times, loop, number, status, how it was ended, then the command; its output beside.
 # One run in `$kill_one_in` is killed after a random pause (SIGKILL or SIGTERM, half each).
 kill_one_in=20
 run() {
-  local agent=$1 serial=$2 how=- status
+  local agent=$1 serial=$2 how=- status start
   shift 2
+  start=$(date +%s%N)
   local out=$log/$agent-$serial
   "$mivora" "$@" >"$out.out" 2>"$out.err" &
   local pid=$!
@@ -103,7 +104,7 @@ run() {
     kill -s "$how" "$pid" 2>/dev/null || how=-
   fi
   if wait "$pid" 2>/dev/null; then status=0; else status=$?; fi
-  printf '%s %s %s %s %s %s\n' "$(date +%s%N)" "$agent" "$serial" "$status" "$how" "$*" >>"$log/runs.$agent"
+  printf '%s %s %s %s %s %s %s\n' "$(date +%s%N)" "$start" "$agent" "$serial" "$status" "$how" "$*" >>"$log/runs.$agent"
 }
 
 apps=("$root/Applications/Alpha.app" "$root/Applications/Bravo.app" "$root/Applications/Charlie.app" "$maps")
@@ -234,7 +235,7 @@ if mode == "summary":
     left = leftovers()
     print("soak: %d rounds, %d runs, %d killed (%d SIGKILL, %d SIGTERM), %d failed without a kill" % (
         len(figures), total("runs"), total("killed"), total("sigkill"), total("sigterm"), total("failed")))
-    print("  applications settled by a reported run at a round's end: %d checked, %d left by a later killed "
+    print("  applications settled by a reported run at a round's end: %d checked, %d left open by a killed "
           "or failed run" % (total("settled"), total("unsettled")))
     print("  mismatches between a reported change and the stores: %d" % total("mismatches"))
     print("  cached images no entry names: %d" % len(orphans))
@@ -256,8 +257,8 @@ if mode == "summary":
 runs = []
 for path in glob.glob(log + "/runs.*"):
     for line in open(path):
-        end, agent, serial, status, how, command = line.rstrip("\n").split(" ", 5)
-        runs.append({"end": int(end), "agent": agent, "serial": serial, "status": int(status), "how": how,
+        end, start, agent, serial, status, how, command = line.rstrip("\n").split(" ", 6)
+        runs.append({"end": int(end), "start": int(start), "agent": agent, "serial": serial, "status": int(status), "how": how,
                      # A run killed at once may not have opened its output yet.
                      "command": command, "out": (read("%s/%s-%s.out" % (log, agent, serial)) or b"").decode(),
                      "err": (read("%s/%s-%s.err" % (log, agent, serial)) or b"").decode()})
@@ -280,45 +281,53 @@ for name, path in apps.items():
     key = proxy if name == "Maps" else path
     shown_in = proxy if name == "Maps" and os.path.isdir(proxy) else path
     mine = [r for r in runs if app_of(r["command"]) == name and not r["command"].startswith("collections")]
-    done = [r for r in mine if r["how"] == "-" and r["status"] == 0]
-    if not done:
+    if not mine:
         continue
-    last = done[-1]
-    if any(r["end"] > last["end"] for r in mine if r is not last):
-        unsettled += 1  # a killed or failed run came after it
+    # The times are the agents' own, taken around each run, so the order of
+    # runs that overlap is not known: any run that no other began after it
+    # ended may have taken the last turn. The stores must show what one of them
+    # reported; a killed or failed one among them leaves the end open.
+    last = [r for r in mine if not any(o["start"] > r["end"] for o in mine if o is not r)]
+    if any(r["how"] != "-" or r["status"] != 0 for r in last):
+        unsettled += 1
         continue
     settled += 1
-    verb, out = last["command"].split(" ")[0], last["out"]
     entry = entries.get(key)
     slot = lambda e, s: read(images + "/" + e[s]) if e and s in e else None
-    problem = None
-    if verb == "set-icon":
-        reply = json.loads(out)
-        icon = read(next(w for w in last["command"].split(" ") if w.endswith(".png")))
-        wanted = "darkIconFileName" if "--appearance dark" in last["command"] else "iconFileName"
-        if slot(entry, wanted) != icon:
-            problem = "the %s slot does not name the icon set" % wanted
-        elif reply["appliedToBundle"] and custom_icon(shown_in) != icon:
-            problem = "reported applied, but the bundle shows another icon"
-    elif verb == "remove-icon":
-        if entry:
-            problem = "reported removed, yet a cache entry stays"
-        elif custom_icon(path) is not None or (name == "Maps" and os.path.lexists(proxy)):
-            problem = "reported removed, yet a custom icon or proxy stays"
-    elif verb == "restore":
-        if "1 restored" in out and custom_icon(shown_in) != slot(entry, "iconFileName"):
-            problem = "reported restored, but the bundle does not show the cached light icon"
-        if "1 restored" in out and not entry:
-            problem = "reported restored, but no entry is left"
-    elif verb == "remove-dark-icon":
-        if entry and "darkIconFileName" in entry:
-            problem = "reported without a dark slot, yet the entry keeps one"
-    elif verb == "escape-jail":
-        if custom_icon(path) != read(path + "/Contents/Resources/AppIcon.icns"):
-            problem = "reported escaped, but the bundle does not show its own icon"
-    if problem:
-        faults.append("%s after `%s` (agent %s run %s): %s" % (name, last["command"], last["agent"],
-                                                                last["serial"], problem))
+
+    def problem_after(run):
+        verb, out = run["command"].split(" ")[0], run["out"]
+        if verb == "set-icon":
+            reply = json.loads(out)
+            icon = read(next(w for w in run["command"].split(" ") if w.endswith(".png")))
+            wanted = "darkIconFileName" if "--appearance dark" in run["command"] else "iconFileName"
+            if slot(entry, wanted) != icon:
+                return "the %s slot does not name the icon set" % wanted
+            if reply["appliedToBundle"] and custom_icon(shown_in) != icon:
+                return "reported applied, but the bundle shows another icon"
+        elif verb == "remove-icon":
+            if entry:
+                return "reported removed, yet a cache entry stays"
+            if custom_icon(path) is not None or (name == "Maps" and os.path.lexists(proxy)):
+                return "reported removed, yet a custom icon or proxy stays"
+        elif verb == "restore":
+            if "1 restored" in out and custom_icon(shown_in) != slot(entry, "iconFileName"):
+                return "reported restored, but the bundle does not show the cached light icon"
+            if "1 restored" in out and not entry:
+                return "reported restored, but no entry is left"
+        elif verb == "remove-dark-icon":
+            if entry and "darkIconFileName" in entry:
+                return "reported without a dark slot, yet the entry keeps one"
+        elif verb == "escape-jail":
+            if custom_icon(path) != read(path + "/Contents/Resources/AppIcon.icns"):
+                return "reported escaped, but the bundle does not show its own icon"
+        return None
+
+    problems = [(run, problem_after(run)) for run in last]
+    if all(problem for _, problem in problems):
+        for run, problem in problems:
+            faults.append("%s after `%s` (agent %s run %s): %s" % (name, run["command"], run["agent"],
+                                                                    run["serial"], problem))
 for key, entry in entries.items():
     for s in ("iconFileName", "darkIconFileName"):
         if s in entry and not os.path.exists(images + "/" + entry[s]):
