@@ -202,6 +202,12 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+bool equalsIgnoringASCIICase(std::string_view text, std::string_view word) {
+    auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return text.size() == word.size() && std::equal(text.begin(), text.end(), word.begin(),
+                                                    [&](char a, char b) { return folded(a) == folded(b); });
+}
+
 std::vector<std::string> splitString(std::string_view text, char separator, bool dropEmpty) {
     std::vector<std::string> parts;
     size_t start = 0;

@@ -57,6 +57,9 @@ std::vector<std::string> splitWords(std::string_view text);
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 bool contains(std::string_view text, std::string_view part);
+// Equality with A-Z and a-z taken alike, every other byte as itself: for
+// keywords of fixed ASCII shapes (no text other than ASCII equals one).
+bool equalsIgnoringASCIICase(std::string_view text, std::string_view word);
 std::vector<std::string> splitString(std::string_view text, char separator, bool dropEmpty);
 std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
 

@@ -1,6 +1,6 @@
 #include "platform/file_reading.h"
 
-#include "platform/formatting.h"
+#include "platform/byte_count.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +19,7 @@ namespace {
 }
 
 [[noreturn]] void failTooLarge(const std::string& path, ReadLimit limit) {
-    throw FileTooLargeError("Cannot read " + path + ": larger than " + formatByteCount(limit.maxBytes) +
+    throw FileTooLargeError("Cannot read " + path + ": larger than " + byteCountText(limit.maxBytes) +
                             ", the limit for " + std::string(limit.kind));
 }
 

@@ -21,9 +21,9 @@ std::string formatMediumDateTime(double secondsSinceReferenceDate,
 std::string formatShortDateTime(double secondsSinceReferenceDate,
                                 const std::string& localeName = userLocaleName(LocaleCategory::time));
 
-// A size in the file style: decimal units of 1000; "Zero KB", "1 byte", "<n> bytes"
-// below 1000, then KB without decimals, MB with at most one, GB and larger with at
-// most two (rounded half up, trailing zeros dropped), the figure in the user's locale.
+// A size in the file style (byteCountForm in byte_count.h: "Zero KB", "1 byte",
+// "<n> bytes", then KB, MB with one decimal, GB and larger with two), the figure
+// in the user's locale ("1,5 MB" in de_DE).
 std::string formatByteCount(uint64_t bytes,
                             const std::string& localeName = userLocaleName(LocaleCategory::numeric));
 

@@ -201,6 +201,38 @@ TEST(BoundedInputs, FilesNamedByTheUserAreRefusedWithTheFileAndTheCap) {
     EXPECT_FALSE(platform::fileExists(collectionFolder(sandbox, "a")));
 }
 
+// The cap in that message reads as the tool's other sizes do, in the user's
+// locale; the stand-ins, which carry no locale data, write it plainly in every locale.
+TEST(BoundedInputs, TheCapReadsInTheUserLocaleInTheToolAndPlainlyInTheStandIns) {
+    Sandbox sandbox;
+    std::string prompt = sandbox.dir() + "/prompt.txt";
+    sandbox.writeFile(prompt, "p");
+    ASSERT_EQ(::truncate(prompt.c_str(), off_t{1'000'001}), 0);
+    std::string image = sandbox.dir() + "/huge.png";
+    sandbox.writeFile(image, "\x89PNG");
+    ASSERT_EQ(::truncate(image.c_str(), off_t{128'000'001}), 0);
+    std::string folder = sandbox.homePath("Target");
+    platform::createDirectories(folder);
+
+    struct Case {
+        const char* locale;
+        const char* one; // 1 in the locale's digits
+    };
+    for (const Case& c : {Case{"C", "1"}, Case{"de_DE.UTF-8", "1"}, Case{"ar_EG.UTF-8", "\u0661"},
+                          Case{"bn_BD.UTF-8", "\u09e7"}}) {
+        SCOPED_TRACE(c.locale);
+        sandbox.environment["LC_ALL"] = c.locale;
+        auto tool = runBounded(sandbox, {"collections", "create", "a", "--prompt-file", prompt});
+        EXPECT_EQ(tool.status, 1);
+        EXPECT_EQ(tool.err, "Error: Cannot read " + prompt + ": larger than " + c.one +
+                                " MB, the limit for a style prompt\n");
+        auto standin = sandbox.runProgram({standinsDirectory() + "/fileicon", "set", folder, image});
+        EXPECT_EQ(standin.status, 1);
+        EXPECT_EQ(standin.err,
+                  "fileicon: Cannot read " + image + ": larger than 128 MB, the limit for an image\n");
+    }
+}
+
 TEST(BoundedInputs, ACatalogAnswerNestedBeyondReasonIsNoResults) {
     CatalogServer server;
     Sandbox sandbox;

@@ -1,11 +1,11 @@
 // `mivora quit-app` against real processes started from sandbox bundles, with
 // the osascript stand-in answering for them.
+#include "support/running_app.h"
+#include "support/sandbox.h"
+
 #include <chrono>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include "support/running_app.h"
-#include "support/sandbox.h"
 
 namespace mivora::testing {
 namespace {
@@ -148,6 +148,11 @@ TEST(OsascriptStandIn, RefusesOtherScripts) {
           {osascript, "-e", "application \"Unterminated is running"},
           {osascript, "-e", "application \"Odd\\n\" is running"},
           {osascript, "-e", "tell application \"X\" to activate"},
+          // Keywords are ASCII: a letter beyond ASCII, even one whose case folds
+          // near an ASCII letter, spells none of them.
+          {osascript, "-e", "application \"X\" \u0130S running"},
+          {osascript, "-e", "application \"X\" \u0131s running"},
+          {osascript, "-e", "tell application \"X\" to q\u00fcit"},
           {osascript, "script.scpt"},
           {osascript}}) {
         auto result = sandbox.runProgram(argv);
@@ -155,9 +160,16 @@ TEST(OsascriptStandIn, RefusesOtherScripts) {
         EXPECT_EQ(result.out, "") << argv.back();
         EXPECT_FALSE(result.err.empty()) << argv.back();
     }
-    auto answer = sandbox.runProgram({osascript, "-e", "APPLICATION \"Nothing Like This\" IS RUNNING"});
-    EXPECT_EQ(answer.status, 0);
-    EXPECT_EQ(answer.out, "false\n");
+    for (const char* script :
+         {"APPLICATION \"Nothing Like This\" IS RUNNING", "Application \"Nothing Like This\" iS rUnNiNg"}) {
+        auto answer = sandbox.runProgram({osascript, "-e", script});
+        EXPECT_EQ(answer.status, 0) << script;
+        EXPECT_EQ(answer.out, "false\n") << script;
+    }
+    auto quit = sandbox.runProgram({osascript, "-e", "Tell Application \"Nothing Like This\" TO Quit"});
+    EXPECT_EQ(quit.status, 0);
+    EXPECT_EQ(quit.out, "");
+    EXPECT_EQ(quit.err, "");
 }
 
 } // namespace

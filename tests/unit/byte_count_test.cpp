@@ -1,10 +1,12 @@
 // The file-style byte count: units of 1000, the decimals each unit shows, half-up
-// rounding in whole numbers, and the move to the next unit when a figure reaches 1000.
+// rounding in whole numbers, and the move to the next unit when a figure reaches 1000;
+// the same in the plain form as in the locale-aware one.
+#include "platform/byte_count.h"
+#include "platform/formatting.h"
+
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>
-
-#include "platform/formatting.h"
 
 namespace mivora::platform {
 namespace {
@@ -20,8 +22,12 @@ void PrintTo(const ByteCountCase& c, std::ostream* out) {
 
 class ByteCount : public ::testing::TestWithParam<ByteCountCase> {};
 
+// The plain form, which the stand-ins' messages use without locale data, is
+// the form of the tool's formatter for no locale.
 TEST_P(ByteCount, FormatsInFileStyle) {
     EXPECT_EQ(formatByteCount(GetParam().bytes, "en_US"), GetParam().expected) << GetParam().bytes;
+    EXPECT_EQ(formatByteCount(GetParam().bytes, "C"), GetParam().expected) << GetParam().bytes;
+    EXPECT_EQ(plainByteCount(GetParam().bytes), GetParam().expected) << GetParam().bytes;
 }
 
 INSTANTIATE_TEST_SUITE_P(
