@@ -16,17 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// AddressSanitizer's shadow memory and quarantine multiply a child's peak, so the
-// memory bounds hold only in a plain build; time and outcome are checked in both,
-// the time with room for the sanitizer's slower code.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPeaksAreMeaningful = false;
-constexpr double kSlowdown = 4;
-#else
-constexpr bool kPeaksAreMeaningful = true;
-constexpr double kSlowdown = 1;
-#endif
-
 namespace mivora::testing {
 namespace {
 

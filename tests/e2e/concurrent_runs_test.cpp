@@ -30,6 +30,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace mivora::testing {
@@ -585,6 +586,28 @@ bool stillRunning(std::future<RunResult>& run) {
     return run.wait_for(std::chrono::milliseconds(700)) == std::future_status::timeout;
 }
 
+// Waits until `count` processes have a file of `folder` open: a run waiting for
+// an application's turn holds its lock file open. A slow start (a sanitizer's,
+// a loaded machine) must not let the holder finish before the waiter is there.
+bool processesHoldFilesIn(const std::string& folder, size_t count, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    do {
+        std::set<std::string> holders;
+        std::error_code error;
+        for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
+            std::error_code fdError;
+            for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+                std::error_code linkError;
+                const std::string target = std::filesystem::read_symlink(fd.path(), linkError).string();
+                if (!linkError && target.rfind(folder + "/", 0) == 0) holders.insert(process.path().string());
+            }
+        }
+        if (holders.size() >= count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 // The bytes of the icon a bundle shows under the holding helper; nothing when it has none.
 std::optional<std::string> shownIcon(const Sandbox& sandbox, const std::string& bundle) {
     auto icon = sandbox.readFile(bundle + "/applied");
@@ -657,6 +680,7 @@ TEST_F(ApplicationTurns, RestoreTakesItsTurnWithSetIconAndRemoveIcon) {
         ASSERT_TRUE(waitForFile(sandbox.tmp() + "/helper.running", 20));
         auto second = startRun(sandbox, c.restoreFirst ? other : restore);
         // The second run waits for the application's turn: it has not reached its helper.
+        ASSERT_TRUE(processesHoldFilesIn(appSupport() + "/locks", 2, 20));
         EXPECT_TRUE(stillRunning(second));
         EXPECT_EQ(helperCalls().size(), 1u);
         release();
@@ -765,6 +789,8 @@ TEST_F(ApplicationTurns, WhereTheFileSystemRefusesLocksCommandsGoOnWithout) {
     PinnedSystemApp maps = addPinnedSystemApp(sandbox, "Maps", "com.apple.Maps");
     writeCollection(sandbox, "naruto", manifestDocument("naruto", "Naruto", {}));
     sandbox.environment["LD_PRELOAD"] = MIVORA_REFUSING_FLOCK;
+    // Under AddressSanitizer the preloaded library comes before its runtime; that is fine here.
+    sandbox.environment["ASAN_OPTIONS"] = "detect_leaks=0:verify_asan_link_order=0";
     platform::removeItemQuietly(sandbox.bin() + "/hold");
     struct Case {
         const char* name;

@@ -171,7 +171,7 @@ TEST_F(HostileImages, EndClearlyInBoundedTimeAndMemory) {
 constexpr long kSmallRunPeakKilobytes = 128 * 1024;
 // A file of tens of thousands of members is read in well under the 15 s that
 // the tool gives a stand-in (each check per member is linear in their number).
-constexpr double kManyMembersSeconds = 8;
+constexpr double kManyMembersSeconds = 8 * kSlowdown;
 
 // One pixel's header, then a chunk that announces 1 GiB of `type` and ends
 // after a few bytes: 43 bytes in all.
@@ -192,7 +192,9 @@ TEST_F(HostileImages, ChunksAnnouncingAGigabyteCostNoMoreThanTheirBytes) {
         EXPECT_EQ(extracted.result.status, 0) << extracted.result.err;
         EXPECT_EQ(readPNGFile(output).width, 1024);
         EXPECT_LT(extracted.seconds, kMaxSeconds);
-        EXPECT_LT(extracted.peakKilobytes, kSmallRunPeakKilobytes);
+        if (kPeaksAreMeaningful) {
+            EXPECT_LT(extracted.peakKilobytes, kSmallRunPeakKilobytes);
+        }
         // As a file named .jpg, which set-icon converts through sips.
         const std::string path = sandbox.homePath("art/" + name + ".jpg");
         sandbox.writeFile(path, bomb);
@@ -201,7 +203,9 @@ TEST_F(HostileImages, ChunksAnnouncingAGigabyteCostNoMoreThanTheirBytes) {
         EXPECT_NE(set.result.err.find("damaged PNG: read beyond end of data"), std::string::npos)
             << set.result.err;
         EXPECT_LT(set.seconds, kMaxSeconds);
-        EXPECT_LT(set.peakKilobytes, kSmallRunPeakKilobytes);
+        if (kPeaksAreMeaningful) {
+            EXPECT_LT(set.peakKilobytes, kSmallRunPeakKilobytes);
+        }
     }
 }
 

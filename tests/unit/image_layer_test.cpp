@@ -215,7 +215,9 @@ TEST(ImageICNS, CheckingPNGMembersFindsWhatDecodingThemFinds) {
         image::decodeIcns(icnsFile(files[0]), image::IcnsPNGMembers::keepWhole);
     EXPECT_EQ(checked.pictures.size(), 2u);
     EXPECT_EQ(checked.problems.size(), 3u);
-    const image::IcnsContents third = image::decodeIcns(icnsFile(files[2]), image::IcnsPNGMembers::keepWhole);
+    // A kept member's bytes are a view into the file's.
+    const std::string thirdFile = icnsFile(files[2]);
+    const image::IcnsContents third = image::decodeIcns(thirdFile, image::IcnsPNGMembers::keepWhole);
     ASSERT_EQ(third.pictures.size(), 2u);
     EXPECT_EQ(third.pictures[0].png, same);
     EXPECT_TRUE(third.pictures[1].png.empty());
