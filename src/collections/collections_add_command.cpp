@@ -83,6 +83,17 @@ void CollectionsAddCommand::run() {
     std::optional<image::Image> reference;
     if (application) reference = LocalCollectionIconStager::referenceImage(*application);
 
+    // The pixel work is done first, outside the collection's turn, so that runs
+    // adding to one collection overlap it; a dark image that cannot be read
+    // stops the run before anything is written.
+    const std::string preparedIn = LocalCollectionManifest::writableCollectionDirectory(slug);
+    const auto preparedLight =
+        LocalCollectionIconStager::prepare(image, preparedIn, appSlug, false, raw, force, reference);
+    std::optional<LocalCollectionIconStager::PreparedIcon> preparedDark;
+    if (darkImage && !preparedLight.refusal)
+        preparedDark =
+            LocalCollectionIconStager::prepare(*darkImage, preparedIn, appSlug, true, raw, force, reference);
+
     // The staged files and the entry that names them go into one folder, the
     // one at the slug once the collection's turn comes (it may have been
     // replaced meanwhile), and no other run changes them in between.
@@ -93,10 +104,9 @@ void CollectionsAddCommand::run() {
     // Staging replaces icon files: a manifest that could not record them is refused first.
     platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
     const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
-    const auto light = LocalCollectionIconStager::stage(image, folder, appSlug, false, raw, force, reference);
+    const auto light = LocalCollectionIconStager::write(preparedLight, folder);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;
-    if (darkImage)
-        dark = LocalCollectionIconStager::stage(*darkImage, folder, appSlug, true, raw, force, reference);
+    if (preparedDark) dark = LocalCollectionIconStager::write(*preparedDark, folder);
 
     LocalCollectionIconEntry entry;
     if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())

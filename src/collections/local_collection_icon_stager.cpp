@@ -94,24 +94,28 @@ std::optional<image::Image> LocalCollectionIconStager::referenceImage(const apps
     return reference;
 }
 
-LocalCollectionIconStager::StagedIcon
-LocalCollectionIconStager::stage(const std::string& imagePath, const std::string& collectionDirectory,
-                                 const std::string& appSlug, bool dark, bool raw, bool force,
-                                 const std::optional<image::Image>& reference) {
-    const std::string fileName = appSlug + (dark ? "@dark.png" : ".png");
+LocalCollectionIconStager::PreparedIcon
+LocalCollectionIconStager::prepare(const std::string& imagePath, const std::string& collectionDirectory,
+                                   const std::string& appSlug, bool dark, bool raw, bool force,
+                                   const std::optional<image::Image>& reference) {
+    PreparedIcon prepared;
+    prepared.fileName = appSlug + (dark ? "@dark.png" : ".png");
+    prepared.normalized = !raw;
     const std::string path = core::resolveAppPath(imagePath);
     std::optional<image::Image> loaded = image::loadImage(path);
     if (!loaded) throw LocalCollectionError::badImage("Could not read image at " + path);
 
     // The raw copy (the untouched input, for debugging a bad result; only when
     // raw/ is there) is encoded on a thread of its own while the picture is
-    // normalised and encoded here; it is still written first.
-    auto rawFile = core::containedPath(
-        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), fileName), collectionDirectory);
+    // normalised and encoded here.
+    const bool keepsRaw =
+        core::containedPath(
+            platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName),
+            collectionDirectory)
+            .has_value();
     auto rawBitmap =
-        rawFile ? icons::LocalCollectionIconStager::renderBitmap(*loaded, std::nullopt) : nullptr;
-    std::optional<std::string> rawBytes;
-    platform::BackgroundWork rawEncoding([&] { rawBytes = encoded(rawBitmap.get()); });
+        keepsRaw ? icons::LocalCollectionIconStager::renderBitmap(*loaded, std::nullopt) : nullptr;
+    platform::BackgroundWork rawEncoding([&] { prepared.rawBytes = encoded(rawBitmap.get()); });
 
     image::Image picture = raw ? *loaded : icons::normalizeIconImage(*loaded, reference);
     auto bitmap = icons::LocalCollectionIconStager::renderBitmap(picture, kRequiredSide);
@@ -121,32 +125,42 @@ LocalCollectionIconStager::stage(const std::string& imagePath, const std::string
     std::optional<std::string> png = unchanged ? std::nullopt : encoded(bitmap.get());
     rawEncoding.wait();
     rawBitmap.reset();
-    if (rawBytes) {
-        try {
-            platform::writeFileAtomically(*rawFile, *rawBytes);
-        } catch (const platform::FileSystemError&) {
-        }
-    }
-    if (unchanged) png = rawBytes ? std::move(rawBytes) : encoded(bitmap.get());
+    if (unchanged) png = prepared.rawBytes ? prepared.rawBytes : encoded(bitmap.get());
     if (!png) throw LocalCollectionError::badImage("Could not encode normalized PNG for " + appSlug);
+    prepared.png = std::move(*png);
 
     // The encoder always writes 8-bit RGBA of exactly the bitmap's size and alpha,
     // so the gate reads the bitmap rather than decoding the bytes again.
-    std::optional<std::string> warning = validateBitmap(*bitmap, /*hasAlpha=*/true);
-    if (warning && !force)
-        throw LocalCollectionError::badImage(*warning +
-                                             " Re-generate the icon, or pass --force to stage it anyway.");
+    prepared.warning = validateBitmap(*bitmap, /*hasAlpha=*/true);
+    if (prepared.warning && !force)
+        prepared.refusal = *prepared.warning + " Re-generate the icon, or pass --force to stage it anyway.";
+    return prepared;
+}
+
+LocalCollectionIconStager::StagedIcon
+LocalCollectionIconStager::write(const PreparedIcon& prepared, const std::string& collectionDirectory) {
+    auto rawFile = core::containedPath(
+        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName),
+        collectionDirectory);
+    if (rawFile && prepared.rawBytes) {
+        try {
+            platform::writeFileAtomically(*rawFile, *prepared.rawBytes);
+        } catch (const platform::FileSystemError&) {
+        }
+    }
+    if (prepared.refusal) throw LocalCollectionError::badImage(*prepared.refusal);
 
     const std::string iconsFolder = platform::joinPath(collectionDirectory, "icons");
     platform::createDirectories(iconsFolder);
     // A link at icons/ (or at the file) would carry the write out of the collection.
-    auto output = core::containedPath(platform::joinPath(iconsFolder, fileName), collectionDirectory);
+    auto output =
+        core::containedPath(platform::joinPath(iconsFolder, prepared.fileName), collectionDirectory);
     if (!output) {
-        throw platform::FileSystemError("Cannot write " + platform::joinPath(iconsFolder, fileName) +
+        throw platform::FileSystemError("Cannot write " + platform::joinPath(iconsFolder, prepared.fileName) +
                                         ": it lies outside the collection folder (a symbolic link)");
     }
-    platform::writeFileAtomically(*output, *png);
-    return {*output, !raw, warning};
+    platform::writeFileAtomically(*output, prepared.png);
+    return {*output, prepared.normalized, prepared.warning};
 }
 
 } // namespace mivora::collections

@@ -34,13 +34,29 @@ struct LocalCollectionIconStager {
     // extracted. The temporary file it passes through is always removed.
     static std::optional<image::Image> referenceImage(const apps::InstalledApp& app);
 
-    // Stages the image at `imagePath` (made absolute) into `collectionDirectory`
-    // for `appSlug`. Throws LocalCollectionError::badImage for an unreadable
-    // image, one that does not render, and a gate refusal without `force`;
-    // FileSystemError when the staged icon cannot be written.
-    static StagedIcon stage(const std::string& imagePath, const std::string& collectionDirectory,
-                            const std::string& appSlug, bool dark, bool raw, bool force,
-                            const std::optional<image::Image>& reference);
+    // One image made ready for a collection, all its pixel work done, before
+    // anything is written: the staged PNG, the raw copy's bytes (when the
+    // collection keeps raw/), and the gate's finding.
+    struct PreparedIcon {
+        std::string fileName; // <appSlug>.png or <appSlug>@dark.png
+        std::string png;
+        std::optional<std::string> rawBytes;
+        bool normalized = true;
+        std::optional<std::string> warning; // the gate's finding
+        std::optional<std::string> refusal; // its refusal, without `force`
+    };
+
+    // Prepares the image at `imagePath` (made absolute) for `appSlug` in
+    // `collectionDirectory`. Throws LocalCollectionError::badImage for an
+    // unreadable image and one that does not render.
+    static PreparedIcon prepare(const std::string& imagePath, const std::string& collectionDirectory,
+                                const std::string& appSlug, bool dark, bool raw, bool force,
+                                const std::optional<image::Image>& reference);
+
+    // Writes a prepared icon into `collectionDirectory`: the raw copy first
+    // (best effort), then, unless the gate refused it (LocalCollectionError::badImage),
+    // the staged icon. Throws FileSystemError when the staged icon cannot be written.
+    static StagedIcon write(const PreparedIcon& prepared, const std::string& collectionDirectory);
 };
 
 } // namespace mivora::collections

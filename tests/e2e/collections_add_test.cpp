@@ -222,7 +222,9 @@ TEST_F(CollectionsAdd, RawSkipsNormalisationButNotTheRedrawOrTheGate) {
     EXPECT_EQ(reply["warning"], kOpaqueCorners);
 }
 
-TEST_F(CollectionsAdd, AFailingDarkImageLeavesTheLightIconButNotTheManifest) {
+// Both images are made ready before anything is written, so an unreadable dark
+// image leaves no staged light icon that no entry names.
+TEST_F(CollectionsAdd, AFailingDarkImageStagesNothing) {
     std::string light = image("light.png", squareOnWhite(256));
     const std::string before = manifestBytes();
     auto result =
@@ -230,7 +232,7 @@ TEST_F(CollectionsAdd, AFailingDarkImageLeavesTheLightIconButNotTheManifest) {
                     sandbox.home());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "Error: Could not read image at " + sandbox.home() + "/missing-dark.png\n");
-    EXPECT_TRUE(platform::fileExists(folder + "/icons/notion.png"));
+    EXPECT_FALSE(platform::fileExists(folder + "/icons/notion.png"));
     EXPECT_FALSE(platform::fileExists(folder + "/icons/notion@dark.png"));
     EXPECT_EQ(manifestBytes(), before);
     EXPECT_EQ(bundledTemporaries(), std::vector<std::string>{});
