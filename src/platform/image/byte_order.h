@@ -23,6 +23,13 @@ template <typename Word> constexpr Word reversedBytes(Word word) {
     }
 }
 
+// The four bytes at `bytes` as the big-endian number file formats store (PNG
+// chunk lengths, ICNS member lengths), on a machine of either order.
+inline uint32_t bigEndian32(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+}
+
 // The word a machine of order `kOrder` loads from `bytes` (on this machine,
 // the other order's load is a load and a byte swap).
 template <typename Word, std::endian kOrder = std::endian::native>

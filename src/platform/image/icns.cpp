@@ -11,6 +11,7 @@ extern "C" {
 #include <icns.h>
 }
 
+#include "platform/image/byte_order.h"
 #include "platform/image/jpeg2000.h"
 #include "platform/image/pixel_format.h"
 #include "platform/image/png.h"
@@ -21,11 +22,6 @@ namespace mivora::image {
 namespace {
 
 constexpr size_t kHeaderSize = 8;
-
-uint32_t readBigEndian32(const char* bytes) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
 
 void appendBigEndian32(std::string& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -137,7 +133,7 @@ Bitmap decodeModern(std::string_view data, int side) {
 }
 
 icns_type_t typeCode(std::string_view type) {
-    return readBigEndian32(type.data());
+    return bigEndian32(type.data());
 }
 
 struct FamilyOwner {
@@ -245,7 +241,7 @@ long long announcedPixels(const IcnsMember& member, const PictureType& kind) {
     const std::string_view data = member.data;
     if (kind.encoding == Encoding::rle24 || data.substr(0, 4) == "ARGB") return side * side;
     if (hasPNGSignature(data) && data.size() >= 24 && data.substr(12, 4) == "IHDR") {
-        const long long width = readBigEndian32(data.data() + 16), height = readBigEndian32(data.data() + 20);
+        const long long width = bigEndian32(data.data() + 16), height = bigEndian32(data.data() + 20);
         // One beyond the caps on its own is refused by itself, not counted.
         return imageSizeProblem(width, height) ? 0 : width * height;
     }
@@ -411,7 +407,7 @@ std::string IcnsSlot::iconsetFileName() const {
 
 std::vector<IcnsMember> readIcnsMembers(std::string_view file) {
     if (file.size() < kHeaderSize || !hasICNSSignature(file)) throw ImageError("not an ICNS file");
-    uint32_t declared = readBigEndian32(file.data() + 4);
+    uint32_t declared = bigEndian32(file.data() + 4);
     if (declared < kHeaderSize)
         throw ImageError("ICNS header declares an impossible length of " + std::to_string(declared));
     if (declared > file.size()) {
@@ -425,7 +421,7 @@ std::vector<IcnsMember> readIcnsMembers(std::string_view file) {
         size_t left = body.size() - offset;
         if (left < kHeaderSize) throw ImageError("ICNS file ends inside a member header");
         std::string_view type = body.substr(offset, 4);
-        uint32_t length = readBigEndian32(body.data() + offset + 4);
+        uint32_t length = bigEndian32(body.data() + offset + 4);
         if (length < kHeaderSize) {
             throw ImageError("ICNS member '" + printableType(type) + "' declares an impossible length of " +
                              std::to_string(length));

@@ -1,5 +1,6 @@
 #include "platform/image/png.h"
 
+#include "platform/image/byte_order.h"
 #include "platform/image/pixel_format.h"
 #include "platform/image/zlib_stream.h"
 
@@ -45,15 +46,10 @@ void checkHeaderSize(uint32_t width, uint32_t height, size_t fileSize) {
     }
 }
 
-uint32_t bigEndian32(std::string_view bytes, size_t at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
-
 // The header at its place, checked before libpng sees anything.
 void checkHeaderAtItsPlace(std::string_view bytes) {
-    if (bytes.size() >= 8 + 8 + 13 && bigEndian32(bytes, 8) == 13 && bytes.substr(12, 4) == "IHDR")
-        checkHeaderSize(bigEndian32(bytes, 16), bigEndian32(bytes, 20), bytes.size());
+    if (bytes.size() >= 8 + 8 + 13 && bigEndian32(bytes.data() + 8) == 13 && bytes.substr(12, 4) == "IHDR")
+        checkHeaderSize(bigEndian32(bytes.data() + 16), bigEndian32(bytes.data() + 20), bytes.size());
 }
 
 enum class Reading {
@@ -184,7 +180,7 @@ public:
         if (position_ != bytes_.size()) throw ImageError("damaged PNG: bytes after IEND");
         // libpng passes over a critical chunk it does not know after the image
         // data; a reader that keeps to the format refuses the file.
-        for (size_t at = 8; at + 12 <= bytes_.size(); at += 12 + size_t{bigEndian32(bytes_, at)}) {
+        for (size_t at = 8; at + 12 <= bytes_.size(); at += 12 + size_t{bigEndian32(bytes_.data() + at)}) {
             const std::string_view type = bytes_.substr(at + 4, 4);
             if ((type[0] & 0x20) == 0 && type != "IHDR" && type != "PLTE" && type != "IDAT" && type != "IEND")
                 throw ImageError("damaged PNG: unknown critical chunk");

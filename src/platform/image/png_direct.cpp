@@ -1,5 +1,6 @@
 #include "platform/image/png_direct.h"
 
+#include "platform/image/byte_order.h"
 #include "platform/image/deflate_conformance.h"
 #include "platform/image/pixel_format.h"
 
@@ -72,11 +73,6 @@ namespace {
 
 constexpr std::string_view kSignature("\x89PNG\r\n\x1a\n", 8);
 constexpr uint32_t kMaxChunkLength = 0x7fffffff;
-
-uint32_t bigEndian32(const char* bytes) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
 
 bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
