@@ -16,19 +16,6 @@ namespace mivora::platform {
 
 namespace {
 
-// Both compilers' ways of saying that ThreadSanitizer instruments this build.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
 // A new thread inherits the signal mask of the thread that starts it: blocked
 // around the start, so that no signal is ever delivered to a worker.
 std::thread startWithSignalsBlocked(std::function<void()> body) {

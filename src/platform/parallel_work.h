@@ -36,12 +36,26 @@ private:
     std::thread thread_;
 };
 
+// Both compilers' ways of saying that ThreadSanitizer instruments this build.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
 // Which descriptor table the helper threads of forEachInParallel open files in.
 enum class HelperFiles {
     shared, // the process's, as every thread
     // A copy of their own, for work that opens and closes many files: in a
     // shared table every open and close takes a lock the other threads wait
     // on. A descriptor opened in the body must be closed before it returns.
+    // Under ThreadSanitizer, which models only a shared table, they keep the shared one.
     ownTable,
 };
 
