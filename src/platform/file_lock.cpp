@@ -1,16 +1,21 @@
 #include "platform/file_lock.h"
 
 #include "platform/environment.h"
+#include "platform/parallel_work.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -38,23 +43,81 @@ bool refusesLocks(int error) {
     return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
 }
 
-// Takes the lock on `fd` before `deadline`, polling so that the wait is
-// bounded. False when the file system refuses locks.
+[[noreturn]] void throwBusy(const std::string& name) {
+    throw StoreBusyError(name + " is in use by another mivora process and stayed busy for " +
+                             secondsText(lockWaitSeconds()) + " s",
+                         "; nothing was changed. Try again when it has finished.");
+}
+
+// A blocking flock on a thread of its own, so that the lock passes to this run
+// the moment its holder lets go (the kernel wakes the waiter) while the caller
+// still gives up at its deadline. The waiter works on a duplicate descriptor of
+// the same open file, so the lock it takes is the caller's; a waiter given up
+// on lets go of whatever it takes and closes its duplicate.
+struct BlockingWait {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    bool abandoned = false;
+    int error = 0;
+};
+
+enum class Waited { locked, refused, unavailable };
+
+Waited waitBlocking(int fd, Clock::time_point deadline, const std::string& name) {
+    int duplicate = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) return Waited::unavailable;
+    auto wait = std::make_shared<BlockingWait>();
+    try {
+        startThreadWithSignalsBlocked([wait, duplicate] {
+            int error = 0;
+            while (::flock(duplicate, LOCK_EX) != 0) {
+                error = errno;
+                if (error != EINTR) break;
+                error = 0;
+            }
+            std::lock_guard<std::mutex> guard(wait->mutex);
+            if (wait->abandoned && error == 0) ::flock(duplicate, LOCK_UN);
+            ::close(duplicate);
+            wait->error = error;
+            wait->done = true;
+            wait->ended.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        ::close(duplicate);
+        return Waited::unavailable;
+    }
+    std::unique_lock<std::mutex> guard(wait->mutex);
+    if (!wait->ended.wait_until(guard, deadline, [&] { return wait->done; })) {
+        wait->abandoned = true;
+        throwBusy(name);
+    }
+    if (wait->error == 0) return Waited::locked;
+    if (refusesLocks(wait->error)) return Waited::refused;
+    throw FileSystemError("Cannot lock " + name + ": " + std::strerror(wait->error));
+}
+
+// Takes the lock on `fd` before `deadline`. False when the file system refuses
+// locks. Where no waiting thread can be had, it polls in short pauses instead.
 bool lockBefore(int fd, Clock::time_point deadline, const std::string& name) {
-    auto pause = std::chrono::milliseconds(1);
+    bool triedBlocking = false;
+    auto pause = std::chrono::microseconds(250);
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         int error = errno;
         if (error == EINTR) continue;
         if (refusesLocks(error)) return false;
         if (error != EWOULDBLOCK) throw FileSystemError("Cannot lock " + name + ": " + std::strerror(error));
-        if (Clock::now() >= deadline) {
-            throw StoreBusyError(name + " is in use by another mivora process and stayed busy for " +
-                                     secondsText(lockWaitSeconds()) + " s",
-                                 "; nothing was changed. Try again when it has finished.");
+        if (Clock::now() >= deadline) throwBusy(name);
+        if (!triedBlocking) {
+            triedBlocking = true;
+            Waited waited = waitBlocking(fd, deadline, name);
+            if (waited == Waited::locked) return true;
+            if (waited == Waited::refused) return false;
+            continue;
         }
         std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        pause = std::min(pause * 2, std::chrono::microseconds(4000));
     }
 }
 

@@ -14,11 +14,9 @@
 
 namespace mivora::platform {
 
-namespace {
-
 // A new thread inherits the signal mask of the thread that starts it: blocked
 // around the start, so that no signal is ever delivered to a worker.
-std::thread startWithSignalsBlocked(std::function<void()> body) {
+std::thread startThreadWithSignalsBlocked(std::function<void()> body) {
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
@@ -32,6 +30,8 @@ std::thread startWithSignalsBlocked(std::function<void()> body) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return thread;
 }
+
+namespace {
 
 // Joins the threads it holds when it goes, on every path out of the call.
 struct JoinedThreads {
@@ -57,7 +57,7 @@ BackgroundWork::BackgroundWork(std::function<void()> work) : work_(std::move(wor
         return;
     }
     try {
-        thread_ = startWithSignalsBlocked(run);
+        thread_ = startThreadWithSignalsBlocked(run);
     } catch (const std::system_error&) {
         run(); // no thread to be had: the same work, only not alongside
     }
@@ -108,7 +108,7 @@ void forEachInParallel(size_t count, const std::function<void(size_t)>& body, si
         try {
             helpers.threads.reserve(threads - 1);
             for (size_t i = 1; i < threads; ++i) {
-                helpers.threads.push_back(startWithSignalsBlocked([&] {
+                helpers.threads.push_back(startThreadWithSignalsBlocked([&] {
                     // Should the copy fail, the shared table serves as well, only slower.
                     // ThreadSanitizer keeps one table per process and would take two threads'
                     // equal numbers in tables of their own for one descriptor, so it gets the shared one.

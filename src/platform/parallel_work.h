@@ -1,7 +1,7 @@
-// Work spread over threads of the process. Every thread started here is joined
-// before the object or call that started it is gone, on every path, and runs
-// with every signal blocked, so that SIGINT and SIGTERM reach the main thread
-// exactly as they would without it.
+// Work spread over threads of the process. Every thread started here runs with
+// every signal blocked, so that SIGINT and SIGTERM reach the main thread exactly
+// as they would without it; those of BackgroundWork and forEachInParallel are
+// joined before the object or call that started them is gone, on every path.
 #pragma once
 
 #include "platform/parallel_work_capacity.h"
@@ -12,6 +12,10 @@
 #include <thread>
 
 namespace mivora::platform {
+
+// A thread running `body` with every signal blocked; the caller joins or
+// detaches it. Throws std::system_error when no thread can be started.
+std::thread startThreadWithSignalsBlocked(std::function<void()> body);
 
 // One piece of work on a thread of its own, from construction until wait() or
 // destruction. When the process may use only one processor
