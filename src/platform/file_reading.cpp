@@ -73,14 +73,15 @@ namespace {
 // the size the file had when opened: a regular file that answers with exactly
 // that size has ended, so the usual file costs a single read. A file that grew,
 // shrank or claims no size (those of /proc) is read on until its end, in chunks,
-// never more than one chunk past the cap.
+// never more than one chunk past the cap. The chunks start small and double, so
+// that a kernel table of a few hundred bytes does not have 64 KiB cleared for it.
 template <class PathOf>
 void readWhole(const OpenedFile& file, const PathOf& path, ReadLimit limit, std::string& bytes) {
-    constexpr size_t kChunk = 65536;
-    bytes.resize(file.size() + 1);
+    constexpr size_t kFirstChunk = 4096, kLargestChunk = 65536;
+    bytes.resize(file.size() > 0 ? file.size() + 1 : kFirstChunk);
     size_t filled = 0;
     for (;;) {
-        if (filled == bytes.size()) bytes.resize(filled + kChunk);
+        if (filled == bytes.size()) bytes.resize(filled + std::clamp(filled, kFirstChunk, kLargestChunk));
         size_t room = bytes.size() - filled;
         ssize_t got = ::read(file.descriptor(), bytes.data() + filled, room);
         if (got < 0) {

@@ -79,6 +79,13 @@ void BackgroundWork::wait() {
 void forEachInParallel(size_t count, const std::function<void(size_t)>& body, size_t maxThreads,
                        HelperFiles files) {
     if (count == 0) return;
+    // One call, or one thread asked for: a plain loop, without even the look at
+    // what the process may use (a few kernel files).
+    if (count == 1 || maxThreads == 1) {
+        for (size_t index = 0; index < count; ++index)
+            body(index);
+        return;
+    }
     const size_t usable = usableProcessorCount();
     const size_t threads = std::min({count, maxThreads == 0 ? usable : maxThreads, usable});
     // Calls are handed out one at a time, in order, so that a slow one does not

@@ -206,7 +206,8 @@ size_t usableProcessorCount() {
 }
 
 size_t threadsWorthStarting(size_t work, size_t workPerThread) {
-    return std::clamp<size_t>(work / std::max<size_t>(workPerThread, 1), 1, usableProcessorCount());
+    const size_t worth = work / std::max<size_t>(workPerThread, 1);
+    return worth <= 1 ? 1 : std::min(worth, usableProcessorCount());
 }
 
 } // namespace mivora::platform

@@ -4,7 +4,9 @@
 #include "support/sandbox.h"
 
 #include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +69,27 @@ TEST(ReadFileInto, ReadsAFileThatClaimsNoSizeWhole) {
     EXPECT_EQ(bytes.rfind("Name:", 0), 0u) << bytes;
     EXPECT_NE(bytes.find("\nPid:"), std::string::npos);
     EXPECT_EQ(bytes.back(), '\n');
+}
+
+TEST(ReadFileInto, ReadsSizelessFilesOfEveryLengthWholeAndHoldsThemToTheCap) {
+    // Kernel tables from a few bytes to megabytes, each read in chunks that grow.
+    for (const char* name : {"self/stat", "self/mountinfo", "self/smaps", "kallsyms"}) {
+        SCOPED_TRACE(name);
+        const std::string path = std::string("/proc/") + name;
+        std::ifstream stream(path, std::ios::binary);
+        if (!stream) continue;
+        std::string expected((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+        if (std::string(name) == "kallsyms") {
+            // The same bytes at every read, unlike the process's own tables.
+            EXPECT_EQ(readFileContents(path, ReadLimit{"a kernel table", 64'000'000}), expected);
+            EXPECT_THROW(readFileContents(path, ReadLimit{"a kernel table", expected.size() - 1}),
+                         FileTooLargeError);
+        } else {
+            std::string bytes = readFileContents(path, ReadLimit{"a kernel table", 64'000'000});
+            EXPECT_FALSE(bytes.empty());
+            EXPECT_EQ(bytes.back(), '\n');
+        }
+    }
 }
 
 TEST(OpenedFolder, ListsItsEntriesAndFailsQuietlyWhenItCannotBeOpened) {
