@@ -171,6 +171,55 @@ TEST(DeflateConformance, TellsTheStreamsOnlyLibdeflateReadsFromTheOthers) {
     EXPECT_FALSE(image::conformingDeflate(std::string(8, '\xFF')));
 }
 
+// Against zlib itself, on streams cut at every length and with bits flipped:
+// wherever libdeflate reads the data, the check says what zlib says.
+TEST(DeflateConformance, AgreesWithZlibOnCutAndDamagedStreams) {
+    std::mt19937 random(11);
+    std::string text;
+    for (int i = 0; i < 400; ++i)
+        text += "icon " + std::to_string(i % 37) + (i % 5 ? " light " : " dark ");
+    std::string noise(3000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random() % 16);
+    auto deflated = [](const std::string& raw, int level, int strategy) {
+        z_stream stream{};
+        deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy);
+        std::string out(deflateBound(&stream, static_cast<uLong>(raw.size())), '\0');
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+        stream.avail_in = static_cast<uInt>(raw.size());
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        deflate(&stream, Z_FINISH);
+        out.resize(stream.total_out);
+        deflateEnd(&stream);
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"fixed codes", deflated(text, 6, Z_FIXED)},
+        {"codes of its own", deflated(text + noise, 9, Z_DEFAULT_STRATEGY)},
+        {"literals only", deflated(noise, 6, Z_HUFFMAN_ONLY)},
+        {"stored", deflated(noise.substr(0, 500), 0, Z_DEFAULT_STRATEGY)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (size_t length = 0; length <= c.data.size(); ++length) {
+            const std::string cut = c.data.substr(0, length);
+            ASSERT_EQ(image::conformingDeflate(cut), zlibReads(cut)) << "cut to " << length;
+        }
+        for (int trial = 0; trial < 2000; ++trial) {
+            std::string damaged = c.data;
+            const size_t bit = random() % (damaged.size() * 8);
+            damaged[bit / 8] = static_cast<char>(damaged[bit / 8] ^ (1 << (bit % 8)));
+            if (!libdeflateReads(damaged)) continue;
+            ASSERT_EQ(image::conformingDeflate(damaged), zlibReads(damaged)) << "bit " << bit << " flipped";
+        }
+    }
+}
+
 TEST(DeflateConformance, APNGWhoseDataOnlyLibdeflateReadsDecodesButIsNotWhole) {
     // One RGBA pixel of 'a' bytes: the row's filter byte in a stored block,
     // then 'a' and a match of three at distance 1 whose distance is written "1".

@@ -1,5 +1,6 @@
 #include "platform/image/deflate_conformance.h"
 
+#include "platform/image/byte_order.h"
 #include "platform/image/deflate_format.h"
 
 #include <array>
@@ -13,12 +14,16 @@ namespace {
 using namespace deflate;
 
 constexpr int kMaxCodeLength = 15;
-constexpr int kFastBits = 9;
+// Codes of up to this many bits are read in one table look-up: nearly every
+// symbol of real image data (longer codes belong to rare symbols).
+constexpr int kFastBits = 11;
 // As a block of fixed codes has them, the two reserved ones of each included.
 constexpr int kFixedLiteralLengthSymbols = 288;
 constexpr int kFixedDistanceSymbols = 32;
 
 // Bits from the least significant end of each byte, as deflate packs them.
+// Symbols are read after one refill() and may run past the data's end into
+// zero bits: overrun() then tells that the data ended early.
 class BitReader {
 public:
     explicit BitReader(std::string_view data)
@@ -33,19 +38,30 @@ public:
         }
         return true;
     }
+    // At least 56 bits buffered, or every bit left: enough for a length, a
+    // distance and their extra bits (48 at most). Eight bytes at a time where
+    // eight are left; the bits above the count are then those of the bytes
+    // still ahead, so that or-ing them in again changes nothing.
     void refill() {
-        while (count_ <= 56 && next_ != end_) {
+        if (count_ < 0) return;
+        if (end_ - next_ >= 8) {
+            bits_ |= littleEndianWord<uint64_t>(next_) << count_;
+            next_ += (63 - count_) >> 3;
+            count_ |= 56;
+            return;
+        }
+        while (count_ < 56 && next_ != end_) {
             bits_ |= uint64_t{*next_++} << count_;
             count_ += 8;
         }
     }
-    int buffered() const { return count_; }
+    bool overrun() const { return count_ < 0; }
     uint32_t peek(int count) const { return static_cast<uint32_t>(bits_ & ((uint64_t{1} << count) - 1)); }
     void drop(int count) {
         bits_ >>= count;
         count_ -= count;
     }
-    // `count` bits after need(count).
+    // `count` bits after need(count) or refill().
     uint32_t take(int count) {
         const uint32_t value = peek(count);
         drop(count);
@@ -63,7 +79,10 @@ public:
             drop(8);
             --count;
         }
+        if (count == 0) return true;
         if (count > static_cast<size_t>(end_ - next_)) return false;
+        // Nothing is buffered now; bits of bytes skipped must not be or-ed into later ones.
+        bits_ = 0;
         next_ += count;
         return true;
     }
@@ -123,22 +142,18 @@ struct Code {
         return longest == 1 ? Shape::single : Shape::invalid;
     }
 
-    // The next symbol, or -1 for a codeword the code does not hold (or the end of the data).
+    // The next symbol, or -1 for a codeword the code does not hold, after
+    // refill() (past the data's end it reads zero bits: see overrun()).
     int decode(BitReader& in) const {
-        if (in.buffered() < kMaxCodeLength) in.refill();
-        if (in.buffered() >= kFastBits) {
-            const uint16_t entry = fast[in.peek(kFastBits)];
-            if (entry != 0) {
-                in.drop(entry & 15);
-                return entry >> 4;
-            }
+        const uint16_t entry = fast[in.peek(kFastBits)];
+        if (entry != 0) {
+            in.drop(entry & 15);
+            return entry >> 4;
         }
         // Bit by bit, in canonical order.
         int code = 0, first = 0, index = 0;
         for (int length = 1; length <= kMaxCodeLength; ++length) {
-            uint32_t bit = 0;
-            if (!in.read(1, bit)) return -1;
-            code |= static_cast<int>(bit);
+            code |= static_cast<int>(in.take(1));
             const int n = count[length];
             if (code - n < first) return symbols[index + (code - first)];
             index += n;
@@ -166,15 +181,16 @@ struct FixedCodes {
 // The symbols of one block up to its end-of-block code.
 bool readSymbols(BitReader& in, const Code& literalLength, const Code& distance) {
     for (;;) {
+        in.refill();
         const int symbol = literalLength.decode(in);
-        if (symbol < 0 || symbol >= kLiteralLengthSymbols) return false; // 286 and 287 are reserved
+        if (in.overrun() || symbol < 0 || symbol >= kLiteralLengthSymbols) return false; // 286, 287 reserved
         if (symbol < kEndOfBlock) continue;
         if (symbol == kEndOfBlock) return true;
-        uint32_t extra = 0;
-        if (!in.read(kLengthExtra[symbol - 257], extra)) return false;
+        in.drop(kLengthExtra[symbol - 257]);
         const int code = distance.decode(in);
         if (code < 0 || code >= kDistanceSymbols) return false; // 30 and 31 are reserved
-        if (!in.read(kDistanceExtra[code], extra)) return false;
+        in.drop(kDistanceExtra[code]);
+        if (in.overrun()) return false;
     }
 }
 
@@ -194,8 +210,9 @@ bool readDynamicBlock(BitReader& in, Code& literalLength, Code& distance) {
     std::memset(lengths, 0, sizeof lengths);
     const int total = nLiterals + nDistances;
     for (int i = 0; i < total;) {
+        in.refill();
         const int symbol = lengthCode.decode(in);
-        if (symbol < 0) return false;
+        if (in.overrun() || symbol < 0) return false;
         if (symbol < 16) {
             lengths[i++] = static_cast<uint8_t>(symbol);
             continue;
