@@ -22,12 +22,14 @@ namespace {
 // The size of a transparent huge page.
 constexpr size_t kHugePage = size_t{2} << 20;
 
-// Memory of a few MiB, written once from start to end: its whole 2 MiB
-// stretches in huge pages where the kernel grants them (a fresh 4 KiB page costs
-// a fault, which costs more than inflating into it), the rest in ordinary ones;
-// nothing when mapping fails.
+// Memory of a MiB or more, written once from start to end: in huge pages where
+// the kernel grants them (a fresh 4 KiB page costs a fault, which costs more than
+// inflating into it). A last stretch of at least half a huge page gets a whole
+// one (one fault instead of 256 or more), a shorter one ordinary pages; nothing
+// when mapping fails.
 uint8_t* mapHugePages(size_t size, size_t& mapped) {
-    const size_t length = (size + 4095) / 4096 * 4096;
+    size_t length = (size + 4095) / 4096 * 4096;
+    if (length % kHugePage >= kHugePage / 2) length = (length / kHugePage + 1) * kHugePage;
     void* region =
         ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED) return nullptr;
@@ -62,7 +64,7 @@ uint8_t* InflateBuffer::reserve(size_t size) {
     if (size > capacity_) {
         release();
         // Left uninitialised: inflating writes every byte that is read back.
-        if (size >= kHugePage) bytes_ = mapHugePages(size, mapped_);
+        if (size >= kHugePage / 2) bytes_ = mapHugePages(size, mapped_);
         if (bytes_ == nullptr) bytes_ = new (std::nothrow) uint8_t[size];
         capacity_ = bytes_ ? size : 0;
     }
