@@ -94,9 +94,16 @@ void CollectionsAddCommand::run() {
         preparedDark =
             LocalCollectionIconStager::prepare(*darkImage, preparedIn, appSlug, true, raw, force, reference);
 
+    // The files are written and flushed now as well, beside where they go, so
+    // that the turn only renames them into place.
+    auto lightAhead = LocalCollectionIconStager::writeAhead(preparedLight, preparedIn);
+    std::optional<LocalCollectionIconStager::WrittenAhead> darkAhead;
+    if (preparedDark) darkAhead = LocalCollectionIconStager::writeAhead(*preparedDark, preparedIn);
+
     // The staged files and the entry that names them go into one folder, the
     // one at the slug once the collection's turn comes (it may have been
-    // replaced meanwhile), and no other run changes them in between.
+    // replaced meanwhile: what was written ahead into the old one is then
+    // removed and written again), and no other run changes them in between.
     platform::FileLock turn = LocalCollectionManifest::lock(slug);
     if (!LocalCollectionManifest::exists(slug)) throw LocalCollectionError::notFound(slug);
     manifest = LocalCollectionManifest::load(slug);
@@ -104,9 +111,9 @@ void CollectionsAddCommand::run() {
     // Staging replaces icon files: a manifest that could not record them is refused first.
     platform::checkWritable(LocalCollectionManifest::manifestPath(slug));
     const std::string folder = LocalCollectionManifest::writableCollectionDirectory(slug);
-    const auto light = LocalCollectionIconStager::write(preparedLight, folder);
+    const auto light = LocalCollectionIconStager::write(preparedLight, folder, &lightAhead);
     std::optional<LocalCollectionIconStager::StagedIcon> dark;
-    if (preparedDark) dark = LocalCollectionIconStager::write(*preparedDark, folder);
+    if (preparedDark) dark = LocalCollectionIconStager::write(*preparedDark, folder, &*darkAhead);
 
     LocalCollectionIconEntry entry;
     if (auto existing = manifest.icons.find(appSlug); existing != manifest.icons.end())

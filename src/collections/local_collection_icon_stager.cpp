@@ -137,12 +137,56 @@ LocalCollectionIconStager::prepare(const std::string& imagePath, const std::stri
     return prepared;
 }
 
-LocalCollectionIconStager::StagedIcon
-LocalCollectionIconStager::write(const PreparedIcon& prepared, const std::string& collectionDirectory) {
-    auto rawFile = core::containedPath(
-        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName),
-        collectionDirectory);
-    if (rawFile && prepared.rawBytes) {
+namespace {
+
+// Where a prepared icon's raw copy and staged icon go in `collectionDirectory`:
+// nothing for a path that a link carries out of the collection (or, for the raw
+// copy, without raw/).
+std::optional<std::string> rawFileOf(const LocalCollectionIconStager::PreparedIcon& prepared,
+                                     const std::string& collectionDirectory) {
+    return core::containedPath(
+        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName), collectionDirectory);
+}
+
+std::optional<std::string> iconFileOf(const LocalCollectionIconStager::PreparedIcon& prepared,
+                                      const std::string& collectionDirectory) {
+    return core::containedPath(platform::joinPath(platform::joinPath(collectionDirectory, "icons"), prepared.fileName),
+                               collectionDirectory);
+}
+
+// Puts in place what was written ahead for `path`; false when nothing was, or
+// it was written for another file or into a folder no longer there.
+bool putInPlace(std::optional<platform::PreparedWrite>* ahead, const std::string& path) {
+    if (ahead == nullptr || !*ahead || (*ahead)->path() != path) return false;
+    const bool done = (*ahead)->commit();
+    ahead->reset();
+    return done;
+}
+
+} // namespace
+
+LocalCollectionIconStager::WrittenAhead
+LocalCollectionIconStager::writeAhead(const PreparedIcon& prepared, const std::string& collectionDirectory) {
+    WrittenAhead ahead;
+    try {
+        auto rawFile = rawFileOf(prepared, collectionDirectory);
+        if (rawFile && prepared.rawBytes) ahead.raw.emplace(*rawFile, *prepared.rawBytes);
+    } catch (const std::exception&) {
+    }
+    try {
+        auto iconFile = iconFileOf(prepared, collectionDirectory);
+        if (!prepared.refusal && iconFile && platform::isDirectory(platform::parentPath(*iconFile)))
+            ahead.icon.emplace(*iconFile, prepared.png);
+    } catch (const std::exception&) {
+    }
+    return ahead;
+}
+
+LocalCollectionIconStager::StagedIcon LocalCollectionIconStager::write(const PreparedIcon& prepared,
+                                                                       const std::string& collectionDirectory,
+                                                                       WrittenAhead* ahead) {
+    auto rawFile = rawFileOf(prepared, collectionDirectory);
+    if (rawFile && prepared.rawBytes && !putInPlace(ahead ? &ahead->raw : nullptr, *rawFile)) {
         try {
             platform::writeFileAtomically(*rawFile, *prepared.rawBytes);
         } catch (const platform::FileSystemError&) {
@@ -153,13 +197,12 @@ LocalCollectionIconStager::write(const PreparedIcon& prepared, const std::string
     const std::string iconsFolder = platform::joinPath(collectionDirectory, "icons");
     platform::createDirectories(iconsFolder);
     // A link at icons/ (or at the file) would carry the write out of the collection.
-    auto output =
-        core::containedPath(platform::joinPath(iconsFolder, prepared.fileName), collectionDirectory);
+    auto output = iconFileOf(prepared, collectionDirectory);
     if (!output) {
         throw platform::FileSystemError("Cannot write " + platform::joinPath(iconsFolder, prepared.fileName) +
                                         ": it lies outside the collection folder (a symbolic link)");
     }
-    platform::writeFileAtomically(*output, prepared.png);
+    if (!putInPlace(ahead ? &ahead->icon : nullptr, *output)) platform::writeFileAtomically(*output, prepared.png);
     return {*output, prepared.normalized, prepared.warning};
 }
 

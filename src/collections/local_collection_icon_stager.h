@@ -6,6 +6,7 @@
 #pragma once
 
 #include "apps/installed_app.h"
+#include "platform/filesystem.h"
 #include "platform/image/image.h"
 
 #include <optional>
@@ -53,10 +54,21 @@ struct LocalCollectionIconStager {
                                 const std::string& appSlug, bool dark, bool raw, bool force,
                                 const std::optional<image::Image>& reference);
 
+    // A prepared icon's files written and flushed in `collectionDirectory`
+    // ahead of the collection's turn, for write() to put in place within it:
+    // only into folders that are there already; whatever cannot be written so
+    // is left to write(). Never throws.
+    struct WrittenAhead {
+        std::optional<platform::PreparedWrite> raw, icon;
+    };
+    static WrittenAhead writeAhead(const PreparedIcon& prepared, const std::string& collectionDirectory);
+
     // Writes a prepared icon into `collectionDirectory`: the raw copy first
     // (best effort), then, unless the gate refused it (LocalCollectionError::badImage),
-    // the staged icon. Throws FileSystemError when the staged icon cannot be written.
-    static StagedIcon write(const PreparedIcon& prepared, const std::string& collectionDirectory);
+    // the staged icon; each by putting in place what `ahead` wrote for that very
+    // file, and otherwise afresh. Throws FileSystemError when the staged icon cannot be written.
+    static StagedIcon write(const PreparedIcon& prepared, const std::string& collectionDirectory,
+                            WrittenAhead* ahead = nullptr);
 };
 
 } // namespace mivora::collections

@@ -15,6 +15,7 @@
 #include <linux/fs.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,29 +269,56 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return droppingTrailingSlash(standardizePath(a)) == droppingTrailingSlash(standardizePath(b));
 }
 
+// A temporary file's name: ".<name>." and six letters or digits, as mkstemp makes them.
+std::string temporaryName(const std::string& name) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        const uint64_t fallback = std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid();
+        for (size_t i = 0; i < sizeof random; ++i)
+            random[i] = static_cast<unsigned char>(fallback >> (i * 8));
+    }
+    std::string result;
+    result.reserve(name.size() + 8);
+    result.append(1, '.').append(name).append(1, '.');
+    for (unsigned char byte : random)
+        result += kLetters[byte % (sizeof kLetters - 1)];
+    return result;
+}
+
+} // namespace
+
 // The temporary file of one creating write: made in the destination's folder
-// (so that the rename is atomic), removed unless it became the file.
+// (so that the rename is atomic), removed unless it became the file. The folder
+// is held open, so that the file is renamed or removed in the folder it was made
+// in, wherever that folder has gone since.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& path) : target_(path) {
-        std::string folder = parentPath(path);
-        if (folder.empty()) folder = ".";
-        const std::string name = lastPathComponent(path);
-        removeLeftovers(folder, name);
-        path_ = joinPath(folder, "." + name + ".XXXXXX");
+    explicit TemporaryFile(const std::string& path) : target_(path), targetName_(lastPathComponent(path)) {
+        folderPath_ = parentPath(path);
+        if (folderPath_.empty()) folderPath_ = ".";
+        removeLeftovers(folderPath_, targetName_);
+        // A handle on the folder alone: a folder that may be written but not listed still takes the file.
+        folder_ = ::open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder_ < 0) fail(errno);
         // Created 0600, so the bytes are never readable by others before the
         // file gets its final mode.
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) fail(errno);
+        for (int attempt = 0; fd_ < 0; ++attempt) {
+            name_ = temporaryName(targetName_);
+            fd_ = ::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd_ < 0 && (errno != EEXIST || attempt == 100)) fail(errno);
+        }
     }
     ~TemporaryFile() {
         if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(path_.c_str());
+        if (!committed_) ::unlinkat(folder_, name_.c_str(), 0);
+        ::close(folder_);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& target() const { return target_; }
+    std::string path() const { return joinPath(folderPath_, name_); }
 
     [[noreturn]] void fail(int error) const { ::mivora::platform::fail("Cannot write", target_, error); }
 
@@ -313,8 +341,8 @@ public:
     void produceWith(const std::function<void(const std::string&)>& produce) {
         ::close(fd_);
         fd_ = -1;
-        produce(path_);
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        produce(path());
+        fd_ = ::openat(folder_, name_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         if (fd_ < 0) fail(errno);
         struct stat info {};
         if (::fstat(fd_, &info) != 0) fail(errno);
@@ -322,26 +350,69 @@ public:
         if (info.st_size == 0) fail(ENODATA);
     }
 
-    // Gives the file its mode, flushes it and renames it into place.
-    void commit(std::optional<unsigned> permissions, Durability durability) {
+    // Gives the file its mode and flushes it: all that is left is the rename.
+    void finish(std::optional<unsigned> permissions, Durability durability) {
         const auto mode = static_cast<mode_t>(permissions.value_or(newFileMode()) & 0777);
         if (::fchmod(fd_, mode) != 0) fail(errno);
         if (durability == Durability::flushed && ::fsync(fd_) != 0) fail(errno);
         int closed = ::close(fd_);
         fd_ = -1;
         if (closed != 0) fail(errno);
-        if (::rename(path_.c_str(), target_.c_str()) != 0) fail(errno);
+    }
+
+    // Whether the destination's folder, looked up now, is the folder the file was made in.
+    bool folderStillInPlace() const {
+        struct stat held {};
+        struct stat named {};
+        return ::fstat(folder_, &held) == 0 && ::stat(folderPath_.c_str(), &named) == 0 &&
+               held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    }
+
+    // Renames the finished file into place.
+    void rename() {
+        if (::renameat(folder_, name_.c_str(), folder_, targetName_.c_str()) != 0) fail(errno);
         committed_ = true;
+    }
+
+    void commit(std::optional<unsigned> permissions, Durability durability) {
+        finish(permissions, durability);
+        rename();
     }
 
 private:
     std::string target_;
-    std::string path_;
+    std::string targetName_;
+    std::string folderPath_;
+    int folder_ = -1;
+    std::string name_;
     int fd_ = -1;
     bool committed_ = false;
 };
 
-} // namespace
+PreparedWrite::PreparedWrite(const std::string& path, std::string_view bytes,
+                             std::optional<unsigned> permissions, Durability durability)
+    : file_(std::make_unique<TemporaryFile>(path)) {
+    file_->write(bytes);
+    file_->finish(permissions, durability);
+}
+
+PreparedWrite::~PreparedWrite() = default;
+PreparedWrite::PreparedWrite(PreparedWrite&&) noexcept = default;
+PreparedWrite& PreparedWrite::operator=(PreparedWrite&&) noexcept = default;
+
+const std::string& PreparedWrite::path() const {
+    return file_->target();
+}
+
+bool PreparedWrite::commit() {
+    if (!file_ || !file_->folderStillInPlace()) return false;
+    try {
+        file_->rename();
+        return true;
+    } catch (const FileSystemError&) {
+        return false;
+    }
+}
 
 // A replaced file is not kept at its old mode: like the platform's atomic write,
 // the new file is a new file and gets the mode that the umask gives one.

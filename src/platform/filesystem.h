@@ -1,5 +1,5 @@
 // Files, folders, links and path text. Every file the tool makes goes through
-// one creating write (writeFileAtomically, copyFile, writeFileThrough): a
+// one creating write (writeFileAtomically, copyFile, writeFileThrough, PreparedWrite): a
 // temporary file in the destination's folder, renamed into place, removed on
 // failure, so that a crash or a full disk never leaves a torn file behind.
 #pragma once
@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -75,6 +76,30 @@ enum class Durability {
 void writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::optional<unsigned> permissions = std::nullopt,
                          Durability durability = Durability::flushed);
+class TemporaryFile;
+// A creating write in two steps, for a run that makes its bytes durable before it
+// takes a lock and puts them in place inside it: the temporary file is written,
+// given its mode and flushed in the destination's folder at construction (throws
+// as writeFileAtomically does); commit() renames it into place, if the
+// destination's folder is still the one it was made in (a folder replaced
+// meanwhile gets nothing), and says whether it did. Removed unless committed,
+// from the folder it was made in, wherever that folder has gone.
+class PreparedWrite {
+public:
+    PreparedWrite(const std::string& path, std::string_view bytes,
+                  std::optional<unsigned> permissions = std::nullopt,
+                  Durability durability = Durability::flushed);
+    ~PreparedWrite();
+    PreparedWrite(PreparedWrite&&) noexcept;
+    PreparedWrite& operator=(PreparedWrite&&) noexcept;
+
+    // The destination.
+    const std::string& path() const;
+    bool commit();
+
+private:
+    std::unique_ptr<TemporaryFile> file_;
+};
 // The same creating write for a file that another program makes (`sips --out`):
 // `produce` is given the temporary file's path to write; what it leaves there (a
 // regular file, not empty) becomes `path`. An exception of `produce` is passed on.

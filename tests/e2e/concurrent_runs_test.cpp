@@ -763,6 +763,19 @@ TEST_F(ApplicationTurns, ACollectionFolderReplacedWhileAddWaitsGetsTheEntryAndIt
         HeldLock held(folder);
         add = startRun(sandbox, {"collections", "add", "naruto", "Cool App", distinctIcon(sandbox, "cool", 1),
                                  "--force", "--json"});
+        // The run writes its files ahead of its turn, beside where they go, and waits.
+        auto writtenAhead = [&] {
+            for (const char* sub : {"/icons", "/raw"}) {
+                const auto names = platform::listDirectory(folder + sub).value_or(std::vector<std::string>{});
+                if (std::none_of(names.begin(), names.end(),
+                                 [](const std::string& name) { return name.starts_with(".cool-app.png."); }))
+                    return false;
+            }
+            return true;
+        };
+        for (int i = 0; i < 2000 && !writtenAhead(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(writtenAhead());
         EXPECT_TRUE(stillRunning(*add));
         // Another copy of the collection takes its place, as a sync tool would put it.
         ASSERT_EQ(::rename(folder.c_str(), aside.c_str()), 0);
@@ -776,9 +789,12 @@ TEST_F(ApplicationTurns, ACollectionFolderReplacedWhileAddWaitsGetsTheEntryAndIt
     EXPECT_EQ(icons.at("cool-app").at("status"), "done");
     EXPECT_EQ(core::Json::parse(result.out).at("iconPath"), folder + "/icons/cool-app.png");
     EXPECT_TRUE(platform::fileExists(folder + "/icons/cool-app.png"));
-    // The copy that was replaced is as it was: no staged file that no entry names.
+    EXPECT_TRUE(platform::fileExists(folder + "/raw/cool-app.png"));
+    // The copy that was replaced is as it was: no staged file that no entry
+    // names, and nothing of what was written ahead into it.
     EXPECT_EQ(sandbox.readFile(aside + "/manifest.json"), oldManifest);
-    EXPECT_FALSE(platform::fileExists(aside + "/icons/cool-app.png"));
+    EXPECT_EQ(platform::listDirectory(aside + "/icons"), std::vector<std::string>{});
+    EXPECT_EQ(platform::listDirectory(aside + "/raw"), std::vector<std::string>{});
 }
 
 // A file system that refuses locks (the preloaded library makes every flock
