@@ -145,13 +145,15 @@ namespace {
 std::optional<std::string> rawFileOf(const LocalCollectionIconStager::PreparedIcon& prepared,
                                      const std::string& collectionDirectory) {
     return core::containedPath(
-        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName), collectionDirectory);
+        platform::joinPath(platform::joinPath(collectionDirectory, "raw"), prepared.fileName),
+        collectionDirectory);
 }
 
 std::optional<std::string> iconFileOf(const LocalCollectionIconStager::PreparedIcon& prepared,
                                       const std::string& collectionDirectory) {
-    return core::containedPath(platform::joinPath(platform::joinPath(collectionDirectory, "icons"), prepared.fileName),
-                               collectionDirectory);
+    return core::containedPath(
+        platform::joinPath(platform::joinPath(collectionDirectory, "icons"), prepared.fileName),
+        collectionDirectory);
 }
 
 // Puts in place what was written ahead for `path`; false when nothing was, or
@@ -202,7 +204,8 @@ LocalCollectionIconStager::StagedIcon LocalCollectionIconStager::write(const Pre
         throw platform::FileSystemError("Cannot write " + platform::joinPath(iconsFolder, prepared.fileName) +
                                         ": it lies outside the collection folder (a symbolic link)");
     }
-    if (!putInPlace(ahead ? &ahead->icon : nullptr, *output)) platform::writeFileAtomically(*output, prepared.png);
+    if (!putInPlace(ahead ? &ahead->icon : nullptr, *output))
+        platform::writeFileAtomically(*output, prepared.png);
     return {*output, prepared.normalized, prepared.warning};
 }
 
