@@ -306,7 +306,11 @@ public:
         for (int attempt = 0; fd_ < 0; ++attempt) {
             name_ = temporaryName(targetName_);
             fd_ = ::openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd_ < 0 && (errno != EEXIST || attempt == 100)) fail(errno);
+            if (fd_ < 0 && (errno != EEXIST || attempt == 100)) {
+                const int error = errno;
+                ::close(folder_); // no destructor runs for a constructor that throws
+                fail(error);
+            }
         }
     }
     ~TemporaryFile() {
