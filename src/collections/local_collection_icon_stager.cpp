@@ -177,8 +177,7 @@ LocalCollectionIconStager::writeAhead(const PreparedIcon& prepared, const std::s
     }
     try {
         auto iconFile = iconFileOf(prepared, collectionDirectory);
-        if (!prepared.refusal && iconFile && platform::isDirectory(platform::parentPath(*iconFile)))
-            ahead.icon.emplace(*iconFile, prepared.png);
+        if (!prepared.refusal && iconFile) ahead.icon.emplace(*iconFile, prepared.png);
     } catch (const std::exception&) {
     }
     return ahead;

@@ -15,7 +15,6 @@
 #include <linux/fs.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,20 +268,12 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return droppingTrailingSlash(standardizePath(a)) == droppingTrailingSlash(standardizePath(b));
 }
 
-// A temporary file's name: ".<name>." and six letters or digits, as mkstemp makes them.
+// A temporary file's name: ".<name>." and six letters or digits, as mkstemp
+// makes them (here the first six of a fresh UUID).
 std::string temporaryName(const std::string& name) {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char random[6] = {};
-    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-        const uint64_t fallback = std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid();
-        for (size_t i = 0; i < sizeof random; ++i)
-            random[i] = static_cast<unsigned char>(fallback >> (i * 8));
-    }
     std::string result;
     result.reserve(name.size() + 8);
-    result.append(1, '.').append(name).append(1, '.');
-    for (unsigned char byte : random)
-        result += kLetters[byte % (sizeof kLetters - 1)];
+    result.append(1, '.').append(name).append(1, '.').append(newUUIDString(), 0, 6);
     return result;
 }
 
